@@ -1,0 +1,293 @@
+// The public face of the Jet 4.0 engine, in the shape of ADO: a connection opened by a
+// connection string, a command that runs statements returning no rows, and a client-side
+// dataset that holds the whole result of a query.
+//
+// The engine reads every Jet 4.0 (.mdb) file, and writes new files that it created itself
+// (CreateDatabase): CREATE TABLE and row inserts. It never writes into a file it did not
+// create. Every error is a jet::Error carrying a message for the user.
+#ifndef QUORVEL_JET_JET_H_
+#define QUORVEL_JET_JET_H_
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace jet {
+
+// An engine error. The message is UTF-16 for the user; what() gives the same text in UTF-8.
+class Error : public std::runtime_error {
+ public:
+  explicit Error(std::u16string message);
+  const std::u16string& message() const noexcept { return message_; }
+
+ private:
+  std::u16string message_;
+};
+
+// The data-access layer's field types. The program decides on the listed members only;
+// every other member is an "unlisted" type.
+enum class TFieldType {
+  ftUnknown,
+  ftString,
+  ftWideString,
+  ftMemo,
+  ftWideMemo,
+  ftSmallint,
+  ftInteger,
+  ftLargeint,
+  ftAutoInc,
+  ftBoolean,
+  ftFloat,
+  ftSingle,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  // Unlisted members that Jet columns produce.
+  ftByte,      // Number (Byte)
+  ftCurrency,  // Currency
+  ftFMTBcd,    // Number (Decimal)
+  ftGuid,      // Number (Replication ID)
+  ftBlob,      // OLE Object
+  ftVarBytes,  // Binary
+};
+
+// "ftAutoInc", "ftWideString", … as the member is spelled.
+std::string_view FieldTypeName(TFieldType type);
+
+// Jet's own column type codes, as stored in a table definition.
+enum class ColumnType : uint8_t {
+  kBoolean = 0x01,
+  kByte = 0x02,
+  kInteger = 0x03,
+  kLong = 0x04,
+  kCurrency = 0x05,
+  kSingle = 0x06,
+  kDouble = 0x07,
+  kDateTime = 0x08,
+  kBinary = 0x09,
+  kText = 0x0A,
+  kOle = 0x0B,
+  kMemo = 0x0C,
+  kGuid = 0x0F,
+  kNumeric = 0x10,
+};
+
+// "Boolean", "Byte", "Integer", "Long", "Currency", "Single", "Double", "DateTime", "Binary",
+// "Text", "OLE", "Memo", "ReplicationID", "Decimal".
+std::string_view ColumnTypeName(ColumnType type);
+
+// An exact decimal number: (negative ? -1 : 1) * mantissa / 10^scale, mantissa < 2^96.
+struct Decimal {
+  bool negative = false;
+  uint8_t precision = 18;
+  uint8_t scale = 0;
+  unsigned __int128 mantissa = 0;
+
+  // Exact decimal text: "-12.3400" keeps the scale's digits; "0" for zero with scale 0.
+  std::string ToString() const;
+  double ToDouble() const;
+  bool operator==(const Decimal&) const = default;
+};
+
+using Guid = std::array<uint8_t, 16>;  // bytes as stored (first three groups little-endian)
+using Bytes = std::vector<uint8_t>;
+
+// A currency amount in ten-thousandths (Jet stores Currency as a scaled 64-bit integer).
+struct Currency {
+  int64_t ten_thousandths = 0;
+  std::string ToString() const;  // exact: "-12.5", "3", "0.0001"
+  bool operator==(const Currency&) const = default;
+};
+
+// An OLE automation date: days since 1899-12-30; the fraction's magnitude is the time of day
+// (for negative days the time still counts forward from midnight).
+struct DateTime {
+  double ole = 0;
+  // "YYYY-MM-DDTHH:MM:SS", with ".mmm" when the milliseconds are not zero.
+  std::string ToIsoString() const;
+  bool operator==(const DateTime&) const = default;
+};
+
+// One value of a field. Integers of every width travel as int64_t, Single and Double as
+// double (the field's type tells which), texts as UTF-16.
+class Value {
+ public:
+  enum class Kind { kNull, kBoolean, kInteger, kDouble, kCurrency, kDecimal, kDateTime, kText,
+                    kBinary, kGuid };
+
+  Value() = default;  // NULL
+  static Value Null() { return Value(); }
+  static Value Boolean(bool v) { return Value(Storage(std::in_place_index<1>, v)); }
+  static Value Integer(int64_t v) { return Value(Storage(std::in_place_index<2>, v)); }
+  static Value Double(double v) { return Value(Storage(std::in_place_index<3>, v)); }
+  static Value FromCurrency(Currency v) { return Value(Storage(std::in_place_index<4>, v)); }
+  static Value FromDecimal(Decimal v) { return Value(Storage(std::in_place_index<5>, v)); }
+  static Value FromDateTime(DateTime v) { return Value(Storage(std::in_place_index<6>, v)); }
+  static Value Text(std::u16string v) {
+    return Value(Storage(std::in_place_index<7>, std::move(v)));
+  }
+  static Value Binary(Bytes v) { return Value(Storage(std::in_place_index<8>, std::move(v))); }
+  static Value FromGuid(Guid v) { return Value(Storage(std::in_place_index<9>, v)); }
+
+  Kind kind() const { return static_cast<Kind>(storage_.index()); }
+  bool is_null() const { return storage_.index() == 0; }
+
+  // Typed access; each throws jet::Error when the value holds another kind.
+  bool boolean() const;
+  int64_t integer() const;
+  double number() const;  // Double, Integer, Boolean, Currency, Decimal and DateTime as double
+  const Currency& currency() const;
+  const Decimal& decimal() const;
+  const DateTime& date_time() const;
+  const std::u16string& text() const;
+  const Bytes& binary() const;
+  const Guid& guid() const;
+
+  // The value as display text: "" for NULL, "True"/"False", decimal digits, dates as
+  // "YYYY/MM/DD HH:MM:SS", GUIDs in braces, binary as lower-case hex.
+  std::u16string ToDisplayText() const;
+
+  bool operator==(const Value&) const = default;
+
+ private:
+  using Storage = std::variant<std::monostate, bool, int64_t, double, Currency, Decimal,
+                               DateTime, std::u16string, Bytes, Guid>;
+  explicit Value(Storage storage) : storage_(std::move(storage)) {}
+  Storage storage_;
+};
+
+// A column of a table or a field of an open dataset.
+struct Field {
+  std::u16string name;
+  TFieldType type = TFieldType::ftUnknown;
+  ColumnType column_type = ColumnType::kLong;
+  int32_t size = 0;  // stored length in bytes (Text: 2 bytes per character of its maximum)
+  uint8_t precision = 0;  // Decimal only
+  uint8_t scale = 0;      // Decimal only
+  bool required = false;  // NOT NULL
+  bool auto_increment = false;
+};
+
+class Database;  // engine internals
+
+// A connection to one Jet file. Open parses the connection string, uses "Data Source" and
+// ignores every other key. Files are opened shared; a file this process created with
+// CreateDatabase may also be written.
+class Connection {
+ public:
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  void SetConnectionString(std::u16string connection_string);
+  const std::u16string& connection_string() const { return connection_string_; }
+
+  void Open();  // throws jet::Error; a connection already open is closed first
+  void Close() noexcept;
+  bool connected() const { return database_ != nullptr; }
+
+  // Runs a statement that returns no rows (CREATE TABLE, INSERT INTO). Returns the number
+  // of rows affected.
+  int64_t Execute(std::u16string_view sql);
+
+  // Names of the user tables, in catalogue order.
+  std::vector<std::u16string> TableNames() const;
+
+  // Bulk work: writes are kept in memory between BeginTrans and CommitTrans and go to the
+  // file in one pass. Without a transaction each statement is written when it completes.
+  void BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+
+  Database& database() const;  // throws jet::Error when closed
+
+ private:
+  std::u16string connection_string_;
+  std::unique_ptr<Database> database_;
+};
+
+// Runs statements that return no rows on a connection.
+class Command {
+ public:
+  explicit Command(Connection* connection = nullptr) : connection_(connection) {}
+  void SetConnection(Connection* connection) { connection_ = connection; }
+  void SetCommandText(std::u16string text) { command_text_ = std::move(text); }
+  const std::u16string& command_text() const { return command_text_; }
+  int64_t Execute();
+
+ private:
+  Connection* connection_;
+  std::u16string command_text_;
+};
+
+// A client-side dataset: Open runs the SELECT of the command text and keeps every row.
+// Field lookups by name ignore letter case. Record numbers count from 1.
+class Dataset {
+ public:
+  explicit Dataset(Connection* connection = nullptr);
+  ~Dataset();
+  Dataset(const Dataset&) = delete;
+  Dataset& operator=(const Dataset&) = delete;
+
+  void SetConnection(Connection* connection) { connection_ = connection; }
+  Connection* connection() const { return connection_; }
+  void SetCommandText(std::u16string text) { command_text_ = std::move(text); }
+  const std::u16string& command_text() const { return command_text_; }
+
+  void Open();            // throws jet::Error; the dataset is then closed, with no fields
+  void Close() noexcept;  // drops fields, rows and any pending row
+  bool active() const { return active_; }
+
+  const std::vector<Field>& fields() const { return fields_; }
+  int FieldIndex(std::u16string_view name) const;  // -1 when there is no such field
+
+  int64_t record_count() const { return static_cast<int64_t>(rows_.size()); }
+  int64_t record_number() const;  // 1-based position of the current row; 0 when empty
+  void First();
+  void Next();
+  void MoveTo(int64_t record_number);  // 1-based; throws when out of range
+  bool eof() const;                    // past the last row, or no rows
+  bool bof() const;
+
+  // Values of the current row.
+  const Value& value(int field_index) const;
+  const Value& FieldByName(std::u16string_view name) const;  // throws when missing
+  // Random access for views: row 0-based.
+  const Value& ValueAt(int64_t row, int field_index) const;
+
+  // Appending: Append starts a pending row (all NULL; AutoNumber assigned on Post),
+  // SetValue fills it, Post writes it to the table and makes it the current row, Cancel
+  // drops it. A refused row raises jet::Error from Post and nothing of it is written.
+  void Append();
+  void SetValue(int field_index, Value value);
+  void SetFieldValue(std::u16string_view name, Value value);
+  void Post();
+  void Cancel() noexcept;
+  bool appending() const { return appending_; }
+
+ private:
+  Connection* connection_;
+  std::u16string command_text_;
+  std::u16string table_name_;
+  bool active_ = false;
+  std::vector<Field> fields_;
+  std::vector<std::vector<Value>> rows_;
+  int64_t current_ = 0;  // 0-based index into rows_; rows_.size() means EOF
+  bool appending_ = false;
+  std::vector<Value> pending_;
+};
+
+// Creates a new, empty Jet 4.0 database at path, as the Jet engine itself creates one.
+// Throws jet::Error, leaving everything untouched, when a file or folder already exists there.
+void CreateDatabase(const std::filesystem::path& path);
+
+}  // namespace jet
+
+#endif  // QUORVEL_JET_JET_H_

@@ -1,0 +1,92 @@
+// The engine's SQL dialect: parsing statements, and evaluating WHERE and ORDER BY over rows
+// held in memory.
+//
+//   SELECT * FROM t [WHERE cond] [ORDER BY col [ASC|DESC], ...]
+//   CREATE TABLE t (col type [(n)] [NOT NULL] [CONSTRAINT name PRIMARY KEY], ...)
+//   INSERT INTO t [(col, ...)] VALUES (literal, ...)
+//
+// Names may be [bracketed]; literals are "double" or 'single' quoted with the quote doubled
+// inside, or numbers. Text comparison and LIKE ignore letter case.
+#ifndef QUORVEL_JET_SQL_H_
+#define QUORVEL_JET_SQL_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "jet/jet.h"
+
+namespace jet::sql {
+
+struct Expr;  // a parsed condition; defined in sql.cpp
+
+struct OrderTerm {
+  std::u16string column;
+  bool descending = false;
+};
+
+struct SelectStatement {
+  std::u16string table;
+  std::shared_ptr<const Expr> where;  // null when there is no WHERE clause
+  std::vector<OrderTerm> order_by;
+};
+
+struct ColumnDefinition {
+  std::u16string name;
+  ColumnType type = ColumnType::kText;
+  int32_t length = 0;  // Text: maximum characters (255 when not given); otherwise 0
+  bool not_null = false;
+  bool primary_key = false;
+  std::u16string constraint_name;  // name given with CONSTRAINT, or empty
+  bool auto_increment = false;     // COUNTER / AUTOINCREMENT
+};
+
+struct CreateTableStatement {
+  std::u16string table;
+  std::vector<ColumnDefinition> columns;
+};
+
+struct InsertStatement {
+  std::u16string table;
+  std::vector<std::u16string> columns;  // empty: every column in table order
+  std::vector<Value> values;            // literals as parsed: Text, Integer, Double or Null
+};
+
+using Statement = std::variant<SelectStatement, CreateTableStatement, InsertStatement>;
+
+// Parses one statement. Throws jet::Error with a message naming what was expected and where.
+Statement Parse(std::u16string_view sql);
+
+// A WHERE condition bound to a field list: names are resolved once, so testing a row costs
+// no name lookups. Binding throws jet::Error for a name that is not among the fields.
+class Predicate {
+ public:
+  Predicate(const Expr* where, const std::vector<Field>& fields);
+  ~Predicate();
+  Predicate(Predicate&&) noexcept;
+  Predicate& operator=(Predicate&&) noexcept;
+  bool Matches(const std::vector<Value>& row) const;  // true when there is no condition
+
+ private:
+  struct Bound;
+  std::unique_ptr<Bound> bound_;
+};
+
+// Orders rows by the terms: numbers as numbers, texts without regard to case, NULL first.
+// The sort is stable, so rows that compare equal keep the engine's order. Throws jet::Error
+// for a name that is not among the fields.
+void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm>& order_by,
+              const std::vector<Field>& fields);
+
+// Compares two values the way ORDER BY does: <0, 0 or >0.
+int CompareValues(const Value& a, const Value& b);
+
+// LIKE: "%" any run, "_" one character, "[abc]", "[a-z]", "[!abc]" one of / none of a list;
+// letters compared without case (ASCII and full-width Latin).
+bool Like(std::u16string_view text, std::u16string_view pattern);
+
+}  // namespace jet::sql
+
+#endif  // QUORVEL_JET_SQL_H_
