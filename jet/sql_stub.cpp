@@ -1,0 +1,2 @@
+// Placeholder until the SQL module lands.
+#include "jet/sql.h"
