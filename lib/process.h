@@ -29,8 +29,7 @@ void LaunchOrActivate(std::u16string_view executable_path, std::u16string_view a
                       std::u16string_view window_title);
 
 // The command line LaunchOrActivate starts.
-std::u16string LaunchCommandLine(std::u16string_view executable_path,
-                                 std::u16string_view argument);
+std::u16string LaunchCommandLine(std::u16string_view executable_path, std::u16string_view argument);
 
 }  // namespace tclib
 

@@ -23,8 +23,6 @@
 #include <string_view>
 #include <vector>
 
-struct pollfd;
-
 namespace platform::dde {
 
 inline constexpr uint32_t kClipboardText = 1;
@@ -93,15 +91,13 @@ class Server {
  public:
   struct Handlers {
     std::function<void(uint64_t conversation)> on_connect;
-    std::function<void(uint64_t conversation, uint32_t format, const std::string& data)>
-        on_execute;
+    std::function<void(uint64_t conversation, uint32_t format, const std::string& data)> on_execute;
     std::function<void(uint64_t conversation)> on_disconnect;
   };
 
   // Listens on the endpoint. A stale socket file (nobody accepting) is replaced; a live one
   // raises platform::Error, as does any other failure.
-  Server(std::u16string_view service, std::u16string_view topic,
-         uint32_t format = kClipboardText);
+  Server(std::u16string_view service, std::u16string_view topic, uint32_t format = kClipboardText);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;

@@ -1,0 +1,215 @@
+// Windows of other programs on X11 through Xlib. Every call opens its own connection to the
+// display named by DISPLAY and closes it before returning; X errors (a window that vanished
+// meanwhile) are swallowed for the duration of the call.
+#include "platform/window.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+// A display connection with X errors ignored while it lives.
+class Connection {
+ public:
+  Connection() : display_(XOpenDisplay(nullptr)) {
+    if (display_ != nullptr) previous_handler_ = XSetErrorHandler(IgnoreXError);
+  }
+  ~Connection() {
+    if (display_ == nullptr) return;
+    XSync(display_, False);
+    XCloseDisplay(display_);
+    XSetErrorHandler(previous_handler_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  Display* get() const { return display_; }
+  explicit operator bool() const { return display_ != nullptr; }
+  Atom atom(const char* name) const { return XInternAtom(display_, name, False); }
+
+ private:
+  Display* display_;
+  XErrorHandler previous_handler_ = nullptr;
+};
+
+// The property's raw bytes, or nothing when the window has none of that type.
+std::optional<std::string> ReadProperty(const Connection& x, Window window, Atom property,
+                                        Atom type) {
+  Atom actual_type = None;
+  int actual_format = 0;
+  unsigned long count = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(x.get(), window, property, 0, 1 << 16, False, type, &actual_type,
+                         &actual_format, &count, &remaining, &data) != Success) {
+    return std::nullopt;
+  }
+  std::optional<std::string> result;
+  if (data != nullptr && actual_type == type && actual_format == 8) {
+    result.emplace(reinterpret_cast<const char*>(data), count);
+  }
+  if (data != nullptr) XFree(data);
+  return result;
+}
+
+// _NET_WM_NAME (UTF-8), else WM_NAME in its own encoding.
+std::optional<std::u16string> WindowTitle(const Connection& x, Window window) {
+  if (auto name = ReadProperty(x, window, x.atom("_NET_WM_NAME"), x.atom("UTF8_STRING"))) {
+    return FromUtf8(*name);
+  }
+  XTextProperty text{};
+  if (XGetWMName(x.get(), window, &text) == 0 || text.value == nullptr) return std::nullopt;
+  std::optional<std::u16string> title;
+  const std::string_view bytes(reinterpret_cast<const char*>(text.value), text.nitems);
+  if (text.encoding == XA_STRING) {  // ISO 8859-1
+    std::u16string latin1;
+    for (unsigned char c : bytes) latin1.push_back(c);
+    title = latin1;
+  } else if (text.encoding == x.atom("UTF8_STRING")) {
+    title = FromUtf8(bytes);
+  } else {
+    char** list = nullptr;
+    int count = 0;
+    if (Xutf8TextPropertyToTextList(x.get(), &text, &list, &count) >= Success && count > 0 &&
+        list != nullptr) {
+      title = FromUtf8(list[0]);
+    }
+    if (list != nullptr) XFreeStringList(list);
+  }
+  XFree(text.value);
+  return title;
+}
+
+bool HasWmState(const Connection& x, Window window) {
+  const Atom wm_state = x.atom("WM_STATE");
+  Atom actual_type = None;
+  int actual_format = 0;
+  unsigned long count = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  const bool ok = XGetWindowProperty(x.get(), window, wm_state, 0, 2, False, wm_state, &actual_type,
+                                     &actual_format, &count, &remaining, &data) == Success &&
+                  actual_type == wm_state;
+  if (data != nullptr) XFree(data);
+  return ok;
+}
+
+std::vector<Window> Children(const Connection& x, Window window) {
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  std::vector<Window> result;
+  if (XQueryTree(x.get(), window, &root, &parent, &children, &count) != 0 && children != nullptr) {
+    result.assign(children, children + count);
+  }
+  if (children != nullptr) XFree(children);
+  return result;
+}
+
+// Under a window manager a program's top-level window sits inside a frame; the program's
+// window is the descendant that carries WM_STATE.
+Window ClientWindow(const Connection& x, Window window, int depth) {
+  if (HasWmState(x, window)) return window;
+  if (depth == 0) return 0;
+  for (Window child : Children(x, window)) {
+    if (Window found = ClientWindow(x, child, depth - 1)) return found;
+  }
+  return 0;
+}
+
+}  // namespace
+
+WindowHandle FindTopLevelWindow(std::u16string_view title) {
+  Connection x;
+  if (!x) return 0;
+  const auto top_level = Children(x, DefaultRootWindow(x.get()));
+  // XQueryTree lists bottom to top; the topmost match wins.
+  for (auto it = top_level.rbegin(); it != top_level.rend(); ++it) {
+    if (auto own = WindowTitle(x, *it); own && *own == title) return *it;
+    const Window client = ClientWindow(x, *it, 3);
+    if (client != 0 && client != *it) {
+      if (auto name = WindowTitle(x, client); name && *name == title) return client;
+    }
+  }
+  return 0;
+}
+
+WindowHandle GetOwnerWindow(WindowHandle window) {
+  Connection x;
+  if (!x || window == 0) return 0;
+  Window owner = 0;
+  if (XGetTransientForHint(x.get(), static_cast<Window>(window), &owner) == 0) return 0;
+  return owner == DefaultRootWindow(x.get()) ? 0 : owner;
+}
+
+bool IsWindowMinimized(WindowHandle window) {
+  Connection x;
+  if (!x || window == 0) return false;
+  const Atom wm_state = x.atom("WM_STATE");
+  Atom actual_type = None;
+  int actual_format = 0;
+  unsigned long count = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  bool iconic = false;
+  if (XGetWindowProperty(x.get(), static_cast<Window>(window), wm_state, 0, 2, False, wm_state,
+                         &actual_type, &actual_format, &count, &remaining, &data) == Success &&
+      actual_type == wm_state && actual_format == 32 && count >= 1 && data != nullptr) {
+    // Format-32 data comes as longs.
+    iconic = reinterpret_cast<const long*>(data)[0] == IconicState;
+  }
+  if (data != nullptr) XFree(data);
+  return iconic;
+}
+
+void RestoreWindow(WindowHandle window) {
+  Connection x;
+  if (!x || window == 0) return;
+  // Mapping an iconic window asks the window manager to return it to the normal state.
+  XMapWindow(x.get(), static_cast<Window>(window));
+}
+
+void BringWindowToForeground(WindowHandle window) {
+  Connection x;
+  if (!x || window == 0) return;
+  Display* d = x.get();
+  const Window root = DefaultRootWindow(d);
+  const Window target = static_cast<Window>(window);
+  bool has_manager = false;
+  unsigned char* data = nullptr;
+  Atom actual_type = None;
+  int actual_format = 0;
+  unsigned long count = 0, remaining = 0;
+  if (XGetWindowProperty(d, root, x.atom("_NET_SUPPORTING_WM_CHECK"), 0, 1, False, XA_WINDOW,
+                         &actual_type, &actual_format, &count, &remaining, &data) == Success &&
+      actual_type == XA_WINDOW && count == 1 && data != nullptr) {
+    has_manager = true;
+  }
+  if (data != nullptr) XFree(data);
+  if (has_manager) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = target;
+    event.xclient.message_type = x.atom("_NET_ACTIVE_WINDOW");
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2;  // source: a pager-like tool acting for the user
+    event.xclient.data.l[1] = CurrentTime;
+    event.xclient.data.l[2] = 0;
+    XSendEvent(d, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  } else {
+    XRaiseWindow(d, target);
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(d, target, &attributes) != 0 && attributes.map_state == IsViewable) {
+      XSetInputFocus(d, target, RevertToParent, CurrentTime);
+    }
+  }
+}
+
+}  // namespace platform
