@@ -171,36 +171,47 @@ std::unique_ptr<Conversation> Instance::Connect(std::u16string_view service,
 Server::Server(std::u16string_view service, std::u16string_view topic, uint32_t format)
     : path_(EndpointPath(service, topic)), format_(format) {
   EnsureEndpointDirectory();
-  sockaddr_un address;
-  if (!FillAddress(path_, address)) throw Error(u"DDE の名前が長すぎます: " + FromPath(path_));
-  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listen_fd_ < 0) throw Error(u"DDE サーバーを作成できません");
-  const auto* generic = reinterpret_cast<const sockaddr*>(&address);
-  if (bind(listen_fd_, generic, sizeof address) != 0) {
-    const int bind_error = errno;
-    bool stale = false;
-    if (bind_error == EADDRINUSE) {
-      // A socket file nobody accepts on is left over from a program that ended.
-      const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      stale = probe >= 0 && connect(probe, generic, sizeof address) != 0 && errno == ECONNREFUSED;
-      if (probe >= 0) close(probe);
-    }
-    if (!stale || unlink(path_.c_str()) != 0 || bind(listen_fd_, generic, sizeof address) != 0) {
-      close(listen_fd_);
-      listen_fd_ = -1;
-      throw Error(u"DDE サーバーを開始できません: " + FromPath(path_));
-    }
+  // The socket is bound and listening under a private name first and then linked to the
+  // endpoint name, which fails when that name exists: a client never finds a socket that does
+  // not accept yet, and two servers starting at once cannot take the name from each other.
+  std::filesystem::path staging = path_;
+  staging += "." + std::to_string(getpid()) + ".new";
+  sockaddr_un address, staging_address;
+  if (!FillAddress(path_, address) || !FillAddress(staging, staging_address)) {
+    throw Error(u"DDE の名前が長すぎます: " + FromPath(path_));
   }
+  const auto fail = [&] {
+    if (listen_fd_ >= 0) close(listen_fd_);
+    listen_fd_ = -1;
+    unlink(staging.c_str());
+    throw Error(u"DDE サーバーを開始できません: " + FromPath(path_));
+  };
+  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (listen_fd_ < 0) fail();
+  unlink(staging.c_str());
+  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&staging_address),
+           sizeof staging_address) != 0 ||
+      listen(listen_fd_, 16) != 0) {
+    fail();
+  }
+  if (link(staging.c_str(), path_.c_str()) != 0) {
+    if (errno != EEXIST) fail();
+    // A socket file nobody accepts on is left over from a program that ended.
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool stale =
+        probe >= 0 &&
+        connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        (errno == ECONNREFUSED || errno == ENOENT);
+    if (probe >= 0) close(probe);
+    if (!stale) fail();
+    unlink(path_.c_str());
+    if (link(staging.c_str(), path_.c_str()) != 0) fail();
+  }
+  unlink(staging.c_str());
   struct stat st;
   if (stat(path_.c_str(), &st) == 0) {
     device_ = st.st_dev;
     inode_ = st.st_ino;
-  }
-  if (listen(listen_fd_, 16) != 0) {
-    close(listen_fd_);
-    listen_fd_ = -1;
-    unlink(path_.c_str());
-    throw Error(u"DDE サーバーを開始できません: " + FromPath(path_));
   }
   NotifyStarterReady();
 }

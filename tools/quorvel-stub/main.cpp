@@ -1,0 +1,134 @@
+// quorvel.exe: a stand-in for the GIS application. It shows a window titled "GIS Quorvel"
+// owned by a second window, serves DDE service "quorvel" topic "DdeQuorvel", opens (shows)
+// the project of "READ_PROJECT@<path>", quits on "CLOSE_QUORVEL", and appends its command
+// line and every conversation event to quorvel-stub.log beside itself:
+//   start       pid  argument-count  arguments...
+//   connect     pid  conversation
+//   execute     pid  conversation  format  data-in-hex  data-as-text
+//   disconnect  pid  conversation
+//   forwarded   pid  project       (handed to the copy already serving)
+//   dde-unavailable  pid  message
+//   exit        pid
+// One copy serves at a time: a copy started while another serves hands its project (if any)
+// to that one over DDE and ends. Without a display it runs without windows.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/dde.h"
+#include "platform/error.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "tools/stub-common/stub_common.h"
+
+namespace {
+
+constexpr std::string_view kReadProject = "READ_PROJECT@";
+constexpr std::string_view kClose = "CLOSE_QUORVEL";
+
+// The command text: the bytes up to the first NUL, read as code page 932.
+std::string CommandText(const std::string& data) {
+  return platform::ToUtf8(platform::FromCodePage932(data.substr(0, data.find('\0'))));
+}
+
+// Hands the project to the copy that serves the endpoint. False when none answers.
+bool ForwardToServingCopy(const std::string& project) {
+  try {
+    platform::dde::Instance instance;
+    auto conversation = instance.Connect(u"quorvel", u"DdeQuorvel");
+    if (!conversation) return false;
+    if (!project.empty()) {
+      std::string data = platform::ToCodePage932(u"READ_PROJECT@" + platform::FromUtf8(project));
+      data.push_back('\0');
+      conversation->Execute(data, conversation->format().value_or(platform::dde::kClipboardText));
+    }
+    return true;
+  } catch (const platform::Error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  stub::InstallStopSignals();
+  const stub::Log log("quorvel-stub.log");
+  const std::string pid = std::to_string(getpid());
+  stub::LogStart(log, argc, argv);
+
+  std::string project;
+  if (argc > 1 && std::string_view(argv[1]) != "DdeQuorvel") project = argv[1];
+
+  std::unique_ptr<platform::dde::Server> server;
+  try {
+    server = std::make_unique<platform::dde::Server>(u"quorvel", u"DdeQuorvel");
+  } catch (const platform::Error& error) {
+    if (ForwardToServingCopy(project)) {
+      log.Write({"forwarded", pid, stub::Escape(project)});
+    } else {
+      log.Write({"dde-unavailable", pid, stub::Escape(platform::ToUtf8(error.message()))});
+    }
+    log.Write({"exit", pid});
+    return 0;
+  }
+
+  stub::Display display;
+  Window owner = 0, main_window = 0;
+  auto redraw = [&] {
+    if (!display) return;
+    display.DrawLines(main_window, {"GIS Quorvel (stand-in)", "project: " + project});
+  };
+  if (display) {
+    owner = display.CreateWindow("Quorvel", 40, 40, 240, 60);
+    main_window = display.CreateWindow("GIS Quorvel", 80, 120, 560, 120, owner);
+    XMapWindow(display.get(), owner);
+    XMapWindow(display.get(), main_window);
+    XFlush(display.get());
+  }
+
+  platform::NotifyStarterReady();
+
+  bool quit = false;
+  platform::dde::Server::Handlers handlers;
+  handlers.on_connect = [&](uint64_t id) { log.Write({"connect", pid, std::to_string(id)}); };
+  handlers.on_disconnect = [&](uint64_t id) { log.Write({"disconnect", pid, std::to_string(id)}); };
+  handlers.on_execute = [&](uint64_t id, uint32_t format, const std::string& data) {
+    const std::string text = CommandText(data);
+    log.Write({"execute", pid, std::to_string(id), std::to_string(format), stub::Hex(data),
+               stub::Escape(text)});
+    if (text.starts_with(kReadProject)) {
+      project = text.substr(kReadProject.size());
+      redraw();
+    } else if (text == kClose) {
+      quit = true;
+    }
+  };
+
+  while (!quit && !stub::StopRequested()) {
+    std::vector<pollfd> fds;
+    if (display) fds.push_back(pollfd{display.fd(), POLLIN, 0});
+    if (server) {
+      for (int fd : server->PollDescriptors()) fds.push_back(pollfd{fd, POLLIN, 0});
+    }
+    if (display) XFlush(display.get());
+    if (poll(fds.data(), fds.size(), 200) < 0 && errno != EINTR) break;
+    if (server) server->Dispatch(handlers);
+    while (display && XPending(display.get()) > 0) {
+      XEvent event;
+      XNextEvent(display.get(), &event);
+      if (event.type == Expose && event.xexpose.window == main_window && event.xexpose.count == 0) {
+        redraw();
+      } else if (display.IsDeleteRequest(event)) {
+        quit = true;
+      }
+    }
+  }
+  server.reset();
+  log.Write({"exit", pid});
+  return 0;
+}
