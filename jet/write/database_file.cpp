@@ -1,0 +1,761 @@
+#include "jet/write/database_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "jet/utf.h"
+#include "jet/write/header_page.h"
+#include "jet/write/index_key.h"
+#include "jet/write/row_codec.h"
+
+namespace jet::write {
+namespace {
+
+// Catalogue ids: the root the containers hang from, the containers, the database object.
+constexpr int32_t kRootId = 0x0F000000;
+constexpr int32_t kTablesContainerId = 0x0F000001;
+constexpr int32_t kDatabasesContainerId = 0x0F000002;
+constexpr int32_t kRelationshipsContainerId = 0x0F000003;
+constexpr int32_t kDatabaseObjectId = 0x10000000;
+constexpr int32_t kSystemObjectFlags = static_cast<int32_t>(0x80000000u);
+constexpr int kObjectTypeTable = 1;
+constexpr int kObjectTypeDatabase = 2;
+constexpr int kObjectTypeContainer = 3;
+
+// Security ids that belong to the header's creation date (see header_page.h): the engine's
+// own account (owner of the containers and system tables), the creating user (owner of the
+// database object and of every table created later), and two group ids used in the
+// containers' inherited permissions.
+const Bytes kSidEngine = {0x65, 0x89};
+const Bytes kSidCreator = {0x64, 0x8B};
+const Bytes kSidCreatorPlaceholder = {0x65, 0x8E};
+const Bytes kSidAdmins = {0x65, 0x8B};
+
+// Permission masks of the access-control entries.
+constexpr int32_t kAcmReadDesign = 0x00060000;
+constexpr int32_t kAcmReadWriteDesign = 0x000E0000;
+constexpr int32_t kAcmCreatorFull = 0x000F00FE;
+constexpr int32_t kAcmUserContainer = 0x00060001;
+constexpr int32_t kAcmDatabaseUser = 0x0006000E;
+constexpr int32_t kAcmDatabaseAdmins = 0x0000000E;
+constexpr int32_t kAcmSystemAdmins = 0x00000014;
+constexpr int32_t kAcmTablesAdmins = 0x000FFEFF;
+constexpr int32_t kAcmAll = 0x000FFFFF;
+
+constexpr int kMaxNameLength = 64;
+constexpr int kMaxColumns = 255;
+
+struct SystemColumn {
+  const char16_t* name;
+  ColumnType type;
+  bool sid;
+};
+
+uint16_t FixedLength(ColumnType type) {
+  switch (type) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+      return 1;
+    case ColumnType::kInteger:
+      return 2;
+    case ColumnType::kLong:
+    case ColumnType::kSingle:
+      return 4;
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return 8;
+    case ColumnType::kGuid:
+      return 16;
+    default:
+      return 0;
+  }
+}
+
+bool IsFixedType(ColumnType type) { return FixedLength(type) != 0; }
+
+// Case-insensitive name order, used for the system tables' descriptors and index names.
+bool NameLess(std::u16string_view a, std::u16string_view b) {
+  auto up = [](char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; };
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [&](char16_t x, char16_t y) { return up(x) < up(y); });
+}
+
+std::unique_ptr<TableModel> SystemTable(std::u16string name,
+                                        const std::vector<SystemColumn>& cols) {
+  auto t = std::make_unique<TableModel>();
+  t->name = std::move(name);
+  t->table_type = kTableTypeSystem;
+  for (const auto& sc : cols) {
+    ColumnModel c;
+    c.name = sc.name;
+    c.type = sc.type;
+    bool fixed = IsFixedType(sc.type);
+    c.flags = static_cast<uint8_t>(kColumnSystem | kColumnUpdatable | (fixed ? kColumnFixed : 0) |
+                                   (sc.sid ? kColumnSid : 0));
+    c.length = fixed ? FixedLength(sc.type)
+                     : (sc.type == ColumnType::kText || sc.type == ColumnType::kBinary ? 510 : 0);
+    c.max_chars = sc.type == ColumnType::kText ? 255 : 0;
+    t->columns.push_back(std::move(c));
+  }
+  LayOutColumns(*t);
+  for (const auto& c : t->columns) t->descriptor_order.push_back(c.number);
+  std::stable_sort(
+      t->descriptor_order.begin(), t->descriptor_order.end(),
+      [&](uint16_t a, uint16_t b) { return NameLess(t->columns[a].name, t->columns[b].name); });
+  for (uint16_t n : t->descriptor_order) {
+    if (t->columns[n].long_value()) t->long_value_order.push_back(n);
+  }
+  return t;
+}
+
+void AddSystemIndex(TableModel& t, std::u16string name, std::vector<uint16_t> columns,
+                    uint8_t flags, uint8_t logical_type) {
+  RealIndexModel index;
+  for (uint16_t c : columns) index.columns.push_back({c, true});
+  index.flags = flags;
+  t.indexes.push_back(std::move(index));
+  uint32_t number = static_cast<uint32_t>(t.indexes.size() - 1);
+  t.logical.push_back({std::move(name), number, number, logical_type});
+  std::stable_sort(t.logical.begin(), t.logical.end(),
+                   [](const LogicalIndexModel& a, const LogicalIndexModel& b) {
+                     return NameLess(a.name, b.name);
+                   });
+}
+
+void CheckName(std::u16string_view name, std::u16string_view what) {
+  auto fail = [&](std::u16string_view why) {
+    throw Error(std::u16string(what) + u"名 '" + std::u16string(name) + u"' は使えません: " +
+                std::u16string(why));
+  };
+  if (name.empty()) fail(u"名前が空です");
+  if (name.size() > static_cast<size_t>(kMaxNameLength)) fail(u"64 文字を超えています");
+  if (name[0] == u' ') fail(u"先頭が空白です");
+  for (char16_t c : name) {
+    if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') {
+      fail(u"使えない文字 (. ! ` [ ] や制御文字) を含んでいます");
+    }
+  }
+}
+
+std::u16string Number(int64_t v) { return Utf8ToUtf16(std::to_string(v)); }
+
+}  // namespace
+
+TableSpec TableSpecFromStatement(const sql::CreateTableStatement& statement) {
+  TableSpec spec;
+  spec.name = statement.table;
+  IndexSpec primary;
+  int primary_count = 0;
+  for (const auto& cd : statement.columns) {
+    ColumnSpec c;
+    c.name = cd.name;
+    c.type = cd.type;
+    c.length = cd.length;
+    c.not_null = cd.not_null;
+    c.auto_increment = cd.auto_increment;
+    spec.columns.push_back(c);
+    if (cd.primary_key) {
+      ++primary_count;
+      primary.name = cd.constraint_name.empty() ? u"PrimaryKey" : cd.constraint_name;
+      primary.columns.push_back({cd.name, true});
+    }
+  }
+  if (primary_count > 1) {
+    throw Error(u"テーブル '" + statement.table + u"' に主キーが 2 つ以上指定されています");
+  }
+  if (primary_count == 1) {
+    primary.primary_key = true;
+    primary.unique = true;
+    spec.indexes.push_back(primary);
+  }
+  return spec;
+}
+
+std::unique_ptr<DatabaseFile> DatabaseFile::Create(const std::filesystem::path& path, double now) {
+  // O_EXCL refuses anything already at the path (file, folder, link), so nothing that
+  // exists is ever touched.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    int err = errno;
+    std::u16string why = err == EEXIST ? u"同じ名前のファイルまたはフォルダが既にあります"
+                                       : Utf8ToUtf16(std::strerror(err));
+    throw Error(u"データベースを作成できません: " + Utf8ToUtf16(path.string()) + u" (" + why +
+                u")");
+  }
+  std::unique_ptr<DatabaseFile> db(new DatabaseFile());
+  db->fd_ = fd;
+  try {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throw Error(u"データベースファイルの情報を取得できません");
+    db->device_ = st.st_dev;
+    db->inode_ = st.st_ino;
+    db->BuildEmptyDatabase(now);
+    db->Flush();
+  } catch (...) {
+    // Only the file this call created is removed.
+    ::close(fd);
+    db->fd_ = -1;
+    ::unlink(path.c_str());
+    throw;
+  }
+  return db;
+}
+
+DatabaseFile::~DatabaseFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+UsageMap* DatabaseFile::NewMapRow(uint32_t& map_page) {
+  uint8_t zeros[kUsageMapRowLength] = {};
+  if (map_page == 0 || !data_page::Fits(store_.Read(map_page), kUsageMapRowLength)) {
+    map_page = store_.Allocate();
+    data_page::Init(store_.Mutable(map_page), 0);
+  }
+  uint8_t row = data_page::AddRow(store_.Mutable(map_page), zeros, kUsageMapRowLength);
+  maps_.push_back(std::make_unique<UsageMap>(RowPointer{map_page, row}));
+  return maps_.back().get();
+}
+
+void DatabaseFile::AllocateTables(const std::vector<TableModel*>& tables) {
+  for (TableModel* t : tables) {
+    // The definition's length does not depend on page numbers, so a provisional map is
+    // enough to measure it.
+    UsageMap provisional(RowPointer{});
+    t->owned = t->free_space = &provisional;
+    for (auto& c : t->columns) c.lv_owned = c.lv_free = &provisional;
+    for (auto& i : t->indexes) i.map = &provisional;
+    size_t length = SerializeTableDefinition(*t).size();
+    uint32_t pages = TableDefinitionPages(length);
+    for (uint32_t i = 0; i < pages; ++i) t->tdef_pages.push_back(store_.Allocate());
+    t->id = t->tdef_pages[0];
+  }
+  uint32_t map_page = 0;
+  for (TableModel* t : tables) {
+    t->owned = NewMapRow(map_page);
+    t->free_space = NewMapRow(map_page);
+    for (auto& c : t->columns) {
+      if (c.long_value()) {
+        c.lv_owned = NewMapRow(map_page);
+        c.lv_free = NewMapRow(map_page);
+      } else {
+        c.lv_owned = c.lv_free = nullptr;
+      }
+    }
+    for (auto& i : t->indexes) i.map = NewMapRow(map_page);
+  }
+  for (TableModel* t : tables) {
+    for (auto& i : t->indexes) {
+      i.root = store_.Allocate();
+      i.map->Add(i.root);
+      i.tree = std::make_unique<IndexTree>(i.root, t->id);
+    }
+    t->dirty = true;
+  }
+}
+
+void DatabaseFile::BuildEmptyDatabase(double now) {
+  WriteHeaderPage(store_.Mutable(store_.Allocate()));
+  store_.Allocate();  // page 1: the global usage map, written on Flush
+
+  using T = ColumnType;
+  auto objects = SystemTable(u"MSysObjects", {{u"Id", T::kLong, false},
+                                              {u"ParentId", T::kLong, false},
+                                              {u"Name", T::kText, false},
+                                              {u"Type", T::kInteger, false},
+                                              {u"DateCreate", T::kDateTime, false},
+                                              {u"DateUpdate", T::kDateTime, false},
+                                              {u"Owner", T::kBinary, true},
+                                              {u"Flags", T::kLong, false},
+                                              {u"Database", T::kMemo, false},
+                                              {u"Connect", T::kMemo, false},
+                                              {u"ForeignName", T::kText, false},
+                                              {u"RmtInfoShort", T::kBinary, false},
+                                              {u"RmtInfoLong", T::kOle, false},
+                                              {u"Lv", T::kOle, false},
+                                              {u"LvProp", T::kOle, false},
+                                              {u"LvModule", T::kOle, false},
+                                              {u"LvExtra", T::kOle, false}});
+  AddSystemIndex(*objects, u"ParentIdName", {1, 2}, kIndexJet4 | kIndexUnique, 0);
+  AddSystemIndex(*objects, u"Id", {0}, kIndexJet4 | kIndexUnique, 1);
+
+  auto aces = SystemTable(u"MSysACEs", {{u"ObjectId", T::kLong, false},
+                                        {u"SID", T::kBinary, true},
+                                        {u"ACM", T::kLong, false},
+                                        {u"FInheritable", T::kBoolean, false}});
+  AddSystemIndex(*aces, u"ObjectId", {0}, kIndexJet4 | kIndexRequired, 0);
+
+  auto queries = SystemTable(u"MSysQueries", {{u"ObjectId", T::kLong, false},
+                                              {u"Attribute", T::kByte, false},
+                                              {u"Order", T::kBinary, false},
+                                              {u"Name1", T::kText, false},
+                                              {u"Name2", T::kText, false},
+                                              {u"Expression", T::kMemo, false},
+                                              {u"Flag", T::kInteger, false},
+                                              {u"LvExtra", T::kLong, false}});
+  AddSystemIndex(*queries, u"ObjectIdAttribute", {0, 1, 2}, kIndexJet4 | kIndexUnique, 1);
+
+  auto relationships =
+      SystemTable(u"MSysRelationships", {{u"szRelationship", T::kText, false},
+                                         {u"grbit", T::kLong, false},
+                                         {u"ccolumn", T::kLong, false},
+                                         {u"icolumn", T::kLong, false},
+                                         {u"szObject", T::kText, false},
+                                         {u"szColumn", T::kText, false},
+                                         {u"szReferencedObject", T::kText, false},
+                                         {u"szReferencedColumn", T::kText, false}});
+  AddSystemIndex(*relationships, u"szRelationship", {0}, kIndexJet4 | kIndexIgnoreNulls, 0);
+  AddSystemIndex(*relationships, u"szObject", {4}, kIndexJet4 | kIndexIgnoreNulls, 0);
+  AddSystemIndex(*relationships, u"szReferencedObject", {6}, kIndexJet4 | kIndexIgnoreNulls, 0);
+
+  objects_ = objects.get();
+  aces_ = aces.get();
+  std::vector<TableModel*> batch = {objects.get(), aces.get(), queries.get(), relationships.get()};
+  tables_.push_back(std::move(objects));
+  tables_.push_back(std::move(aces));
+  tables_.push_back(std::move(queries));
+  tables_.push_back(std::move(relationships));
+  AllocateTables(batch);
+
+  auto object_row = [&](int32_t id, int32_t parent, std::u16string name, int type,
+                        const Bytes& owner) {
+    std::vector<std::optional<Value>> v(objects_->columns.size());
+    v[0] = Value::Integer(id);
+    v[1] = Value::Integer(parent);
+    v[2] = Value::Text(std::move(name));
+    v[3] = Value::Integer(type);
+    v[4] = Value::FromDateTime({now});
+    v[5] = Value::FromDateTime({now});
+    v[6] = Value::Binary(owner);
+    v[7] = Value::Integer(kSystemObjectFlags);
+    InsertRowInto(*objects_, v);
+  };
+  object_row(kTablesContainerId, kRootId, u"Tables", kObjectTypeContainer, kSidEngine);
+  object_row(kDatabasesContainerId, kRootId, u"Databases", kObjectTypeContainer, kSidEngine);
+  object_row(kRelationshipsContainerId, kRootId, u"Relationships", kObjectTypeContainer,
+             kSidEngine);
+  object_row(kDatabaseObjectId, kDatabasesContainerId, u"MSysDb", kObjectTypeDatabase, kSidCreator);
+  for (size_t i = 0; i < 4; ++i) {
+    object_row(static_cast<int32_t>(tables_[i]->id), kTablesContainerId, tables_[i]->name,
+               kObjectTypeTable, kSidEngine);
+  }
+
+  auto ace = [&](int32_t object, const Bytes& sid, int32_t acm, bool inheritable) {
+    InsertRowInto(*aces_, {Value::Integer(object), Value::Binary(sid), Value::Integer(acm),
+                           Value::Boolean(inheritable)});
+  };
+  int32_t objects_id = static_cast<int32_t>(tables_[0]->id);
+  int32_t aces_id = static_cast<int32_t>(tables_[1]->id);
+  int32_t queries_id = static_cast<int32_t>(tables_[2]->id);
+  int32_t relationships_id = static_cast<int32_t>(tables_[3]->id);
+  ace(objects_id, kSidCreator, kAcmReadDesign, false);
+  ace(aces_id, kSidCreator, kAcmReadDesign, false);
+  ace(queries_id, kSidCreator, kAcmReadDesign, false);
+  ace(relationships_id, kSidCreator, kAcmReadWriteDesign, false);
+  ace(kTablesContainerId, kSidCreatorPlaceholder, kAcmCreatorFull, true);
+  ace(kTablesContainerId, kSidCreator, kAcmUserContainer, false);
+  ace(kRelationshipsContainerId, kSidCreatorPlaceholder, kAcmCreatorFull, true);
+  ace(kRelationshipsContainerId, kSidCreator, kAcmUserContainer, false);
+  ace(kDatabasesContainerId, kSidCreator, kAcmReadDesign, false);
+  ace(kDatabaseObjectId, kSidCreator, kAcmDatabaseUser, false);
+  ace(kDatabaseObjectId, kSidAdmins, kAcmDatabaseAdmins, false);
+  ace(queries_id, kSidAdmins, kAcmSystemAdmins, false);
+  ace(relationships_id, kSidAdmins, kAcmSystemAdmins, false);
+  ace(objects_id, kSidAdmins, kAcmSystemAdmins, false);
+  ace(kTablesContainerId, kSidAdmins, kAcmTablesAdmins, true);
+  ace(kRelationshipsContainerId, kSidAdmins, kAcmAll, true);
+}
+
+const TableModel* DatabaseFile::FindTable(std::u16string_view name) const {
+  for (const auto& t : tables_) {
+    if (SameName(t->name, name)) return t.get();
+  }
+  return nullptr;
+}
+
+void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
+  CheckName(spec.name, u"テーブル");
+  if (auto bad = UnsupportedKeyCharacter(spec.name)) {
+    throw Error(u"テーブル名 '" + spec.name +
+                u"' は使えません: この文字はテーブル名に使えません (" + std::u16string(1, *bad) +
+                u")");
+  }
+  if (FindTable(spec.name) != nullptr) {
+    throw Error(u"テーブル '" + spec.name + u"' は既にあります");
+  }
+  if (spec.columns.empty()) throw Error(u"テーブル '" + spec.name + u"' に列がありません");
+  if (spec.columns.size() > static_cast<size_t>(kMaxColumns)) {
+    throw Error(u"テーブル '" + spec.name + u"' の列が多すぎます (上限 255)");
+  }
+
+  auto t = std::make_unique<TableModel>();
+  t->name = spec.name;
+  t->table_type = kTableTypeUser;
+  for (const ColumnSpec& cs : spec.columns) {
+    CheckName(cs.name, u"列");
+    if (t->FindColumn(cs.name) != nullptr) {
+      throw Error(u"列名 '" + cs.name + u"' が重複しています");
+    }
+    ColumnModel c;
+    c.name = cs.name;
+    c.type = cs.type;
+    c.not_null = cs.not_null;
+    switch (cs.type) {
+      case ColumnType::kText: {
+        int n = cs.length == 0 ? 255 : cs.length;
+        if (n < 1 || n > 255) {
+          throw Error(u"列 '" + cs.name + u"' の長さ " + Number(cs.length) +
+                      u" は使えません (1〜255)");
+        }
+        c.max_chars = n;
+        c.length = static_cast<uint16_t>(2 * n);
+        break;
+      }
+      case ColumnType::kBinary: {
+        int n = cs.length == 0 ? 255 : cs.length;
+        if (n < 1 || n > 510) {
+          throw Error(u"列 '" + cs.name + u"' の長さ " + Number(cs.length) +
+                      u" は使えません (1〜510)");
+        }
+        c.length = static_cast<uint16_t>(n);
+        break;
+      }
+      case ColumnType::kMemo:
+      case ColumnType::kOle:
+        c.length = 0;
+        break;
+      case ColumnType::kNumeric:
+        throw Error(u"列 '" + cs.name + u"' の型 (DECIMAL) は作成できません");
+      default:
+        c.length = FixedLength(cs.type);
+        if (c.length == 0) throw Error(u"列 '" + cs.name + u"' の型は作成できません");
+    }
+    c.flags = kColumnUpdatable | (IsFixedType(cs.type) ? kColumnFixed : 0);
+    if (cs.auto_increment) {
+      if (cs.type != ColumnType::kLong) {
+        throw Error(u"列 '" + cs.name + u"' : オートナンバーにできるのは長整数型の列だけです");
+      }
+      c.flags |= kColumnAutoNumber;
+    }
+    if (cs.compressible && (cs.type == ColumnType::kText || cs.type == ColumnType::kMemo)) {
+      c.extra_flags = kColumnCompressible;
+    }
+    t->columns.push_back(std::move(c));
+  }
+  LayOutColumns(*t);
+  for (auto& c : t->columns) {
+    c.column_number_again = c.number;
+    t->descriptor_order.push_back(c.number);
+    if (c.long_value()) t->long_value_order.push_back(c.number);
+  }
+  size_t max_row = 2 + t->fixed_area + 2 + 2 * t->variable_count + 2 + (t->columns.size() + 7) / 8;
+  (void)max_row;
+
+  bool has_primary = false;
+  for (const IndexSpec& is : spec.indexes) {
+    CheckName(is.name, u"索引");
+    for (const auto& li : t->logical) {
+      if (SameName(li.name, is.name)) throw Error(u"索引名 '" + is.name + u"' が重複しています");
+    }
+    if (is.columns.empty() || is.columns.size() > 10) {
+      throw Error(u"索引 '" + is.name + u"' の列の数が不正です (1〜10)");
+    }
+    RealIndexModel index;
+    size_t key_bytes = 0;
+    for (const auto& [column_name, ascending] : is.columns) {
+      const ColumnModel* c = t->FindColumn(column_name);
+      if (c == nullptr)
+        throw Error(u"索引 '" + is.name + u"' の列 '" + column_name + u"' がありません");
+      if (!IsIndexableType(c->type)) {
+        throw Error(u"列 '" + c->name + u"' の型には索引を作れません");
+      }
+      index.columns.push_back({c->number, ascending});
+      key_bytes += c->type == ColumnType::kText ? 2 + 2 * static_cast<size_t>(c->max_chars) + 4
+                                                : 1 + c->length;
+    }
+    if (key_bytes > kMaxIndexKeyLength) {
+      throw Error(u"索引 '" + is.name + u"' のキーが長すぎます");
+    }
+    index.flags = kIndexJet4;
+    if (is.unique || is.primary_key) index.flags |= kIndexUnique;
+    if (is.primary_key) index.flags |= kIndexRequired;
+    if (is.ignore_nulls && !is.primary_key) index.flags |= kIndexIgnoreNulls;
+    if (is.primary_key) {
+      if (has_primary) throw Error(u"テーブル '" + spec.name + u"' に主キーが 2 つ以上あります");
+      has_primary = true;
+    }
+    t->indexes.push_back(std::move(index));
+    uint32_t number = static_cast<uint32_t>(t->indexes.size() - 1);
+    t->logical.push_back({is.name, number, number, static_cast<uint8_t>(is.primary_key ? 1 : 0)});
+  }
+  // Pages: TDEF (up to 4 for 255 columns), a map page or two, one root per index, plus the
+  // catalogue's possible new data and index pages.
+  if (!store_.CanAllocate(8 + 2 * static_cast<uint32_t>(spec.indexes.size()) + 16)) {
+    throw Error(u"データベースファイルが大きくなりすぎました (ページ数の上限を超えます)");
+  }
+
+  // Everything is checked: register the table.
+  TableModel* table = t.get();
+  tables_.push_back(std::move(t));
+  AllocateTables({table});
+
+  std::vector<std::optional<Value>> row(objects_->columns.size());
+  const Bytes* creator = &kSidCreator;
+  row[0] = Value::Integer(static_cast<int32_t>(table->id));
+  row[1] = Value::Integer(kTablesContainerId);
+  row[2] = Value::Text(table->name);
+  row[3] = Value::Integer(kObjectTypeTable);
+  row[4] = Value::FromDateTime({now});
+  row[5] = Value::FromDateTime({now});
+  row[6] = Value::Binary(*creator);
+  row[7] = Value::Integer(0);
+  InsertRowInto(*objects_, row);
+  int32_t id = static_cast<int32_t>(table->id);
+  InsertRowInto(*aces_, {Value::Integer(id), Value::Binary(kSidCreator),
+                         Value::Integer(kAcmCreatorFull), Value::Boolean(false)});
+  InsertRowInto(*aces_, {Value::Integer(id), Value::Binary(kSidAdmins),
+                         Value::Integer(kAcmTablesAdmins), Value::Boolean(false)});
+}
+
+std::vector<Value> DatabaseFile::InsertRow(std::u16string_view table_name,
+                                           const std::vector<std::optional<Value>>& values) {
+  TableModel* table = nullptr;
+  for (auto& t : tables_) {
+    if (SameName(t->name, table_name)) table = t.get();
+  }
+  if (table == nullptr) throw Error(u"テーブル '" + std::u16string(table_name) + u"' がありません");
+  if (table->table_type != kTableTypeUser) {
+    throw Error(u"システムテーブル '" + table->name + u"' には書き込めません");
+  }
+  if (values.size() != table->columns.size()) {
+    throw Error(u"テーブル '" + table->name + u"' の列の数と値の数が合いません");
+  }
+  return InsertRowInto(*table, values);
+}
+
+std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
+                                               const std::vector<std::optional<Value>>& given) {
+  // 1. Values in the columns' kinds, with the next AutoNumber where none is given.
+  std::vector<Value> values(t.columns.size());
+  uint32_t autonumber = t.autonumber;
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    const ColumnModel& c = t.columns[i];
+    values[i] = ConvertForColumn(c, given[i]);
+    if (c.auto_number()) {
+      if (values[i].is_null()) {
+        if (autonumber >= 0x7FFFFFFF) throw Error(u"オートナンバーの値が上限に達しました");
+        values[i] = Value::Integer(static_cast<int64_t>(autonumber) + 1);
+      }
+      int64_t v = values[i].integer();
+      if (v > static_cast<int64_t>(autonumber)) autonumber = static_cast<uint32_t>(v);
+    }
+    if (c.not_null && values[i].is_null()) {
+      throw Error(u"列 '" + c.name + u"' は空 (NULL) にできません");
+    }
+  }
+
+  // 2. Index keys; refuse NULLs in required indexes and duplicates in unique ones.
+  std::vector<std::optional<std::string>> keys(t.indexes.size());
+  std::vector<bool> new_key(t.indexes.size(), false);
+  for (size_t x = 0; x < t.indexes.size(); ++x) {
+    const RealIndexModel& index = t.indexes[x];
+    std::u16string index_name;
+    for (const auto& li : t.logical) {
+      if (li.real == x) index_name = li.name;
+    }
+    bool all_null = true, any_null = false;
+    std::string key;
+    for (const auto& ic : index.columns) {
+      const Value& v = values[ic.column];
+      bool is_null = v.is_null() && t.columns[ic.column].type != ColumnType::kBoolean;
+      all_null = all_null && is_null;
+      any_null = any_null || is_null;
+      AppendKeyPiece(key, t.columns[ic.column].type, v, ic.ascending);
+    }
+    if (key.size() > kMaxIndexKeyLength)
+      throw Error(u"索引 '" + index_name + u"' のキーが長すぎます");
+    if ((index.flags & kIndexRequired) && any_null) {
+      throw Error(u"索引 '" + index_name + u"' の列は空 (NULL) にできません");
+    }
+    if ((index.flags & kIndexIgnoreNulls) && all_null) continue;
+    bool present = index.tree->ContainsKey(key);
+    if (present && index.unique() && !all_null) {
+      throw Error(u"索引 '" + index_name + u"' の値が重複しています (テーブル '" + t.name + u"')");
+    }
+    new_key[x] = !present;
+    keys[x] = std::move(key);
+  }
+
+  // 3. The variable part: text and binary bytes, long values inline or by reference.
+  std::vector<std::string> var_bytes(t.variable_count);
+  std::vector<std::string> long_data(t.columns.size());
+  std::vector<bool> var_null(t.variable_count, true);
+  size_t length = 2 + t.fixed_area + (t.columns.size() + 7) / 8;
+  if (t.variable_count > 0) length += 2 + 2 * static_cast<size_t>(t.variable_count) + 2;
+  uint32_t new_pages = 2;
+  for (const ColumnModel& c : t.columns) {
+    if (c.fixed() || values[c.number].is_null()) continue;
+    var_null[c.var_index] = false;
+    std::string bytes = VariableBytes(c, values[c.number]);
+    if (c.long_value()) {
+      if (bytes.size() <= kMaxInlineLongValue) {
+        std::string inline_value(12, '\0');
+        PutU32(reinterpret_cast<uint8_t*>(inline_value.data()),
+               static_cast<uint32_t>(bytes.size()) | 0x80000000u);
+        inline_value += bytes;
+        var_bytes[c.var_index] = std::move(inline_value);
+      } else {
+        var_bytes[c.var_index] = std::string(12, '\0');  // filled in once stored
+        new_pages += static_cast<uint32_t>(bytes.size() / kLongValueChainPiece + 2);
+        long_data[c.number] = std::move(bytes);
+      }
+    } else {
+      if (c.type == ColumnType::kBinary && bytes.size() > c.length) {
+        throw Error(u"列 '" + c.name + u"' に長すぎるバイナリ値は入れられません");
+      }
+      var_bytes[c.var_index] = std::move(bytes);
+    }
+    length += var_bytes[c.var_index].size();
+  }
+  if (length > kMaxRowLength) {
+    throw Error(u"レコードが大きすぎます (" + Number(static_cast<int64_t>(length)) +
+                u" バイト、上限 " + Number(kMaxRowLength) + u" バイト)");
+  }
+  new_pages += 4 * static_cast<uint32_t>(t.indexes.size()) + 4;
+  if (!store_.CanAllocate(new_pages)) {
+    throw Error(u"データベースファイルが大きくなりすぎました (ページ数の上限を超えます)");
+  }
+
+  // Everything is checked; from here on the row is written.
+  for (ColumnModel& c : t.columns) {
+    if (!long_data[c.number].empty())
+      var_bytes[c.var_index] = StoreLongValue(c, long_data[c.number]);
+  }
+  std::string row(2 + t.fixed_area, '\0');
+  uint8_t* r = reinterpret_cast<uint8_t*>(row.data());
+  PutU16(r, static_cast<uint16_t>(t.columns.size()));
+  for (const ColumnModel& c : t.columns) {
+    if (c.fixed() && c.type != ColumnType::kBoolean && !values[c.number].is_null()) {
+      EncodeFixed(r + 2 + c.fixed_offset, c.type, values[c.number]);
+    }
+  }
+  if (t.variable_count > 0) {
+    std::vector<uint16_t> starts(t.variable_count);
+    for (uint16_t s = 0; s < t.variable_count; ++s) {
+      starts[s] = static_cast<uint16_t>(row.size());
+      row += var_bytes[s];
+    }
+    std::string tail(2 + 2 * t.variable_count + 2, '\0');
+    uint8_t* p = reinterpret_cast<uint8_t*>(tail.data());
+    PutU16(p, static_cast<uint16_t>(row.size()));
+    for (uint16_t s = 0; s < t.variable_count; ++s) {
+      PutU16(p + 2 + 2 * (t.variable_count - 1 - s), starts[s]);
+    }
+    PutU16(p + 2 + 2 * t.variable_count, t.variable_count);
+    row += tail;
+  }
+  std::string mask((t.columns.size() + 7) / 8, '\0');
+  for (const ColumnModel& c : t.columns) {
+    const Value& v = values[c.number];
+    bool bit = c.type == ColumnType::kBoolean ? v.boolean() : !v.is_null();
+    if (bit) mask[c.number / 8] = static_cast<char>(mask[c.number / 8] | (1 << (c.number % 8)));
+  }
+  row += mask;
+
+  RowPointer where;
+  PlaceRow(t, row, where);
+  for (size_t x = 0; x < t.indexes.size(); ++x) {
+    if (!keys[x]) continue;
+    t.indexes[x].tree->Insert(*keys[x], where);
+    if (new_key[x]) ++t.indexes[x].distinct_keys;
+  }
+  ++t.row_count;
+  t.autonumber = autonumber;
+  t.dirty = true;
+  return values;
+}
+
+void DatabaseFile::PlaceRow(TableModel& t, const std::string& row, RowPointer& where) {
+  if (t.current_page == 0 || !data_page::Fits(store_.Read(t.current_page), row.size())) {
+    uint32_t page = store_.Allocate();
+    data_page::Init(store_.Mutable(page), t.id);
+    t.owned->Add(page);
+    if (t.current_page != 0) t.free_space->Remove(t.current_page);
+    t.free_space->Add(page);
+    t.current_page = page;
+  }
+  uint8_t* p = store_.Mutable(t.current_page);
+  where.page = t.current_page;
+  where.row = data_page::AddRow(p, reinterpret_cast<const uint8_t*>(row.data()), row.size());
+}
+
+RowPointer DatabaseFile::StoreLongValuePiece(ColumnModel& c, const std::string& data) {
+  if (c.lv_page == 0 || !data_page::Fits(store_.Read(c.lv_page), data.size())) {
+    uint32_t page = store_.Allocate();
+    uint8_t* p = store_.Mutable(page);
+    data_page::Init(p, 0);
+    std::memcpy(p + 4, "LVAL", 4);
+    c.lv_owned->Add(page);
+    if (c.lv_page != 0) c.lv_free->Remove(c.lv_page);
+    c.lv_free->Add(page);
+    c.lv_page = page;
+  }
+  uint8_t* p = store_.Mutable(c.lv_page);
+  uint8_t row = data_page::AddRow(p, reinterpret_cast<const uint8_t*>(data.data()), data.size());
+  return RowPointer{c.lv_page, row};
+}
+
+// Long value header in the row: u32 length with the form in the top bits (0x80 inline,
+// 0x40 one LVAL row, 0x00 chain), RP of the first LVAL row, u32 0.
+std::string DatabaseFile::StoreLongValue(ColumnModel& c, const std::string& data) {
+  std::string header(12, '\0');
+  uint8_t* h = reinterpret_cast<uint8_t*>(header.data());
+  if (data.size() <= kMaxSingleLongValue) {
+    RowPointer at = StoreLongValuePiece(c, data);
+    PutU32(h, static_cast<uint32_t>(data.size()) | 0x40000000u);
+    PutU32(h + 4, at.Encode());
+    return header;
+  }
+  // Chain: every piece is (RP of the next piece, data); written from the last piece back.
+  size_t pieces = (data.size() + kLongValueChainPiece - 1) / kLongValueChainPiece;
+  uint32_t next = 0;
+  for (size_t i = pieces; i-- > 0;) {
+    size_t start = i * kLongValueChainPiece;
+    size_t n = std::min(kLongValueChainPiece, data.size() - start);
+    std::string piece(4, '\0');
+    PutU32(reinterpret_cast<uint8_t*>(piece.data()), next);
+    piece.append(data, start, n);
+    next = StoreLongValuePiece(c, piece).Encode();
+  }
+  PutU32(h, static_cast<uint32_t>(data.size()));
+  PutU32(h + 4, next);
+  return header;
+}
+
+void DatabaseFile::Flush() {
+  for (auto& t : tables_) {
+    for (auto& index : t->indexes) {
+      if (index.tree->dirty()) index.tree->Write(store_, *index.map);
+    }
+  }
+  for (auto& t : tables_) {
+    if (t->dirty) {
+      WriteTableDefinition(store_, *t);
+      t->dirty = false;
+    }
+  }
+  for (auto& m : maps_) {
+    if (m->dirty()) m->Write(store_);
+  }
+  if (!store_.has_dirty()) return;
+  store_.WriteGlobalMap();
+  store_.WriteDirty(fd_);
+  flushed_size_ = static_cast<off_t>(store_.page_count()) * kPageSize;
+}
+
+}  // namespace jet::write

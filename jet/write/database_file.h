@@ -1,0 +1,103 @@
+// A Jet 4.0 database file that this process created and writes: all pages are kept in
+// memory, rows and index entries are built directly, and changed pages go to the file in one
+// pass on Flush.
+#ifndef QUORVEL_JET_WRITE_DATABASE_FILE_H_
+#define QUORVEL_JET_WRITE_DATABASE_FILE_H_
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/jet.h"
+#include "jet/sql.h"
+#include "jet/write/page_store.h"
+#include "jet/write/table_model.h"
+#include "jet/write/usage_map.h"
+
+namespace jet::write {
+
+struct ColumnSpec {
+  std::u16string name;
+  ColumnType type = ColumnType::kText;
+  int32_t length = 0;  // Text: characters (0 = 255); Binary: bytes (0 = 255)
+  bool not_null = false;
+  bool auto_increment = false;
+  bool compressible = false;  // Text/Memo values may be stored compressed
+};
+
+struct IndexSpec {
+  std::u16string name;
+  std::vector<std::pair<std::u16string, bool>> columns;  // name, ascending
+  bool primary_key = false;
+  bool unique = false;
+  bool ignore_nulls = false;
+};
+
+struct TableSpec {
+  std::u16string name;
+  std::vector<ColumnSpec> columns;
+  std::vector<IndexSpec> indexes;
+};
+
+// The table a CREATE TABLE statement describes: a primary key becomes a unique index named
+// after its constraint ("PrimaryKey" without one).
+TableSpec TableSpecFromStatement(const sql::CreateTableStatement& statement);
+
+class DatabaseFile {
+ public:
+  // Creates a new, empty database at `path`. Throws jet::Error, touching nothing, when
+  // anything (a file, a folder, a link) is already there. `now` is the OLE date stored as the
+  // catalogue's creation time.
+  static std::unique_ptr<DatabaseFile> Create(const std::filesystem::path& path, double now);
+  ~DatabaseFile();
+  DatabaseFile(const DatabaseFile&) = delete;
+  DatabaseFile& operator=(const DatabaseFile&) = delete;
+
+  // Registers a new user table. Throws jet::Error before changing anything when the table
+  // cannot be stored (name taken or not encodable, unsupported type, bad sizes).
+  void CreateTable(const TableSpec& spec, double now);
+
+  // Inserts a row into a user table; see Writer::InsertRow.
+  std::vector<Value> InsertRow(std::u16string_view table,
+                               const std::vector<std::optional<Value>>& values);
+
+  // Writes all changed pages.
+  void Flush();
+
+  const TableModel* FindTable(std::u16string_view name) const;
+  dev_t device() const { return device_; }
+  ino_t inode() const { return inode_; }
+  // Size of the file after the last Flush.
+  off_t flushed_size() const { return flushed_size_; }
+
+ private:
+  DatabaseFile() = default;
+  void BuildEmptyDatabase(double now);
+  // Allocates TDEF pages, one map page holding every table's usage maps, and the index
+  // roots, for tables whose columns and indexes are filled in.
+  void AllocateTables(const std::vector<TableModel*>& tables);
+  UsageMap* NewMapRow(uint32_t& map_page);
+  std::vector<Value> InsertRowInto(TableModel& table,
+                                   const std::vector<std::optional<Value>>& values);
+  RowPointer StoreLongValuePiece(ColumnModel& column, const std::string& data);
+  std::string StoreLongValue(ColumnModel& column, const std::string& data);
+  void PlaceRow(TableModel& table, const std::string& row, RowPointer& where);
+
+  int fd_ = -1;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  off_t flushed_size_ = 0;
+  PageStore store_;
+  std::vector<std::unique_ptr<UsageMap>> maps_;
+  std::vector<std::unique_ptr<TableModel>> tables_;
+  TableModel* objects_ = nullptr;  // MSysObjects
+  TableModel* aces_ = nullptr;     // MSysACEs
+};
+
+}  // namespace jet::write
+
+#endif  // QUORVEL_JET_WRITE_DATABASE_FILE_H_

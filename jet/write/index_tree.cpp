@@ -1,0 +1,212 @@
+#include "jet/write/index_tree.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace jet::write {
+namespace {
+
+struct Child {
+  uint32_t page;
+  std::string last;  // last entry of the child's subtree
+};
+
+std::string MakeEntry(const std::string& key, RowPointer row) {
+  std::string e = key;
+  e.push_back(static_cast<char>(row.page >> 16));
+  e.push_back(static_cast<char>(row.page >> 8));
+  e.push_back(static_cast<char>(row.page));
+  e.push_back(static_cast<char>(row.row));
+  return e;
+}
+
+// Splits one level into nodes: a node holds an entry for each child but the last, which
+// goes into its tail field (a lone child is an ordinary entry). Returns [first, last] pairs.
+std::vector<std::pair<size_t, size_t>> GroupChildren(const std::vector<Child>& level) {
+  std::vector<std::pair<size_t, size_t>> groups;
+  size_t first = 0;
+  while (first < level.size()) {
+    size_t last = first;
+    size_t bytes = 0;
+    while (last + 1 < level.size() &&
+           bytes + level[last].last.size() + 4 <= static_cast<size_t>(kIndexEntryCapacity)) {
+      bytes += level[last].last.size() + 4;
+      ++last;
+    }
+    groups.emplace_back(first, last);
+    first = last + 1;
+  }
+  return groups;
+}
+
+}  // namespace
+
+void WriteIndexPage(uint8_t* page, uint8_t type, uint32_t tdef, uint32_t prev, uint32_t next,
+                    uint32_t tail, const std::vector<std::string>& entries) {
+  std::memset(page, 0, kPageSize);
+  page[0] = type;
+  page[1] = 0x01;
+  PutU32(page + 4, tdef);
+  PutU32(page + 12, prev);
+  PutU32(page + 16, next);
+  PutU32(page + 20, tail);
+  size_t at = 0;
+  for (const std::string& e : entries) {
+    std::memcpy(page + kIndexEntriesStart + at, e.data(), e.size());
+    at += e.size();
+    page[27 + at / 8] |= static_cast<uint8_t>(1u << (at % 8));
+  }
+  PutU16(page + 2, static_cast<uint16_t>(kIndexEntryCapacity - at));
+}
+
+IndexTree::IndexTree(uint32_t root_page, uint32_t tdef_page) : root_(root_page), tdef_(tdef_page) {
+  leaves_.push_back(std::make_unique<Leaf>());
+  leaves_.back()->page = root_;
+}
+
+size_t IndexTree::LeafFor(const std::string& entry) const {
+  // The first leaf whose last entry is not below `entry`; the last leaf otherwise.
+  size_t lo = 0, hi = leaves_.size();
+  while (lo < hi) {
+    size_t mid = (lo + hi) / 2;
+    const Leaf& leaf = *leaves_[mid];
+    if (!leaf.entries.empty() && leaf.entries.back() < entry) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return std::min(lo, leaves_.size() - 1);
+}
+
+bool IndexTree::ContainsKey(std::string_view key) const {
+  std::string probe(key);
+  const Leaf& leaf = *leaves_[LeafFor(probe)];
+  auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), probe);
+  return it != leaf.entries.end() && it->size() == key.size() + 4 &&
+         std::string_view(*it).substr(0, key.size()) == key;
+}
+
+void IndexTree::Insert(const std::string& key, RowPointer row) {
+  std::string entry = MakeEntry(key, row);
+  size_t index = LeafFor(entry);
+  Leaf& leaf = *leaves_[index];
+  auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), entry);
+  bool at_end = it == leaf.entries.end() && index + 1 == leaves_.size();
+  leaf.bytes += entry.size();
+  leaf.entries.insert(it, std::move(entry));
+  leaf.dirty = true;
+  ++size_;
+  dirty_ = true;
+  SplitIfNeeded(index, at_end);
+}
+
+void IndexTree::SplitIfNeeded(size_t index, bool appended_at_end) {
+  Leaf& leaf = *leaves_[index];
+  if (leaf.bytes <= static_cast<size_t>(kIndexEntryCapacity)) return;
+  auto fresh = std::make_unique<Leaf>();
+  if (appended_at_end) {
+    // Ascending inserts: the new last entry starts the next leaf, the full one stays full.
+    fresh->entries.push_back(std::move(leaf.entries.back()));
+    leaf.entries.pop_back();
+  } else {
+    size_t half = 0, cut = 0;
+    while (cut < leaf.entries.size() && half < leaf.bytes / 2) half += leaf.entries[cut++].size();
+    cut = std::clamp<size_t>(cut, 1, leaf.entries.size() - 1);
+    fresh->entries.assign(std::make_move_iterator(leaf.entries.begin() + static_cast<long>(cut)),
+                          std::make_move_iterator(leaf.entries.end()));
+    leaf.entries.resize(cut);
+  }
+  leaf.bytes = 0;
+  for (const auto& e : leaf.entries) leaf.bytes += e.size();
+  for (const auto& e : fresh->entries) fresh->bytes += e.size();
+  leaf.dirty = true;
+  leaves_.insert(leaves_.begin() + static_cast<long>(index) + 1, std::move(fresh));
+}
+
+void IndexTree::WriteLeaf(PageStore& store, Leaf& leaf, uint32_t prev, uint32_t next) {
+  if (!leaf.dirty && leaf.written_prev == prev && leaf.written_next == next) return;
+  WriteIndexPage(store.Mutable(leaf.page), 0x04, tdef_, prev, next, 0, leaf.entries);
+  leaf.written_prev = prev;
+  leaf.written_next = next;
+  leaf.dirty = false;
+}
+
+void IndexTree::Write(PageStore& store, UsageMap& map) {
+  if (!dirty_) return;
+  std::vector<uint32_t> spare = std::move(node_pages_);
+  node_pages_.clear();
+  size_t spare_used = 0;
+  auto take_page = [&]() -> uint32_t {
+    if (spare_used < spare.size()) return spare[spare_used++];
+    uint32_t p = store.Allocate();
+    map.Add(p);
+    return p;
+  };
+
+  if (leaves_.size() == 1) {
+    Leaf& leaf = *leaves_[0];
+    if (leaf.page != root_) {
+      leaf.page = root_;
+      leaf.dirty = true;
+    }
+    WriteLeaf(store, leaf, 0, 0);
+  } else {
+    for (auto& leaf : leaves_) {
+      if (leaf->page == 0 || leaf->page == root_) {
+        uint32_t p = store.Allocate();
+        map.Add(p);
+        leaf->page = p;
+        leaf->dirty = true;
+      }
+    }
+    for (size_t i = 0; i < leaves_.size(); ++i) {
+      uint32_t prev = i > 0 ? leaves_[i - 1]->page : 0;
+      uint32_t next = i + 1 < leaves_.size() ? leaves_[i + 1]->page : 0;
+      WriteLeaf(store, *leaves_[i], prev, next);
+    }
+
+    // Node levels, bottom up. Each child is (page, last entry of its subtree).
+    std::vector<Child> level;
+    level.reserve(leaves_.size());
+    for (auto& leaf : leaves_) level.push_back({leaf->page, leaf->entries.back()});
+    std::vector<std::pair<size_t, size_t>> groups = GroupChildren(level);
+    while (true) {
+      bool top = groups.size() == 1;
+      std::vector<Child> parents;
+      for (auto [a, b] : groups) {
+        uint32_t page = top ? root_ : take_page();
+        std::vector<std::string> entries;
+        size_t entry_end = a == b ? b + 1 : b;
+        for (size_t c = a; c < entry_end; ++c) {
+          std::string e = level[c].last;
+          AppendU32Be(e, level[c].page);
+          entries.push_back(std::move(e));
+        }
+        uint32_t tail = a != b ? level[b].page : 0;
+        WriteIndexPage(store.Mutable(page), 0x03, tdef_, 0, 0, tail, entries);
+        if (!top) node_pages_.push_back(page);
+        parents.push_back({page, level[b].last});
+      }
+      if (top) break;
+      // Node pages are linked to their neighbours only among the children of one parent.
+      level = std::move(parents);
+      groups = GroupChildren(level);
+      for (auto [a, b] : groups) {
+        for (size_t c = a; c <= b; ++c) {
+          uint8_t* p = store.Mutable(level[c].page);
+          PutU32(p + 12, c > a ? level[c - 1].page : 0);
+          PutU32(p + 16, c < b ? level[c + 1].page : 0);
+        }
+      }
+    }
+  }
+  for (size_t i = spare_used; i < spare.size(); ++i) {
+    map.Remove(spare[i]);
+    store.Free(spare[i]);
+  }
+  map.Add(root_);
+  dirty_ = false;
+}
+
+}  // namespace jet::write

@@ -1,0 +1,79 @@
+// One index's B-tree, kept in memory as a list of leaves and written to pages on demand.
+//
+// Index pages (leaf 0x04, node 0x03):
+//    0  u8   type          1  u8  1           2  u16  free space     4  u32  TDEF page
+//   12  u32  previous page on the level      16  u32  next page      20  u32  tail (nodes)
+//   24  u16  shared prefix length (always 0 here)
+//   27  453-byte bitmap: bit E set where an entry ends, E counted from 0x1E0
+//  480  entries back to back
+// A leaf entry is the key followed by the row's page (3 bytes big-endian) and row number.
+// A node entry copies the last entry below one child and adds the child page (4 bytes
+// big-endian); a node with two or more children keeps the last child in the tail field.
+//
+// The root page never moves: a single leaf lives on it; once there are more, it becomes
+// the top node. Leaves hold entries up to the page's capacity; appending past the end
+// starts a new leaf (keeps pages full for ascending keys), any other overflow splits the leaf
+// in half. Node levels are rebuilt from the leaves whenever the index is written.
+#ifndef QUORVEL_JET_WRITE_INDEX_TREE_H_
+#define QUORVEL_JET_WRITE_INDEX_TREE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jet/write/page_store.h"
+#include "jet/write/usage_map.h"
+
+namespace jet::write {
+
+inline constexpr int kIndexEntriesStart = 0x1E0;
+inline constexpr int kIndexEntryCapacity = kPageSize - kIndexEntriesStart;  // 3616
+// Longest key we store, so that every page split leaves at least one entry on each side and
+// a node entry always fits.
+inline constexpr size_t kMaxIndexKeyLength = 1000;
+
+class IndexTree {
+ public:
+  IndexTree(uint32_t root_page, uint32_t tdef_page);
+
+  // Whether an entry with exactly this key is present.
+  bool ContainsKey(std::string_view key) const;
+  // Inserts key + row location. The entry must not be present yet.
+  void Insert(const std::string& key, RowPointer row);
+  size_t size() const { return size_; }
+  bool dirty() const { return dirty_; }
+
+  // Writes the changed pages. New pages come from `store` and are added to `map`; node pages
+  // no longer needed are freed and removed from it.
+  void Write(PageStore& store, UsageMap& map);
+
+ private:
+  struct Leaf {
+    std::vector<std::string> entries;
+    size_t bytes = 0;
+    uint32_t page = 0;
+    uint32_t written_prev = 0;
+    uint32_t written_next = 0;
+    bool dirty = true;
+  };
+  size_t LeafFor(const std::string& entry) const;
+  void SplitIfNeeded(size_t leaf_index, bool appended_at_end);
+  void WriteLeaf(PageStore& store, Leaf& leaf, uint32_t prev, uint32_t next);
+
+  uint32_t root_;
+  uint32_t tdef_;
+  std::vector<std::unique_ptr<Leaf>> leaves_;
+  std::vector<uint32_t> node_pages_;  // node pages other than the root, from the last write
+  size_t size_ = 0;
+  bool dirty_ = true;
+};
+
+// Writes one index page from its entries (stored whole, no shared prefix).
+void WriteIndexPage(uint8_t* page, uint8_t type, uint32_t tdef, uint32_t prev, uint32_t next,
+                    uint32_t tail, const std::vector<std::string>& entries);
+
+}  // namespace jet::write
+
+#endif  // QUORVEL_JET_WRITE_INDEX_TREE_H_

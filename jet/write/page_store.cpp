@@ -1,0 +1,111 @@
+#include "jet/write/page_store.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "jet/jet.h"
+#include "jet/utf.h"
+
+namespace jet::write {
+
+uint8_t* PageStore::Mutable(uint32_t page) {
+  if (!dirty_[page]) {
+    dirty_[page] = true;
+    dirty_list_.push_back(page);
+  }
+  return pages_[page]->data();
+}
+
+bool PageStore::CanAllocate(uint32_t count) const { return pages_.size() + count <= kMaxPages; }
+
+uint32_t PageStore::Allocate() {
+  if (!CanAllocate(1)) {
+    throw Error(u"データベースファイルが大きくなりすぎました (ページ数の上限を超えます)");
+  }
+  pages_.push_back(std::make_unique<PageBytes>());
+  pages_.back()->fill(0);
+  dirty_.push_back(false);
+  free_.push_back(false);
+  uint32_t page = page_count() - 1;
+  Mutable(page);
+  return page;
+}
+
+void PageStore::Free(uint32_t page) {
+  std::memset(Mutable(page), 0, kPageSize);
+  free_[page] = true;
+}
+
+// Page 1: a data page owned by "1" holding two rows. Row 0 is the global map (type 0,
+// start page 0, bitmap with a set bit for every free page, including the pages past the end
+// of the file that the bitmap covers); it grows in steps of 32 bytes as the file grows.
+// Row 1 is 69 zero bytes.
+void PageStore::WriteGlobalMap() {
+  constexpr int kRow1Length = 69;
+  size_t bitmap = (page_count() + 7) / 8;
+  bitmap = std::max<size_t>(64, (bitmap + 31) / 32 * 32);
+  size_t row0 = 5 + bitmap;
+  uint8_t* p = Mutable(1);
+  std::memset(p, 0, kPageSize);
+  data_page::Init(p, 1);
+  std::vector<uint8_t> row(row0, 0);
+  for (size_t bit = 0; bit < bitmap * 8; ++bit) {
+    if (bit >= page_count() || free_[bit])
+      row[5 + bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
+  }
+  data_page::AddRow(p, row.data(), row.size());
+  std::vector<uint8_t> zeros(kRow1Length, 0);
+  data_page::AddRow(p, zeros.data(), zeros.size());
+}
+
+void PageStore::WriteDirty(int fd) {
+  std::sort(dirty_list_.begin(), dirty_list_.end());
+  for (uint32_t page : dirty_list_) {
+    const uint8_t* data = pages_[page]->data();
+    off_t offset = static_cast<off_t>(page) * kPageSize;
+    size_t done = 0;
+    while (done < kPageSize) {
+      ssize_t n = pwrite(fd, data + done, kPageSize - done, offset + static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        throw Error(u"データベースファイルに書き込めません: " +
+                    Utf8ToUtf16(n < 0 ? std::strerror(errno) : "0 bytes written"));
+      }
+      done += static_cast<size_t>(n);
+    }
+  }
+  for (uint32_t page : dirty_list_) dirty_[page] = false;
+  dirty_list_.clear();
+}
+
+namespace data_page {
+
+void Init(uint8_t* page, uint32_t owner) {
+  page[0] = 0x01;
+  page[1] = 0x01;
+  PutU16(page + 2, kPageSize - kHeaderSize);
+  PutU32(page + 4, owner);
+  PutU32(page + 8, 0);
+  PutU16(page + 12, 0);
+}
+
+bool Fits(const uint8_t* page, size_t length) {
+  return RowCount(page) < kMaxRows && FreeSpace(page) >= length + 2;
+}
+
+uint8_t AddRow(uint8_t* page, const uint8_t* data, size_t length) {
+  uint16_t count = RowCount(page);
+  uint16_t end = count == 0 ? kPageSize : RowStart(page, count - 1);
+  uint16_t start = static_cast<uint16_t>(end - length);
+  std::memcpy(page + start, data, length);
+  PutU16(page + kHeaderSize + 2 * count, start);
+  PutU16(page + 12, static_cast<uint16_t>(count + 1));
+  PutU16(page + 2, static_cast<uint16_t>(FreeSpace(page) - length - 2));
+  return static_cast<uint8_t>(count);
+}
+
+}  // namespace data_page
+}  // namespace jet::write

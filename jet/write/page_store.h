@@ -1,0 +1,73 @@
+// The database's pages, held in memory while the writer works on them. Changed pages are
+// remembered and written to the file in one pass by WriteDirty.
+//
+// Page 1 holds the global page-usage map (a set bit means the page is free); the store keeps
+// the set of allocated pages and rebuilds that page from it on every write.
+#ifndef QUORVEL_JET_WRITE_PAGE_STORE_H_
+#define QUORVEL_JET_WRITE_PAGE_STORE_H_
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "jet/write/bytes.h"
+
+namespace jet::write {
+
+using PageBytes = std::array<uint8_t, kPageSize>;
+
+class PageStore {
+ public:
+  // Largest file the global map on page 1 can describe: row 0 may grow to about 4000 bytes
+  // of bitmap before page 1 is full.
+  static constexpr uint32_t kMaxPages = 32000;
+
+  uint32_t page_count() const { return static_cast<uint32_t>(pages_.size()); }
+  const uint8_t* Read(uint32_t page) const { return pages_[page]->data(); }
+  uint8_t* Mutable(uint32_t page);
+
+  // Appends a zeroed page. Throws jet::Error when the file would exceed kMaxPages.
+  uint32_t Allocate();
+  // Whether `count` more pages can still be allocated.
+  bool CanAllocate(uint32_t count) const;
+  // Marks a page free (its bytes are zeroed); it is not reused by Allocate.
+  void Free(uint32_t page);
+  bool IsFree(uint32_t page) const { return page < free_.size() && free_[page]; }
+
+  // Rebuilds the global usage map on page 1 (rows 0 and 1) from the allocation state.
+  void WriteGlobalMap();
+
+  // Writes every changed page at its offset in `fd`, then forgets the changes.
+  void WriteDirty(int fd);
+  bool has_dirty() const { return !dirty_list_.empty(); }
+
+ private:
+  std::vector<std::unique_ptr<PageBytes>> pages_;
+  std::vector<bool> dirty_;
+  std::vector<uint32_t> dirty_list_;
+  std::vector<bool> free_;
+};
+
+// Data pages (type 1): header, row-offset table growing upwards, rows growing downwards.
+//   0  u8   1        1  u8  1       2  u16  free space      4  u32  owner (TDEF page)
+//   8  u32  0       12  u16 row count, then one u16 start offset per row
+namespace data_page {
+inline constexpr int kHeaderSize = 14;
+inline constexpr int kMaxRows = 255;
+void Init(uint8_t* page, uint32_t owner);
+inline uint16_t FreeSpace(const uint8_t* page) { return GetU16(page + 2); }
+inline uint16_t RowCount(const uint8_t* page) { return GetU16(page + 12); }
+// Whether a row of `length` bytes fits.
+bool Fits(const uint8_t* page, size_t length);
+// Appends a row; returns its row number. The caller checked Fits.
+uint8_t AddRow(uint8_t* page, const uint8_t* data, size_t length);
+// Start offset of row `row` (flags masked off).
+inline uint16_t RowStart(const uint8_t* page, int row) {
+  return GetU16(page + kHeaderSize + 2 * row) & 0x1FFF;
+}
+}  // namespace data_page
+
+}  // namespace jet::write
+
+#endif  // QUORVEL_JET_WRITE_PAGE_STORE_H_

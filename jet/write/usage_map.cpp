@@ -1,0 +1,67 @@
+#include "jet/write/usage_map.h"
+
+#include <cstring>
+
+namespace jet::write {
+namespace {
+constexpr uint32_t kInlinePages = (kUsageMapRowLength - 5) * 8;     // 512
+constexpr uint32_t kReferenceSlots = (kUsageMapRowLength - 1) / 4;  // 17
+constexpr uint32_t kPagesPerBitmapPage = (kPageSize - 4) * 8;       // 32736
+}  // namespace
+
+void UsageMap::Add(uint32_t page) {
+  if (page >= bits_.size()) bits_.resize(page + 1 + 64, false);
+  if (!bits_[page]) {
+    bits_[page] = true;
+    dirty_ = true;
+    if (page > highest_) highest_ = page;
+  }
+}
+
+void UsageMap::Remove(uint32_t page) {
+  if (Contains(page)) {
+    bits_[page] = false;
+    dirty_ = true;
+  }
+}
+
+std::vector<uint32_t> UsageMap::Pages() const {
+  std::vector<uint32_t> pages;
+  for (uint32_t p = 0; p < bits_.size(); ++p) {
+    if (bits_[p]) pages.push_back(p);
+  }
+  return pages;
+}
+
+void UsageMap::Write(PageStore& store) {
+  if (highest_ >= kInlinePages) reference_ = true;
+  uint8_t row[kUsageMapRowLength] = {};
+  if (!reference_) {
+    row[0] = 0x00;
+    PutU32(row + 1, 0);
+    for (uint32_t p = 0; p < bits_.size() && p < kInlinePages; ++p) {
+      if (bits_[p]) row[5 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+    }
+  } else {
+    row[0] = 0x01;
+    uint32_t ranges = highest_ / kPagesPerBitmapPage + 1;
+    if (bitmap_pages_.size() < ranges) bitmap_pages_.resize(ranges, 0);
+    for (uint32_t j = 0; j < ranges && j < kReferenceSlots; ++j) {
+      if (bitmap_pages_[j] == 0) bitmap_pages_[j] = store.Allocate();
+      uint8_t* page = store.Mutable(bitmap_pages_[j]);
+      std::memset(page, 0, kPageSize);
+      page[0] = 0x05;
+      page[1] = 0x01;
+      uint32_t first = j * kPagesPerBitmapPage;
+      for (uint32_t p = first; p < bits_.size() && p < first + kPagesPerBitmapPage; ++p) {
+        if (bits_[p]) page[4 + (p - first) / 8] |= static_cast<uint8_t>(1u << ((p - first) % 8));
+      }
+      PutU32(row + 1 + 4 * j, bitmap_pages_[j]);
+    }
+  }
+  uint8_t* page = store.Mutable(location_.page);
+  std::memcpy(page + data_page::RowStart(page, location_.row), row, kUsageMapRowLength);
+  dirty_ = false;
+}
+
+}  // namespace jet::write
