@@ -36,11 +36,16 @@ struct SelectStatement {
 struct ColumnDefinition {
   std::u16string name;
   ColumnType type = ColumnType::kText;
-  int32_t length = 0;  // Text: maximum characters (255 when not given); otherwise 0
+  // Text: maximum characters (255 when not given); Binary: maximum bytes (255 when not
+  // given); otherwise 0.
+  int32_t length = 0;
   bool not_null = false;
   bool primary_key = false;
-  std::u16string constraint_name;  // name given with CONSTRAINT, or empty
-  bool auto_increment = false;     // COUNTER / AUTOINCREMENT
+  std::u16string constraint_name;    // name given with CONSTRAINT, or empty
+  bool auto_increment = false;       // COUNTER / AUTOINCREMENT
+  uint8_t precision = 0;             // Decimal only: digits in all (18 when not given)
+  uint8_t scale = 0;                 // Decimal only: digits after the point (0 when not given)
+  bool unicode_compression = false;  // Text and Memo: WITH COMPRESSION / WITH COMP
 };
 
 struct CreateTableStatement {
@@ -51,7 +56,9 @@ struct CreateTableStatement {
 struct InsertStatement {
   std::u16string table;
   std::vector<std::u16string> columns;  // empty: every column in table order
-  std::vector<Value> values;            // literals as parsed: Text, Integer, Double or Null
+  // Literals as parsed: Text, Integer, Double, Boolean (TRUE/FALSE/YES/NO), DateTime
+  // (#...#) or Null.
+  std::vector<Value> values;
 };
 
 using Statement = std::variant<SelectStatement, CreateTableStatement, InsertStatement>;
@@ -86,6 +93,25 @@ int CompareValues(const Value& a, const Value& b);
 // LIKE: "%" any run, "_" one character, "[abc]", "[a-z]", "[!abc]" one of / none of a list;
 // letters compared without case (ASCII and full-width Latin).
 bool Like(std::u16string_view text, std::u16string_view pattern);
+
+// Folds one UTF-16 code unit for comparison without case: ASCII, Latin-1, Latin Extended-A,
+// Greek, Cyrillic and full-width Latin letters map to their lower-case form.
+char16_t FoldCase(char16_t c);
+
+// A LIKE pattern compiled once and matched against many texts. An unclosed "[" stands for
+// itself.
+class LikePattern {
+ public:
+  explicit LikePattern(std::u16string_view pattern);
+  ~LikePattern();
+  LikePattern(LikePattern&&) noexcept;
+  LikePattern& operator=(LikePattern&&) noexcept;
+  bool Matches(std::u16string_view text) const;
+
+ private:
+  struct Compiled;
+  std::unique_ptr<Compiled> compiled_;
+};
 
 }  // namespace jet::sql
 

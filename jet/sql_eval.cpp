@@ -1,0 +1,531 @@
+// Evaluating WHERE conditions and ORDER BY over rows held in memory.
+//
+// A condition is bound to a field list once: names become row indexes, literals are
+// converted to the type of the column they are compared with (a text literal against a
+// number column must read as a number), text literals are folded and LIKE patterns
+// compiled. Testing a row then walks the bound tree with three-valued logic: NULL compared
+// with anything is unknown, NOT unknown is unknown, and only rows whose condition is true
+// match.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "jet/sql.h"
+#include "jet/sql_internal.h"
+
+namespace jet::sql {
+namespace {
+
+enum class Tri : uint8_t { kFalse, kTrue, kUnknown };
+
+Tri Not(Tri t) {
+  if (t == Tri::kUnknown) return t;
+  return t == Tri::kTrue ? Tri::kFalse : Tri::kTrue;
+}
+
+// What a value or a column is compared as.
+enum class Category { kNull, kNumber, kDate, kText, kBinary, kGuid };
+
+Category CategoryOf(const Value& v) {
+  switch (v.kind()) {
+    case Value::Kind::kNull:
+      return Category::kNull;
+    case Value::Kind::kBoolean:
+    case Value::Kind::kInteger:
+    case Value::Kind::kDouble:
+    case Value::Kind::kCurrency:
+    case Value::Kind::kDecimal:
+      return Category::kNumber;
+    case Value::Kind::kDateTime:
+      return Category::kDate;
+    case Value::Kind::kText:
+      return Category::kText;
+    case Value::Kind::kBinary:
+      return Category::kBinary;
+    case Value::Kind::kGuid:
+      return Category::kGuid;
+  }
+  return Category::kNull;
+}
+
+Category CategoryOf(const Field& f) {
+  switch (f.column_type) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kNumeric:
+      return Category::kNumber;
+    case ColumnType::kDateTime:
+      return Category::kDate;
+    case ColumnType::kText:
+    case ColumnType::kMemo:
+      return Category::kText;
+    case ColumnType::kBinary:
+    case ColumnType::kOle:
+      return Category::kBinary;
+    case ColumnType::kGuid:
+      return Category::kGuid;
+  }
+  return Category::kText;
+}
+
+// A number as double; dates in chronological order.
+double NumericKey(const Value& v) {
+  if (v.kind() == Value::Kind::kDateTime) return ChronologicalDate(v.date_time().ole);
+  return v.number();
+}
+
+int CompareDoubles(double a, double b) {
+  const bool a_nan = std::isnan(a), b_nan = std::isnan(b);
+  if (a_nan || b_nan) return a_nan == b_nan ? 0 : (a_nan ? -1 : 1);
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+template <typename T>
+int Three(const T& a, const T& b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+int CompareNumbers(const Value& a, const Value& b) {
+  if (a.kind() == Value::Kind::kInteger && b.kind() == Value::Kind::kInteger) {
+    return Three(a.integer(), b.integer());
+  }
+  if (a.kind() == Value::Kind::kCurrency && b.kind() == Value::Kind::kCurrency) {
+    return Three(a.currency().ten_thousandths, b.currency().ten_thousandths);
+  }
+  if (a.kind() == Value::Kind::kInteger && b.kind() == Value::Kind::kCurrency) {
+    return Three(static_cast<__int128>(a.integer()) * 10000,
+                 static_cast<__int128>(b.currency().ten_thousandths));
+  }
+  if (a.kind() == Value::Kind::kCurrency && b.kind() == Value::Kind::kInteger) {
+    return -Three(static_cast<__int128>(b.integer()) * 10000,
+                  static_cast<__int128>(a.currency().ten_thousandths));
+  }
+  return CompareDoubles(NumericKey(a), NumericKey(b));
+}
+
+// Replication IDs in the order their text shows them.
+std::array<uint8_t, 16> GuidDisplayOrder(const Guid& g) {
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::array<uint8_t, 16> out{};
+  for (int i = 0; i < 16; ++i) out[static_cast<size_t>(i)] = g[static_cast<size_t>(kOrder[i])];
+  return out;
+}
+
+// The text LIKE sees for a value that is not text.
+std::u16string LikeText(const Value& v) {
+  if (v.kind() == Value::Kind::kDouble) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.15g", v.number());
+    return AsciiToUtf16(buffer);
+  }
+  return v.ToDisplayText();
+}
+
+// Compares two values in a condition; nullopt when the result is unknown (a NULL, or values
+// that cannot be compared, such as a text that reads as no number against a number).
+std::optional<int> CompareForCondition(const Value& a, const Value& b) {
+  const Category ca = CategoryOf(a), cb = CategoryOf(b);
+  if (ca == Category::kNull || cb == Category::kNull) return std::nullopt;
+  const bool a_numeric = ca == Category::kNumber || ca == Category::kDate;
+  const bool b_numeric = cb == Category::kNumber || cb == Category::kDate;
+  if (a_numeric && b_numeric) {
+    const int r = CompareNumbers(a, b);
+    if (std::isnan(NumericKey(a)) || std::isnan(NumericKey(b))) return std::nullopt;
+    return r;
+  }
+  if (ca == Category::kText && cb == Category::kText) return CompareFolded(a.text(), b.text());
+  if (ca == Category::kText && b_numeric) {
+    std::optional<Value> converted;
+    if (cb == Category::kDate) {
+      if (auto date = ParseDateText(a.text())) converted = Value::FromDateTime(*date);
+    }
+    if (!converted) converted = ParseNumberText(a.text());
+    if (!converted) return std::nullopt;
+    return CompareForCondition(*converted, b);
+  }
+  if (a_numeric && cb == Category::kText) {
+    const std::optional<int> r = CompareForCondition(b, a);
+    if (!r) return r;
+    return -*r;
+  }
+  if (ca == Category::kBinary && cb == Category::kBinary) {
+    const Bytes& x = a.binary();
+    const Bytes& y = b.binary();
+    if (std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end())) return -1;
+    return x == y ? 0 : 1;
+  }
+  if (ca == Category::kGuid && cb == Category::kGuid) {
+    return Three(GuidDisplayOrder(a.guid()), GuidDisplayOrder(b.guid()));
+  }
+  if ((ca == Category::kGuid && cb == Category::kText) ||
+      (ca == Category::kText && cb == Category::kGuid)) {
+    return CompareFolded(a.ToDisplayText(), b.ToDisplayText());
+  }
+  return std::nullopt;
+}
+
+bool Holds(CompareOp op, int c) {
+  switch (op) {
+    case CompareOp::kEqual:
+      return c == 0;
+    case CompareOp::kNotEqual:
+      return c != 0;
+    case CompareOp::kLess:
+      return c < 0;
+    case CompareOp::kGreater:
+      return c > 0;
+    case CompareOp::kLessEqual:
+      return c <= 0;
+    case CompareOp::kGreaterEqual:
+      return c >= 0;
+  }
+  return false;
+}
+
+int FindField(const std::vector<Field>& fields, std::u16string_view name) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].name.size() == name.size() && CompareFolded(fields[i].name, name) == 0) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+std::u16string CategoryName(Category c) {
+  switch (c) {
+    case Category::kNumber:
+      return u"数値";
+    case Category::kDate:
+      return u"日付";
+    case Category::kText:
+      return u"文字列";
+    case Category::kBinary:
+      return u"バイナリ";
+    case Category::kGuid:
+      return u"GUID";
+    case Category::kNull:
+      return u"NULL";
+  }
+  return u"";
+}
+
+struct BoundOperand {
+  int column = -1;  // row index, or -1 for the literal
+  Value literal;
+
+  const Value& Get(const std::vector<Value>& row) const {
+    return column >= 0 ? row[static_cast<size_t>(column)] : literal;
+  }
+};
+
+struct Node {
+  Expr::Kind kind = Expr::Kind::kTruth;
+  CompareOp op = CompareOp::kEqual;
+  bool negated = false;
+  std::vector<Node> children;
+  BoundOperand a, b, c;
+  std::vector<BoundOperand> list;
+  std::optional<LikePattern> like;  // empty when the pattern is NULL
+  // Fast path of a comparison of a text column with a text literal: the literal folded.
+  bool folded_text_literal = false;
+};
+
+}  // namespace
+
+struct Predicate::Bound {
+  Node root;
+  int max_column = -1;
+  const std::vector<Field>* fields = nullptr;
+
+  BoundOperand BindColumn(const Operand& o) {
+    BoundOperand out;
+    out.column = FindField(*fields, o.column);
+    if (out.column < 0) ThrowStatementError(o.position, u"列「" + o.column + u"」がありません");
+    max_column = std::max(max_column, out.column);
+    return out;
+  }
+
+  // Binds an operand compared with `other`: a literal takes the type of a column on the
+  // other side.
+  BoundOperand BindCompared(const Operand& o, const Operand& other) {
+    if (o.kind == Operand::Kind::kColumn) return BindColumn(o);
+    BoundOperand out;
+    out.literal = o.literal;
+    if (other.kind != Operand::Kind::kColumn) return out;
+    const int index = FindField(*fields, other.column);
+    if (index < 0) return out;  // reported when the other side is bound
+    const Field& field = (*fields)[static_cast<size_t>(index)];
+    const Category column = CategoryOf(field);
+    const Category literal = CategoryOf(o.literal);
+    if (literal == Category::kText && (column == Category::kNumber || column == Category::kDate)) {
+      std::optional<Value> converted;
+      if (column == Category::kDate) {
+        if (auto date = ParseDateText(o.literal.text())) converted = Value::FromDateTime(*date);
+      }
+      if (!converted) converted = ParseNumberText(o.literal.text());
+      if (!converted && field.column_type == ColumnType::kBoolean) {
+        static constexpr std::pair<std::u16string_view, bool> kWords[] = {
+            {u"true", true}, {u"false", false}, {u"yes", true},
+            {u"no", false},  {u"on", true},     {u"off", false}};
+        for (const auto& [word, value] : kWords) {
+          if (FoldString(o.literal.text()) == word) converted = Value::Boolean(value);
+        }
+      }
+      if (!converted) {
+        ThrowStatementError(o.position, CategoryName(column) + u"の列「" + field.name +
+                                            u"」と文字列 " + o.spelling +
+                                            u" は比べられません (型が一致しません)");
+      }
+      out.literal = std::move(*converted);
+    } else if (column == Category::kText && (literal == Category::kNumber)) {
+      out.literal = Value::Text(LikeText(o.literal));
+    }
+    return out;
+  }
+
+  Node Bind(const Expr& e) {
+    Node n;
+    n.kind = e.kind;
+    n.op = e.op;
+    n.negated = e.negated;
+    switch (e.kind) {
+      case Expr::Kind::kAnd:
+      case Expr::Kind::kOr:
+      case Expr::Kind::kNot:
+        n.children.reserve(e.children.size());
+        for (const Expr& child : e.children) n.children.push_back(Bind(child));
+        break;
+      case Expr::Kind::kCompare:
+        n.a = BindCompared(e.left, e.right);
+        n.b = BindCompared(e.right, e.left);
+        n.folded_text_literal =
+            n.a.column >= 0 && n.b.column < 0 && n.b.literal.kind() == Value::Kind::kText;
+        break;
+      case Expr::Kind::kLike: {
+        n.a = e.left.kind == Operand::Kind::kColumn ? BindColumn(e.left)
+                                                    : BoundOperand{-1, e.left.literal};
+        const Value& pattern = e.right.literal;
+        if (!pattern.is_null()) {
+          n.like.emplace(pattern.kind() == Value::Kind::kText ? pattern.text() : LikeText(pattern));
+        }
+        break;
+      }
+      case Expr::Kind::kIsNull:
+        n.a = e.left.kind == Operand::Kind::kColumn ? BindColumn(e.left)
+                                                    : BoundOperand{-1, e.left.literal};
+        break;
+      case Expr::Kind::kBetween:
+        n.a = BindCompared(e.left, e.right);
+        n.b = BindCompared(e.right, e.left);
+        n.c = BindCompared(e.third, e.left);
+        break;
+      case Expr::Kind::kIn:
+        n.a = BindCompared(e.left, e.list.front());
+        for (const Operand& item : e.list) n.list.push_back(BindCompared(item, e.left));
+        break;
+      case Expr::Kind::kTruth: {
+        n.a = e.left.kind == Operand::Kind::kColumn ? BindColumn(e.left)
+                                                    : BoundOperand{-1, e.left.literal};
+        const Category category = n.a.column >= 0
+                                      ? CategoryOf((*fields)[static_cast<size_t>(n.a.column)])
+                                      : CategoryOf(n.a.literal);
+        if (category != Category::kNumber && category != Category::kDate &&
+            category != Category::kNull) {
+          ThrowStatementError(e.left.position, CategoryName(category) + u"の " + e.left.spelling +
+                                                   u" は条件として使えません (比較が必要です)");
+        }
+        break;
+      }
+    }
+    return n;
+  }
+
+  static Tri Compare(const Value& x, const Value& y, CompareOp op) {
+    const std::optional<int> c = CompareForCondition(x, y);
+    if (!c) return Tri::kUnknown;
+    return Holds(op, *c) ? Tri::kTrue : Tri::kFalse;
+  }
+
+  static Tri Eval(const Node& n, const std::vector<Value>& row) {
+    switch (n.kind) {
+      case Expr::Kind::kOr: {
+        Tri result = Tri::kFalse;
+        for (const Node& child : n.children) {
+          const Tri t = Eval(child, row);
+          if (t == Tri::kTrue) return t;
+          if (t == Tri::kUnknown) result = t;
+        }
+        return result;
+      }
+      case Expr::Kind::kAnd: {
+        Tri result = Tri::kTrue;
+        for (const Node& child : n.children) {
+          const Tri t = Eval(child, row);
+          if (t == Tri::kFalse) return t;
+          if (t == Tri::kUnknown) result = t;
+        }
+        return result;
+      }
+      case Expr::Kind::kNot:
+        return Not(Eval(n.children.front(), row));
+      case Expr::Kind::kLike: {
+        const Value& v = n.a.Get(row);
+        if (v.is_null() || !n.like) return Tri::kUnknown;
+        const bool match = v.kind() == Value::Kind::kText ? n.like->Matches(v.text())
+                                                          : n.like->Matches(LikeText(v));
+        return match != n.negated ? Tri::kTrue : Tri::kFalse;
+      }
+      case Expr::Kind::kCompare: {
+        const Value& x = n.a.Get(row);
+        const Value& y = n.b.Get(row);
+        if (n.folded_text_literal && x.kind() == Value::Kind::kText) {
+          return Holds(n.op, CompareFolded(x.text(), y.text())) ? Tri::kTrue : Tri::kFalse;
+        }
+        return Compare(x, y, n.op);
+      }
+      case Expr::Kind::kIsNull:
+        return n.a.Get(row).is_null() != n.negated ? Tri::kTrue : Tri::kFalse;
+      case Expr::Kind::kBetween: {
+        const Value& x = n.a.Get(row);
+        const Tri low = Compare(x, n.b.Get(row), CompareOp::kGreaterEqual);
+        const Tri high = Compare(x, n.c.Get(row), CompareOp::kLessEqual);
+        Tri inside;
+        if (low == Tri::kFalse || high == Tri::kFalse) {
+          inside = Tri::kFalse;
+        } else if (low == Tri::kUnknown || high == Tri::kUnknown) {
+          inside = Tri::kUnknown;
+        } else {
+          inside = Tri::kTrue;
+        }
+        return n.negated ? Not(inside) : inside;
+      }
+      case Expr::Kind::kIn: {
+        const Value& x = n.a.Get(row);
+        Tri found = Tri::kFalse;
+        for (const BoundOperand& item : n.list) {
+          const Tri t = Compare(x, item.Get(row), CompareOp::kEqual);
+          if (t == Tri::kTrue) {
+            found = t;
+            break;
+          }
+          if (t == Tri::kUnknown) found = t;
+        }
+        return n.negated ? Not(found) : found;
+      }
+      case Expr::Kind::kTruth: {
+        const Value& v = n.a.Get(row);
+        if (v.is_null()) return Tri::kUnknown;
+        if (CategoryOf(v) != Category::kNumber && CategoryOf(v) != Category::kDate) {
+          return Tri::kUnknown;
+        }
+        const double d = v.number();
+        if (std::isnan(d)) return Tri::kUnknown;
+        return d != 0 ? Tri::kTrue : Tri::kFalse;
+      }
+    }
+    return Tri::kUnknown;
+  }
+};
+
+Predicate::Predicate(const Expr* where, const std::vector<Field>& fields) {
+  if (where == nullptr) return;
+  auto bound = std::make_unique<Bound>();
+  bound->fields = &fields;
+  bound->root = bound->Bind(*where);
+  bound->fields = nullptr;
+  bound_ = std::move(bound);
+}
+
+Predicate::~Predicate() = default;
+Predicate::Predicate(Predicate&&) noexcept = default;
+Predicate& Predicate::operator=(Predicate&&) noexcept = default;
+
+bool Predicate::Matches(const std::vector<Value>& row) const {
+  if (!bound_) return true;
+  if (bound_->max_column >= 0 && row.size() <= static_cast<size_t>(bound_->max_column)) {
+    throw Error(u"SQL のエラー: 行の値の数が列の数より少なくなっています");
+  }
+  return Bound::Eval(bound_->root, row) == Tri::kTrue;
+}
+
+int CompareValues(const Value& a, const Value& b) {
+  auto rank = [](Category c) {
+    switch (c) {
+      case Category::kNull:
+        return 0;
+      case Category::kNumber:
+      case Category::kDate:
+        return 1;
+      case Category::kText:
+        return 2;
+      case Category::kBinary:
+        return 3;
+      case Category::kGuid:
+        return 4;
+    }
+    return 5;
+  };
+  const Category ca = CategoryOf(a), cb = CategoryOf(b);
+  const int ra = rank(ca), rb = rank(cb);
+  if (ra != rb) return ra < rb ? -1 : 1;
+  switch (ca) {
+    case Category::kNull:
+      return 0;
+    case Category::kNumber:
+    case Category::kDate:
+      return CompareNumbers(a, b);
+    case Category::kText:
+      return CompareFolded(a.text(), b.text());
+    case Category::kBinary: {
+      const Bytes& x = a.binary();
+      const Bytes& y = b.binary();
+      if (std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end())) return -1;
+      return x == y ? 0 : 1;
+    }
+    case Category::kGuid:
+      return Three(GuidDisplayOrder(a.guid()), GuidDisplayOrder(b.guid()));
+  }
+  return 0;
+}
+
+void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm>& order_by,
+              const std::vector<Field>& fields) {
+  if (order_by.empty()) return;
+  struct Key {
+    size_t index;
+    bool descending;
+  };
+  std::vector<Key> keys;
+  for (const OrderTerm& term : order_by) {
+    const int index = FindField(fields, term.column);
+    if (index < 0) {
+      throw Error(u"SQL のエラー: ORDER BY の列「" + term.column + u"」がありません");
+    }
+    keys.push_back({static_cast<size_t>(index), term.descending});
+  }
+  for (const std::vector<Value>& row : rows) {
+    for (const Key& key : keys) {
+      if (key.index >= row.size()) {
+        throw Error(u"SQL のエラー: 行の値の数が列の数より少なくなっています");
+      }
+    }
+  }
+  std::stable_sort(rows.begin(), rows.end(),
+                   [&keys](const std::vector<Value>& x, const std::vector<Value>& y) {
+                     for (const Key& key : keys) {
+                       const int c = CompareValues(x[key.index], y[key.index]);
+                       if (c != 0) return key.descending ? c > 0 : c < 0;
+                     }
+                     return false;
+                   });
+}
+
+}  // namespace jet::sql

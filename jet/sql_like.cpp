@@ -1,0 +1,247 @@
+// LIKE patterns: compiled once into a list of one-character elements and "%" runs, with fast
+// paths for the common shapes ("abc", "abc%", "%abc", "%abc%").
+//
+// Letters are compared after folding both the pattern and the text (FoldCase), so the
+// pattern is folded once here and each text character costs one table lookup.
+#include <algorithm>
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "jet/sql.h"
+#include "jet/sql_internal.h"
+
+namespace jet::sql {
+namespace {
+
+// Every code unit that folds to another one; a character list holding one of these must
+// also accept what it folds to.
+const std::vector<char16_t>& FoldingUnits() {
+  static const std::vector<char16_t> units = [] {
+    std::vector<char16_t> out;
+    for (unsigned c = 0; c < 65536; ++c) {
+      if (Fold(static_cast<char16_t>(c)) != c) out.push_back(static_cast<char16_t>(c));
+    }
+    return out;
+  }();
+  return units;
+}
+
+// "[...]": ranges as written, plus the folded forms of the capitals inside them.
+struct CharClass {
+  bool negated = false;
+  std::vector<std::pair<char16_t, char16_t>> ranges;
+  std::vector<char16_t> folded_extra;  // sorted
+
+  bool InRanges(char16_t c) const {
+    for (const auto& [low, high] : ranges) {
+      if (c >= low && c <= high) return true;
+    }
+    return false;
+  }
+
+  bool Matches(char16_t c) const {
+    const char16_t folded = Fold(c);
+    const bool found = InRanges(c) || InRanges(folded) ||
+                       std::binary_search(folded_extra.begin(), folded_extra.end(), folded);
+    return found != negated;
+  }
+};
+
+enum class ElementType : uint8_t { kChar, kAnyOne, kAnyRun, kClass };
+
+struct Element {
+  ElementType type;
+  char16_t ch;           // kChar: folded
+  uint32_t class_index;  // kClass
+};
+
+enum class Shape { kGeneral, kExact, kPrefix, kSuffix, kContains };
+
+}  // namespace
+
+struct LikePattern::Compiled {
+  std::vector<Element> elements;
+  std::vector<CharClass> classes;
+  Shape shape = Shape::kGeneral;
+  std::u16string literal;            // folded, for the fast shapes
+  std::array<uint16_t, 256> skip{};  // kContains: Horspool shifts by low byte
+
+  bool ElementMatches(const Element& e, char16_t c) const {
+    switch (e.type) {
+      case ElementType::kChar:
+        return Fold(c) == e.ch;
+      case ElementType::kAnyOne:
+        return true;
+      case ElementType::kClass:
+        return classes[e.class_index].Matches(c);
+      case ElementType::kAnyRun:
+        return false;
+    }
+    return false;
+  }
+
+  // Two cursors; on a mismatch the last "%" takes one more character. Each element other
+  // than "%" consumes exactly one character, which makes this greedy retry complete.
+  bool MatchGeneral(std::u16string_view text) const {
+    const size_t n = text.size();
+    const size_t m = elements.size();
+    size_t p = 0, t = 0;
+    size_t star_p = SIZE_MAX, star_t = 0;
+    while (t < n) {
+      if (p < m && elements[p].type == ElementType::kAnyRun) {
+        star_p = ++p;
+        star_t = t;
+        continue;
+      }
+      if (p < m && ElementMatches(elements[p], text[t])) {
+        ++p;
+        ++t;
+        continue;
+      }
+      if (star_p == SIZE_MAX) return false;
+      p = star_p;
+      t = ++star_t;
+    }
+    while (p < m && elements[p].type == ElementType::kAnyRun) ++p;
+    return p == m;
+  }
+
+  bool EqualFolded(std::u16string_view text, size_t at) const {
+    for (size_t j = 0; j < literal.size(); ++j) {
+      if (Fold(text[at + j]) != literal[j]) return false;
+    }
+    return true;
+  }
+
+  bool Contains(std::u16string_view text) const {
+    const size_t k = literal.size();
+    const size_t n = text.size();
+    if (k == 0) return true;
+    if (k > n) return false;
+    if (k == 1) {
+      const char16_t c = literal[0];
+      for (char16_t x : text) {
+        if (Fold(x) == c) return true;
+      }
+      return false;
+    }
+    const char16_t last = literal[k - 1];
+    size_t i = 0;
+    while (i + k <= n) {
+      const char16_t tail = Fold(text[i + k - 1]);
+      if (tail == last && EqualFolded(text, i)) return true;
+      i += skip[tail & 0xFF];
+    }
+    return false;
+  }
+};
+
+LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_unique<Compiled>()) {
+  Compiled& c = *compiled_;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char16_t ch = pattern[i];
+    if (ch == u'%') {
+      if (c.elements.empty() || c.elements.back().type != ElementType::kAnyRun) {
+        c.elements.push_back({ElementType::kAnyRun, 0, 0});
+      }
+    } else if (ch == u'_') {
+      c.elements.push_back({ElementType::kAnyOne, 0, 0});
+    } else if (ch == u'[' && pattern.find(u']', i + 1) != std::u16string_view::npos) {
+      const size_t close = pattern.find(u']', i + 1);
+      std::u16string_view body = pattern.substr(i + 1, close - i - 1);
+      i = close;
+      if (body.empty()) continue;  // "[]" stands for the empty string
+      CharClass cls;
+      if (body.front() == u'!' && body.size() > 1) {
+        cls.negated = true;
+        body.remove_prefix(1);
+      }
+      for (size_t j = 0; j < body.size(); ++j) {
+        if (j + 2 < body.size() && body[j + 1] == u'-') {
+          char16_t low = body[j], high = body[j + 2];
+          if (low > high) std::swap(low, high);
+          cls.ranges.emplace_back(low, high);
+          j += 2;
+        } else {
+          cls.ranges.emplace_back(body[j], body[j]);
+        }
+      }
+      for (char16_t unit : FoldingUnits()) {
+        if (cls.InRanges(unit)) cls.folded_extra.push_back(Fold(unit));
+      }
+      std::sort(cls.folded_extra.begin(), cls.folded_extra.end());
+      cls.folded_extra.erase(std::unique(cls.folded_extra.begin(), cls.folded_extra.end()),
+                             cls.folded_extra.end());
+      c.elements.push_back({ElementType::kClass, 0, static_cast<uint32_t>(c.classes.size())});
+      c.classes.push_back(std::move(cls));
+    } else {
+      c.elements.push_back({ElementType::kChar, Fold(ch), 0});
+    }
+  }
+
+  // Recognise the shapes that need no backtracking: literal characters with "%" at one or
+  // both ends only.
+  size_t first = 0, last = c.elements.size();
+  const bool leading = first < last && c.elements[first].type == ElementType::kAnyRun;
+  if (leading) ++first;
+  const bool trailing = first < last && c.elements[last - 1].type == ElementType::kAnyRun;
+  if (trailing) --last;
+  bool plain = true;
+  for (size_t i = first; i < last; ++i) {
+    if (c.elements[i].type != ElementType::kChar) {
+      plain = false;
+      break;
+    }
+    c.literal.push_back(c.elements[i].ch);
+  }
+  if (!plain) {
+    c.literal.clear();
+    return;
+  }
+  if (leading && trailing) {
+    c.shape = Shape::kContains;
+  } else if (leading) {
+    c.shape = Shape::kSuffix;
+  } else if (trailing) {
+    c.shape = Shape::kPrefix;
+  } else {
+    c.shape = Shape::kExact;
+  }
+  if (c.shape == Shape::kContains) {
+    const size_t k = c.literal.size();
+    const auto full = static_cast<uint16_t>(std::min<size_t>(k, 0xFFFF));
+    c.skip.fill(full);
+    for (size_t j = 0; j + 1 < k; ++j) {
+      c.skip[c.literal[j] & 0xFF] = static_cast<uint16_t>(std::min<size_t>(k - 1 - j, 0xFFFF));
+    }
+  }
+}
+
+LikePattern::~LikePattern() = default;
+LikePattern::LikePattern(LikePattern&&) noexcept = default;
+LikePattern& LikePattern::operator=(LikePattern&&) noexcept = default;
+
+bool LikePattern::Matches(std::u16string_view text) const {
+  const Compiled& c = *compiled_;
+  const size_t k = c.literal.size();
+  switch (c.shape) {
+    case Shape::kExact:
+      return text.size() == k && c.EqualFolded(text, 0);
+    case Shape::kPrefix:
+      return text.size() >= k && c.EqualFolded(text, 0);
+    case Shape::kSuffix:
+      return text.size() >= k && c.EqualFolded(text, text.size() - k);
+    case Shape::kContains:
+      return c.Contains(text);
+    case Shape::kGeneral:
+      return c.MatchGeneral(text);
+  }
+  return false;
+}
+
+bool Like(std::u16string_view text, std::u16string_view pattern) {
+  return LikePattern(pattern).Matches(text);
+}
+
+}  // namespace jet::sql

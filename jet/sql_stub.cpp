@@ -1,2 +1,0 @@
-// Placeholder until the SQL module lands.
-#include "jet/sql.h"
