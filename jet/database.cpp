@@ -1,0 +1,247 @@
+#include "jet/database.h"
+
+#include "jet/format/record.h"
+#include "jet/utf.h"
+#include "jet/write/writer.h"
+
+namespace jet {
+namespace {
+
+char16_t FoldCase(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
+  if (c >= u'ａ' && c <= u'ｚ') return static_cast<char16_t>(c - u'ａ' + u'Ａ');
+  return c;
+}
+
+bool IsKnownType(uint8_t type) {
+  switch (static_cast<ColumnType>(type)) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kBinary:
+    case ColumnType::kText:
+    case ColumnType::kOle:
+    case ColumnType::kMemo:
+    case ColumnType::kGuid:
+    case ColumnType::kNumeric:
+      return true;
+  }
+  return false;
+}
+
+TFieldType FieldType(const format::ColumnDefinition& column) {
+  switch (static_cast<ColumnType>(column.type)) {
+    case ColumnType::kText:
+      return TFieldType::ftWideString;
+    case ColumnType::kMemo:
+      return TFieldType::ftWideMemo;  // Hyperlink too
+    case ColumnType::kLong:
+      return (column.flags & format::kColumnAutoLong) ? TFieldType::ftAutoInc
+                                                      : TFieldType::ftInteger;
+    case ColumnType::kInteger:
+      return TFieldType::ftSmallint;
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+      return TFieldType::ftFloat;
+    case ColumnType::kBoolean:
+      return TFieldType::ftBoolean;
+    case ColumnType::kDateTime:
+      return TFieldType::ftDateTime;
+    case ColumnType::kByte:
+      return TFieldType::ftByte;
+    case ColumnType::kCurrency:
+      return TFieldType::ftCurrency;
+    case ColumnType::kNumeric:
+      return TFieldType::ftFMTBcd;
+    case ColumnType::kGuid:
+      return TFieldType::ftGuid;
+    case ColumnType::kOle:
+      return TFieldType::ftBlob;
+    case ColumnType::kBinary:
+      return TFieldType::ftVarBytes;
+  }
+  return TFieldType::ftUnknown;
+}
+
+}  // namespace
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+Field FieldFromColumn(const format::ColumnDefinition& column) {
+  if (!IsKnownType(column.type)) {
+    throw Error(u"列 " + column.name + u" の型 (" + format::Number(column.type) +
+                u") には対応していません");
+  }
+  Field field;
+  field.name = column.name;
+  field.column_type = static_cast<ColumnType>(column.type);
+  field.type = FieldType(column);
+  // A Yes/No column stores no bytes of its own: its value is the row's null-mask bit.
+  field.size = field.column_type == ColumnType::kBoolean ? 0 : column.length;
+  if (field.column_type == ColumnType::kNumeric) {
+    field.precision = column.precision;
+    field.scale = column.scale;
+  }
+  field.auto_increment =
+      field.type == TFieldType::ftAutoInc ||
+      (field.column_type == ColumnType::kGuid && (column.flags & format::kColumnAutoGuid) != 0);
+  return field;
+}
+
+std::unique_ptr<Database> Database::Open(const std::filesystem::path& path) {
+  return std::make_unique<Database>(format::OpenFileSource(path), path);
+}
+
+std::unique_ptr<Database> Database::OpenBytes(std::vector<uint8_t> bytes) {
+  return std::make_unique<Database>(format::MemorySource(std::move(bytes)),
+                                    std::filesystem::path());
+}
+
+Database::Database(std::unique_ptr<format::PageSource> source, std::filesystem::path path)
+    : path_(std::move(path)), pager_(std::move(source)) {
+  Catalog();  // a file whose catalogue cannot be read is not opened
+}
+
+Database::~Database() = default;
+
+void Database::SetWriter(std::unique_ptr<write::Writer> writer) { writer_ = std::move(writer); }
+
+void Database::Reload() {
+  catalog_.reset();
+  definitions_.clear();
+  pager_.Reload();
+}
+
+const std::vector<format::CatalogEntry>& Database::Catalog() {
+  if (!catalog_) catalog_ = format::ReadCatalog(pager_);
+  return *catalog_;
+}
+
+std::vector<std::u16string> Database::TableNames() {
+  std::vector<std::u16string> names;
+  for (const auto& entry : Catalog()) {
+    if (entry.is_user_table()) names.push_back(entry.name);
+  }
+  for (const auto& pending : pending_) {
+    if (!pending.fields.empty()) names.push_back(pending.name);
+  }
+  return names;
+}
+
+Database::PendingTable* Database::FindPending(std::u16string_view table) {
+  for (auto& pending : pending_) {
+    if (SameName(pending.name, table)) return &pending;
+  }
+  return nullptr;
+}
+
+void Database::ReopenWriter() {
+  if (!writer_) return;
+  writer_.reset();
+  writer_ = write::Writer::OpenIfOwned(path_);
+}
+
+void Database::BeginTransaction() {
+  if (in_transaction_) throw Error(u"トランザクションは既に開始されています");
+  in_transaction_ = true;
+}
+
+void Database::EndTransaction(bool commit) {
+  if (!in_transaction_) throw Error(u"トランザクションが開始されていません");
+  in_transaction_ = false;
+  pending_.clear();
+  if (commit) {
+    FlushWrites();
+  } else {
+    ReopenWriter();
+    Reload();
+  }
+}
+
+void Database::NoteCreatedTable(std::u16string name, std::vector<Field> fields) {
+  pending_.push_back(PendingTable{std::move(name), std::move(fields), {}});
+}
+
+void Database::NoteInsertedRow(std::u16string_view table, std::vector<Value> row) {
+  PendingTable* pending = FindPending(table);
+  if (!pending) {
+    pending_.push_back(PendingTable{FindTable(table).name, {}, {}});
+    pending = &pending_.back();
+  }
+  pending->rows.push_back(std::move(row));
+}
+
+void Database::FlushWrites() {
+  if (writer_) writer_->Flush();
+  Reload();
+}
+
+const format::CatalogEntry& Database::FindTable(std::u16string_view table) {
+  const format::CatalogEntry* system_match = nullptr;
+  for (const auto& entry : Catalog()) {
+    if (!entry.is_table() || !SameName(entry.name, table)) continue;
+    if (!entry.is_system()) return entry;
+    if (!system_match) system_match = &entry;
+  }
+  if (system_match) return *system_match;
+  throw Error(u"テーブル '" + std::u16string(table) + u"' が見つかりません");
+}
+
+const format::TableDefinition& Database::Definition(std::u16string_view table) {
+  const uint32_t page = FindTable(table).definition_page();
+  auto it = definitions_.find(page);
+  if (it == definitions_.end()) {
+    it = definitions_.emplace(page, format::ReadTableDefinition(pager_, page)).first;
+  }
+  return it->second;
+}
+
+std::vector<Field> Database::Fields(std::u16string_view table) {
+  if (const PendingTable* pending = FindPending(table); pending && !pending->fields.empty()) {
+    return pending->fields;
+  }
+  const format::TableDefinition& def = Definition(table);
+  std::vector<Field> fields;
+  fields.reserve(def.columns.size());
+  for (const auto& column : def.columns) fields.push_back(FieldFromColumn(column));
+  // Columns of an index that refuses NULLs (a primary key among them) are required.
+  for (const auto& index : def.real_indexes) {
+    if ((index.flags & 0x08) == 0) continue;
+    for (const auto& [number, ascending] : index.columns) {
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        if (def.columns[i].number == number) fields[i].required = true;
+      }
+    }
+  }
+  return fields;
+}
+
+TableData Database::ReadTable(std::u16string_view table) {
+  TableData data;
+  if (const PendingTable* pending = FindPending(table)) {
+    if (!pending->fields.empty()) return TableData{pending->name, pending->fields, pending->rows};
+  }
+  data.name = FindTable(table).name;
+  data.fields = Fields(table);
+  const format::TableDefinition& def = Definition(table);
+  format::ScanRecords(pager_, def, [&](std::span<const uint8_t> row, uint32_t page) {
+    data.rows.push_back(format::DecodeRecord(pager_, def, row, page));
+  });
+  if (const PendingTable* pending = FindPending(table)) {
+    data.rows.insert(data.rows.end(), pending->rows.begin(), pending->rows.end());
+  }
+  return data;
+}
+
+}  // namespace jet

@@ -1,0 +1,46 @@
+#include "jet/format/data_page.h"
+
+namespace jet::format {
+
+DataPage::DataPage(PagePtr page) : page_(std::move(page)) {
+  const ByteReader r = page_->reader();
+  if (page_->type() != static_cast<uint8_t>(PageType::kData)) {
+    ThrowCorrupt(u"データ ページではありません (種別 " + Number(page_->type()) + u")",
+                 page_->number);
+  }
+  owner_ = r.U32(kDataPageOwnerOffset);
+  row_count_ = r.U16(kDataPageRowCountOffset);
+  if (kDataPageSlotsOffset + 2u * row_count_ > kPageSize) {
+    ThrowCorrupt(u"行数 " + Number(row_count_) + u" がページに収まりません", page_->number);
+  }
+}
+
+RowSlot DataPage::Slot(uint16_t row) const {
+  const ByteReader r = page_->reader();
+  if (row >= row_count_) {
+    ThrowCorrupt(u"存在しない行 " + Number(row) + u" を参照しています", page_->number);
+  }
+  const uint16_t raw = r.U16(kDataPageSlotsOffset + 2u * row);
+  RowSlot slot;
+  slot.deleted = (raw & kRowDeleted) != 0;
+  slot.overflow = (raw & kRowOverflow) != 0;
+  slot.start = raw & kRowOffsetMask;
+  slot.end =
+      row == 0
+          ? kPageSize
+          : static_cast<uint16_t>(r.U16(kDataPageSlotsOffset + 2u * (row - 1)) & kRowOffsetMask);
+  return slot;
+}
+
+std::span<const uint8_t> DataPage::Row(uint16_t row) const {
+  const RowSlot slot = Slot(row);
+  const size_t table_end = kDataPageSlotsOffset + 2u * row_count_;
+  if (slot.start < table_end || slot.end > kPageSize || slot.start > slot.end) {
+    ThrowCorrupt(u"行 " + Number(row) + u" の位置 (" + Number(slot.start) + u"〜" +
+                     Number(slot.end) + u") が不正です",
+                 page_->number);
+  }
+  return std::span<const uint8_t>(page_->bytes).subspan(slot.start, slot.end - slot.start);
+}
+
+}  // namespace jet::format

@@ -1,0 +1,33 @@
+// A Memo or OLE value. The row holds a 12-byte header:
+//    0  u32  bits 0-29 data length; the top bits give the form:
+//            0x80 in byte 3 = inline, the data follows at 12
+//            0x40           = one row on a long-value page, at the row pointer
+//            0x00           = a chain of rows, starting at the row pointer
+//    4  u32  row pointer (forms 0x40 and 0x00)
+//    8  u32  not used by readers
+// A chain row is a u32 row pointer of the next piece (0 in the last) followed by data.
+// Long-value pages are data pages whose owner field reads "LVAL".
+#ifndef QUORVEL_JET_FORMAT_LONG_VALUE_H_
+#define QUORVEL_JET_FORMAT_LONG_VALUE_H_
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "jet/format/pager.h"
+
+namespace jet::format {
+
+inline constexpr size_t kLongValueHeaderSize = 12;
+inline constexpr uint32_t kLongValueLengthMask = 0x3FFFFFFF;
+inline constexpr uint8_t kLongValueInline = 0x80;
+inline constexpr uint8_t kLongValueSingle = 0x40;
+inline constexpr uint8_t kLongValueChain = 0x00;
+
+// The data of a long value from its row field. Throws jet::Error for a damaged value,
+// including a chain that loops or ends early.
+std::vector<uint8_t> ReadLongValue(Pager& pager, std::span<const uint8_t> field);
+
+}  // namespace jet::format
+
+#endif  // QUORVEL_JET_FORMAT_LONG_VALUE_H_

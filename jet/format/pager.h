@@ -1,0 +1,54 @@
+// Pages of an open file: reads them from a PageSource, decodes encoded pages, and keeps a
+// bounded number of recently used pages in memory.
+#ifndef QUORVEL_JET_FORMAT_PAGER_H_
+#define QUORVEL_JET_FORMAT_PAGER_H_
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+#include "jet/format/coding.h"
+#include "jet/format/constants.h"
+#include "jet/format/header_page.h"
+#include "jet/format/page_source.h"
+
+namespace jet::format {
+
+struct Page {
+  uint32_t number = 0;
+  std::array<uint8_t, kPageSize> bytes{};
+  ByteReader reader() const { return ByteReader(bytes, number); }
+  uint8_t type() const { return bytes[0]; }
+};
+using PagePtr = std::shared_ptr<const Page>;
+
+class Pager {
+ public:
+  // Reads and checks the header page; throws jet::Error for anything but a Jet 4.0 file.
+  explicit Pager(std::unique_ptr<PageSource> source);
+
+  const HeaderPage& header() const { return header_; }
+  // Whole pages in the file.
+  uint32_t page_count() const { return page_count_; }
+
+  // Page `number`; throws jet::Error when it lies outside the file.
+  PagePtr Get(uint32_t number);
+  // Page `number`, which must be of `type`; otherwise the file is damaged.
+  PagePtr GetTyped(uint32_t number, PageType type, std::u16string_view what);
+
+  // Forgets every page read so far and re-reads the header (after the file was written).
+  void Reload();
+
+ private:
+  static constexpr size_t kCacheLimit = 2048;  // pages (8 MiB)
+
+  std::unique_ptr<PageSource> source_;
+  HeaderPage header_;
+  uint32_t page_count_ = 0;
+  std::unordered_map<uint32_t, PagePtr> cache_;
+};
+
+}  // namespace jet::format
+
+#endif  // QUORVEL_JET_FORMAT_PAGER_H_

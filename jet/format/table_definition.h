@@ -1,0 +1,116 @@
+// A table definition (TDEF), possibly spread over a chain of pages. Each page starts with
+//    0  u8   page type (2)
+//    1  u8   1
+//    2  u16  free space
+//    4  u32  next TDEF page (0 = last)
+// and the definition is the first page followed by bytes 8.. of each further page. In that
+// joined buffer:
+//    8  u32  definition length
+//   16  u32  row count
+//   20  u32  last AutoNumber handed out
+//   40  u8   table type (0x4E user, 0x53 system)
+//   41  u16  columns ever defined (the column count stored in each row)
+//   43  u16  variable-length columns
+//   45  u16  columns
+//   47  u32  logical indexes
+//   51  u32  real indexes
+//   55  u32  row pointer of the usage map of the table's data pages
+//   59  u32  row pointer of the usage map of its pages with free space
+//   63  12 × real indexes   (4 zero, u32 distinct keys, 4 zero)
+//   then 25 bytes per column:
+//        0 u8 type, 1 u32 magic, 5 u16 column number, 7 u16 variable-column slot,
+//        9 u16 column number again, 11 u8 precision, 12 u8 scale (Decimal; otherwise the
+//        sort order), 15 u8 flags, 16 u8 extra flags, 21 u16 offset in the fixed area,
+//        23 u16 length in bytes
+//   then the column names: u16 byte length + UCS-2 each
+//   then 52 bytes per real index:
+//        0 u32 magic, 4 10 × (u16 column number (0xFFFF unused), u8 1 = ascending),
+//        34 u32 usage map row pointer, 38 u32 root page, 46 u8 flags
+//   then 28 bytes per logical index:
+//        4 u32 number, 8 u32 real index, 23 u8 type (1 primary key, 2 foreign key)
+//   then the logical index names (as column names), the long-value column list and FF FF.
+#ifndef QUORVEL_JET_FORMAT_TABLE_DEFINITION_H_
+#define QUORVEL_JET_FORMAT_TABLE_DEFINITION_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/format/pager.h"
+
+namespace jet::format {
+
+inline constexpr size_t kTdefNextPageOffset = 4;
+inline constexpr size_t kTdefContinuationHeader = 8;
+inline constexpr size_t kTdefLengthOffset = 8;
+inline constexpr size_t kTdefRowCountOffset = 16;
+inline constexpr size_t kTdefAutoNumberOffset = 20;
+inline constexpr size_t kTdefTableTypeOffset = 40;
+inline constexpr size_t kTdefMaxColumnsOffset = 41;
+inline constexpr size_t kTdefVariableColumnsOffset = 43;
+inline constexpr size_t kTdefColumnCountOffset = 45;
+inline constexpr size_t kTdefLogicalIndexCountOffset = 47;
+inline constexpr size_t kTdefRealIndexCountOffset = 51;
+inline constexpr size_t kTdefOwnedMapOffset = 55;
+inline constexpr size_t kTdefFreeMapOffset = 59;
+inline constexpr size_t kTdefRealIndexCountersOffset = 63;
+inline constexpr size_t kRealIndexCounterSize = 12;
+inline constexpr size_t kColumnDescriptorSize = 25;
+inline constexpr size_t kRealIndexSize = 52;
+inline constexpr size_t kLogicalIndexSize = 28;
+inline constexpr size_t kIndexColumnSlots = 10;
+
+struct ColumnDefinition {
+  uint8_t type = 0;  // jet::ColumnType value; unknown codes are kept as read
+  uint16_t number = 0;
+  uint16_t variable_index = 0;
+  uint16_t fixed_offset = 0;
+  uint16_t length = 0;
+  uint8_t flags = 0;
+  uint8_t extra_flags = 0;
+  uint8_t precision = 0;
+  uint8_t scale = 0;
+  std::u16string name;
+
+  bool fixed() const { return (flags & kColumnFixed) != 0; }
+};
+
+struct RealIndex {
+  std::vector<std::pair<uint16_t, bool>> columns;  // column number, ascending
+  uint32_t map_pointer = 0;
+  uint32_t root_page = 0;
+  uint8_t flags = 0;
+};
+
+struct LogicalIndex {
+  uint32_t number = 0;
+  uint32_t real_index = 0;
+  uint8_t type = 0;
+  std::u16string name;
+};
+
+struct TableDefinition {
+  uint32_t page = 0;
+  std::vector<uint32_t> pages;  // the chain, first page first
+  uint32_t row_count = 0;
+  uint32_t auto_number = 0;
+  uint8_t table_type = 0;
+  uint16_t max_columns = 0;
+  uint16_t variable_columns = 0;
+  uint32_t owned_map = 0;  // row pointers
+  uint32_t free_map = 0;
+  std::vector<ColumnDefinition> columns;  // ordered by column number
+  std::vector<RealIndex> real_indexes;
+  std::vector<LogicalIndex> logical_indexes;
+};
+
+// Reads the definition that starts at `page`. Throws jet::Error for a damaged definition,
+// including a page chain that loops.
+TableDefinition ReadTableDefinition(Pager& pager, uint32_t page);
+
+// Parses a joined definition buffer (exposed for tests and the fuzzer).
+TableDefinition ParseTableDefinition(std::span<const uint8_t> buffer, uint32_t page);
+
+}  // namespace jet::format
+
+#endif  // QUORVEL_JET_FORMAT_TABLE_DEFINITION_H_

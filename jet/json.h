@@ -1,0 +1,32 @@
+// The engine's values as JSON text, for tools and tests: null; true/false; integers;
+// Single and Double as JavaScript prints a number (the shortest text that reads back as the
+// same double); Currency and Decimal as exact decimal strings; Date/Time as
+// "YYYY-MM-DDTHH:MM:SS" (".mmm" added when the milliseconds are not zero); texts as strings;
+// binary as lower-case hex; Replication IDs as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+#ifndef QUORVEL_JET_JSON_H_
+#define QUORVEL_JET_JSON_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jet/jet.h"
+
+namespace jet::json {
+
+// A JSON string literal (UTF-8). Unpaired surrogates are written as \u escapes.
+std::string Quote(std::u16string_view text);
+// A double as JavaScript's Number.prototype.toString prints it; NaN and the infinities,
+// which JSON has no number for, as the strings "NaN", "Infinity" and "-Infinity".
+std::string Number(double value);
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" from the stored bytes.
+std::string GuidText(const Guid& guid);
+std::string FromValue(const Value& value);
+// [{"name":"ID","type":"ftAutoInc","jetType":"Long","size":4},…]
+std::string Fields(const std::vector<Field>& fields);
+// [v1,v2,…]
+std::string Row(const std::vector<Value>& row);
+
+}  // namespace jet::json
+
+#endif  // QUORVEL_JET_JSON_H_
