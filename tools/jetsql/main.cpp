@@ -1,0 +1,106 @@
+// jetsql: runs SQL statements on a Jet 4.0 file and prints results as JSON.
+//
+//   jetsql FILE --tables            the user tables: ["T_projectMain",…]
+//   jetsql FILE SQL…                each SELECT's result as one line:
+//                                   {"fields":[{"name":…,"type":…,"jetType":…,"size":…},…],
+//                                    "rows":[[…],…]}
+//   jetsql --create FILE SQL…       creates a new database and runs the statements on it
+//   jetsql --check FILE             checks a file's structure
+//
+// Exit status 0 on success; 1 with a one-line message on standard error on any error.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "jet/jet.h"
+#include "jet/json.h"
+#include "jet/sql.h"
+#include "jet/utf.h"
+#include "tools/jetsql/write_commands.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: jetsql FILE [--tables] [SQL...] | jetsql --create FILE SQL... | jetsql --check FILE";
+
+int Fail(const std::string& message) {
+  std::string line = message;
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  std::fprintf(stderr, "jetsql: %s\n", line.c_str());
+  return 1;
+}
+
+// A connection-string value in double quotes, with quotes inside doubled.
+std::u16string Quoted(std::u16string_view text) {
+  std::u16string out = u"\"";
+  for (const char16_t c : text) {
+    out.push_back(c);
+    if (c == u'"') out.push_back(u'"');
+  }
+  return out + u"\"";
+}
+
+void Print(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+}
+
+int Run(int argc, char** argv) {
+  jet::Connection connection;
+  connection.SetConnectionString(u"Data Source=" + Quoted(jet::Utf8ToUtf16(argv[1])) + u";");
+  connection.Open();
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--tables") {
+      std::string out = "[";
+      for (const auto& name : connection.TableNames()) {
+        if (out.size() > 1) out += ',';
+        out += jet::json::Quote(name);
+      }
+      Print(out + "]");
+      continue;
+    }
+    const std::u16string sql = jet::Utf8ToUtf16(arg);
+    if (std::holds_alternative<jet::sql::SelectStatement>(jet::sql::Parse(sql))) {
+      jet::Dataset dataset(&connection);
+      dataset.SetCommandText(sql);
+      dataset.Open();
+      std::string out = "{\"fields\":" + jet::json::Fields(dataset.fields()) + ",\"rows\":[";
+      for (int64_t row = 0; row < dataset.record_count(); ++row) {
+        if (row) out += ',';
+        out += '[';
+        for (int f = 0; f < static_cast<int>(dataset.fields().size()); ++f) {
+          if (f) out += ',';
+          out += jet::json::FromValue(dataset.ValueAt(row, f));
+        }
+        out += ']';
+      }
+      Print(out + "]}");
+    } else {
+      connection.Execute(sql);
+    }
+  }
+  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    if (argc >= 2 && std::string_view(argv[1]) == "--create") {
+      if (argc < 3) return Fail(kUsage);
+      return RunCreate(argc - 2, argv + 2);
+    }
+    if (argc >= 2 && std::string_view(argv[1]) == "--check") {
+      if (argc != 3) return Fail(kUsage);
+      return RunCheck(argv[2]);
+    }
+    if (argc < 2 || std::string_view(argv[1]).starts_with("--")) return Fail(kUsage);
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+}
