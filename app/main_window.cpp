@@ -1,0 +1,467 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "app/project_model.h"
+#include "app/row_colour.h"
+#include "app/settings.h"
+#include "app/splash.h"
+#include "app/support/error_report.h"
+#include "app/support/qt_text.h"
+#include "db/basic_database.h"
+#include "db/startup.h"
+#include "lib/tclib.h"
+
+namespace app {
+
+TfrmMain* frmMain = nullptr;
+TfrmSplash* frmSplash = nullptr;
+
+namespace {
+
+constexpr int kDesignedClientWidth = 624;
+constexpr int kDesignedClientHeight = 817;
+constexpr int kDefaultSplashTime = 1000;
+
+// The grid of the project tab: its rows follow the height of its font.
+class ProjectGrid : public QTableView {
+ public:
+  using QTableView::QTableView;
+
+ protected:
+  void changeEvent(QEvent* event) override {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) FitRowsToFont();
+  }
+
+ public:
+  void FitRowsToFont() { verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4); }
+};
+
+QPixmap MagnifierIcon() {
+  QPixmap icon(25, 25);
+  icon.fill(Qt::transparent);
+  QPainter painter(&icon);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(QColor(90, 90, 90), 4, Qt::SolidLine, Qt::RoundCap));
+  painter.drawLine(QPointF(15.5, 15.5), QPointF(22.5, 22.5));
+  painter.setPen(QPen(QColor(40, 80, 140), 2.5));
+  painter.setBrush(QColor(200, 228, 250));
+  painter.drawEllipse(QPointF(10, 10), 7.5, 7.5);
+  painter.setPen(QPen(Qt::white, 1.5));
+  painter.drawArc(QRectF(5.5, 5.5, 9, 9), 100 * 16, 70 * 16);
+  return icon;
+}
+
+QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y) {
+  auto* label = new QLabel(text, parent);
+  label->move(x, y);
+  label->adjustSize();
+  return label;
+}
+
+QLineEdit* AddEdit(QWidget* parent, const char* name, const QString& text, int x, int y,
+                   int width) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  edit->setGeometry(x, y, width, 21);
+  return edit;
+}
+
+QPushButton* AddFolderButton(QWidget* parent, const char* name) {
+  auto* button = new QPushButton(QStringLiteral("選択"), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setIcon(parent->style()->standardIcon(QStyle::SP_DirOpenIcon));
+  button->setGeometry(5, 14, 52, 25);
+  return button;
+}
+
+QGroupBox* AddGroup(QWidget* parent, const char* name, const QString& caption, int x, int y,
+                    int width, int height) {
+  auto* group = new QGroupBox(caption, parent);
+  group->setObjectName(QString::fromLatin1(name));
+  group->setGeometry(x, y, width, height);
+  return group;
+}
+
+}  // namespace
+
+FileDialogOptions KihonMdbDialogOptions() {
+  FileDialogOptions options;
+  options.title = u"基本データベースの選択";
+  options.filters = {{u"Mobile Quorvelデータベース", u"*.mdb;*.sqlite"},
+                     {u"全てのファイル(*.*)", u"*.*"}};
+  return options;
+}
+
+FileDialogOptions QuorvelPathDialogOptions() {
+  FileDialogOptions options;
+  options.title = u"GIS Quorvelのモジュール(exe)を選択してください";
+  options.filters = {{u"GIS Quorvel(quorvel.exe)", u"quorvel.exe"},
+                     {u"全てのファイル(*.*)", u"*.*"}};
+  options.default_extension = u"exe";
+  return options;
+}
+
+TfrmMain::TfrmMain(AppEnvironment environment, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                              Qt::WindowStaysOnTopHint),
+      environment_(std::move(environment)),
+      connection_(std::make_unique<jet::Connection>()),
+      dataset_(std::make_unique<jet::Dataset>(connection_.get())) {
+  frmMain = this;
+  BuildControls();
+  RunReported([&] { FormCreate(); });
+}
+
+TfrmMain::~TfrmMain() {
+  hide();
+  RunReported([&] { FormDestroy(); });
+  // The grid must not outlive the dataset behind its model.
+  DBGrid1->setModel(nullptr);
+  delete model_;
+  model_ = nullptr;
+  if (frmMain == this) frmMain = nullptr;
+}
+
+void TfrmMain::BuildControls() {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QStringLiteral("プロジェクトクォルヴェル"));
+  setFont(QFont(QStringLiteral("Tahoma"), 8));
+
+  QMenu* file_menu = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  file_menu->setObjectName(QStringLiteral("File1"));
+  SQLite1 = file_menu->addAction(QStringLiteral("モバイルクォルヴェル用(SQLite)に書き出す(&S)"));
+  SQLite1->setObjectName(QStringLiteral("SQLite1"));
+  connect(SQLite1, &QAction::triggered, this, [this] { RunReported([&] { SQLite1Click(); }); });
+
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  Panel1 = new QWidget(central);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setFixedHeight(29);
+  auto* strip = new QHBoxLayout(Panel1);
+  strip->setContentsMargins(0, 1, 1, 1);
+  strip->setSpacing(0);
+  Image1 = new QLabel(Panel1);
+  Image1->setObjectName(QStringLiteral("Image1"));
+  Image1->setFixedSize(28, 27);
+  Image1->setAlignment(Qt::AlignCenter);
+  Image1->setPixmap(MagnifierIcon());
+  editKeyword = new QLineEdit(Panel1);
+  editKeyword->setObjectName(QStringLiteral("editKeyword"));
+  editKeyword->setFont(QFont(QStringLiteral("ＭＳ Ｐ明朝"), 12));
+  editKeyword->setToolTip(QStringLiteral("キーワードを入れると絞込み検索ができます。"));
+  editKeyword->setMinimumHeight(27);
+  strip->addWidget(Image1);
+  strip->addWidget(editKeyword, 1);
+  column->addWidget(Panel1);
+
+  PageControl1 = new QTabWidget(central);
+  PageControl1->setObjectName(QStringLiteral("PageControl1"));
+  TabSheet1 = new QWidget();
+  TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+  TabSheet3 = new QWidget();
+  TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
+  PageControl1->addTab(TabSheet1, QStringLiteral("プロジェクト"));
+  PageControl1->addTab(TabSheet3, QStringLiteral("設定"));
+  column->addWidget(PageControl1, 1);
+  setCentralWidget(central);
+
+  // The project grid.
+  auto* grid = new ProjectGrid(TabSheet1);
+  DBGrid1 = grid;
+  DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+  DBGrid1->setToolTip(QStringLiteral("ダブルクリックで開きます"));
+  DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+  DBGrid1->setShowGrid(true);
+  DBGrid1->setWordWrap(false);
+  DBGrid1->setFont(QFont(QStringLiteral("ＭＳ ゴシック"), 16));
+  DBGrid1->horizontalHeader()->setFont(QFont(QStringLiteral("Tahoma"), 8));
+  DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  DBGrid1->horizontalHeader()->setStretchLastSection(false);
+  DBGrid1->horizontalHeader()->setHighlightSections(false);
+  DBGrid1->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+  DBGrid1->verticalHeader()->setFont(QFont(QStringLiteral("Tahoma"), 8));
+  DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  DBGrid1->verticalHeader()->setFixedWidth(12);
+  DBGrid1->verticalHeader()->setSectionsClickable(false);
+  grid->FitRowsToFont();
+  auto* grid_layout = new QVBoxLayout(TabSheet1);
+  grid_layout->setContentsMargins(0, 0, 0, 0);
+  grid_layout->addWidget(DBGrid1);
+
+  model_ = new ProjectTableModel(dataset_.get(), this);
+  model_->setObjectName(QStringLiteral("DataSourceT_projectMain"));
+  DBGrid1->setModel(model_);
+  DBGrid1->setColumnWidth(0, 262);
+  DBGrid1->setItemDelegate(new AlternateRowDelegate(
+      DBGrid1, [this] { return ToU16(editColorGridalternately->text()); }));
+  connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current, const QModelIndex&) {
+            OnCurrentRowChanged(current.isValid() ? current.row() : -1);
+          });
+  DBGrid1->viewport()->installEventFilter(this);
+
+  BuildSettingsTab();
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setFixedHeight(19);
+  StatusText1 = new QLabel(StatusBar1);
+  StatusText1->setObjectName(QStringLiteral("StatusText1"));
+  StatusBar1->addWidget(StatusText1, 1);
+  setStatusBar(StatusBar1);
+  StatusBar1->installEventFilter(this);
+  StatusText1->installEventFilter(this);
+
+  PageControl1->setCurrentWidget(TabSheet3);
+
+  connect(editKeyword, &QLineEdit::textChanged, this, [this] { editKeywordChange(); });
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageControl1Change(); });
+  connect(bbtnKihonMDB, &QPushButton::clicked, this,
+          [this] { RunReported([&] { bbtnKihonMDBClick(); }, this); });
+  connect(bbtnQuorvelPath, &QPushButton::clicked, this,
+          [this] { RunReported([&] { bbtnQuorvelPathClick(); }, this); });
+  connect(BitBtn1, &QPushButton::clicked, this,
+          [this] { RunReported([&] { BitBtn1Click(); }, this); });
+  connect(editColorGridalternately, &QLineEdit::textChanged, DBGrid1->viewport(),
+          [this] { DBGrid1->viewport()->update(); });
+
+  resize(kDesignedClientWidth, kDesignedClientHeight + menuBar()->sizeHint().height());
+}
+
+void TfrmMain::BuildSettingsTab() {
+  GroupBox5 = AddGroup(TabSheet3, "GroupBox5", QStringLiteral("基本データベース"), 0, 5, 613, 46);
+  bbtnKihonMDB = AddFolderButton(GroupBox5, "bbtnKihonMDB");
+  editKihonMDB = AddEdit(GroupBox5, "editKihonMDB", QString(), 63, 17, 541);
+
+  GroupBox2 =
+      AddGroup(TabSheet3, "GroupBox2",
+               QStringLiteral("GIS Quorvelのパス（指定なしで同フォルダにあるとみなします）"), 0, 57,
+               613, 46);
+  bbtnQuorvelPath = AddFolderButton(GroupBox2, "bbtnQuorvelPath");
+  editQuorvelPath = AddEdit(GroupBox2, "editQuorvelPath", QString(), 63, 17, 541);
+
+  GroupBox1 =
+      AddGroup(TabSheet3, "GroupBox1", QStringLiteral("スプラッシュ画像表示時間"), 3, 109, 142, 50);
+  editSplashTime = AddEdit(GroupBox1, "editSplashTime", QStringLiteral("1000"), 12, 20, 61);
+  AddLabel(GroupBox1, QStringLiteral("ミリ秒"), 88, 24);
+
+  GroupBox3 = AddGroup(TabSheet3, "GroupBox3", QStringLiteral("グリッドの設定"), 148, 109, 465, 50);
+  AddLabel(GroupBox3, QStringLiteral("フォントサイズ"), 8, 23);
+  editGridFontSize = AddEdit(GroupBox3, "editGridFontSize", QStringLiteral("14"), 80, 20, 41);
+  AddLabel(GroupBox3, QStringLiteral("タイトル"), 128, 23);
+  editGridTitle = AddEdit(GroupBox3, "editGridTitle", QStringLiteral("主題図"), 169, 20, 105);
+  BitBtn1 = new QPushButton(QStringLiteral("交互行の背景色"), GroupBox3);
+  BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+  BitBtn1->setGeometry(277, 18, 89, 25);
+  editColorGridalternately = AddEdit(GroupBox3, "editColorGridalternately", QString(), 370, 20, 88);
+
+  GroupBox4 = AddGroup(TabSheet3, "GroupBox4", QStringLiteral("その他"), 3, 165, 178, 50);
+  ckQuitAll = new QCheckBox(QStringLiteral("終了時にはクォルヴェルも終了する"), GroupBox4);
+  ckQuitAll->setObjectName(QStringLiteral("ckQuitAll"));
+  ckQuitAll->move(9, 22);
+  ckQuitAll->adjustSize();
+  ckQuitAll->setChecked(true);
+}
+
+// The start-up sequence.
+void TfrmMain::FormCreate() {
+  const std::u16string settings_file = SettingsFile();
+  LoadWorkSettings(settings_file, this);
+  LoadFormPlacement(this, u"", settings_file, environment_.work_area());
+
+  const int splash_time = tclib::StrToIntDef(ToU16(editSplashTime->text()), kDefaultSplashTime);
+
+  startup_splash_ = new TfrmSplash(environment_.program_directory, this);
+  frmSplash = startup_splash_;
+  auto release_splash = [this] {
+    if (startup_splash_ == nullptr) return;
+    if (frmSplash == startup_splash_) frmSplash = nullptr;
+    startup_splash_->deleteLater();
+    startup_splash_ = nullptr;
+  };
+  // A start-up that fails or ends early still takes the splash window down.
+  struct ReleaseOnExit {
+    decltype(release_splash)& release;
+    ~ReleaseOnExit() { release(); }
+  } release_on_exit{release_splash};
+
+  startup_splash_->ShowAndPaint();
+  // A negative time means no pause, like zero.
+  if (splash_time > 0 && environment_.pause) environment_.pause(splash_time);
+
+  if (!OpenBasicDatabaseAtStartup()) {
+    ended_during_startup_ = true;
+    return;
+  }
+  release_splash();
+  CheckForUpdate();
+}
+
+// The shutdown sequence.
+void TfrmMain::FormDestroy() {
+  const std::u16string settings_file = SettingsFile();
+  SaveWorkSettings(settings_file, this);
+  SaveFormPlacement(this, u"", settings_file);
+  // After an early end during start-up the GIS application was never commanded; telling it
+  // to close then would only fail with a warning.
+  if (ckQuitAll->isChecked() && !ended_during_startup_) SendCloseAndQuit();
+}
+
+bool TfrmMain::OpenBasicDatabaseAtStartup() {
+  db::StartupIo io;
+  io.connection = connection_.get();
+  io.dataset = dataset_.get();
+  io.get_configured_path = [this] { return ToU16(editKihonMDB->text()); };
+  io.set_configured_path = [this](const std::u16string& path) {
+    editKihonMDB->setText(ToQString(path));
+  };
+  io.choose_file = [] { return GetOpenFileName(KihonMdbDialogOptions()); };
+  io.show_error = [](std::u16string_view text) { ShowMessage(MessageKind::kError, text); };
+  io.set_status = [this](const std::u16string& text) { SetStatusText(text); };
+  // io.import_sqlite_to_jet: the conversion of a chosen SQLite file into a new basic
+  // database is connected here once it exists; until then that choice reports an error.
+  db::StartupResult result;
+  {
+    ProjectTableModel::ResetScope reset(model_);
+    result = db::OpenBasicDatabaseAtStartup(io);
+  }
+  SyncCurrentRow();
+  return result != db::StartupResult::kEndProgram;
+}
+
+void TfrmMain::CheckForUpdate() {
+  if (environment_.check_for_update) {
+    environment_.check_for_update();
+    return;
+  }
+  // The update check (HEAD request for the distribution archive, notice in the status bar)
+  // is connected here.
+}
+
+void TfrmMain::SendCloseAndQuit() {
+  if (environment_.send_close_and_quit) {
+    environment_.send_close_and_quit();
+    return;
+  }
+  // The close command to the GIS application over DDE is connected here.
+}
+
+void TfrmMain::DBGrid1DblClick() {
+  // Opening the current project (password gate, then the GIS application) is connected
+  // here; it reads FILENAME and PASSWORD of ADODataSetT_projectMain's current row.
+}
+
+void TfrmMain::StatusBar1DblClick() {
+  // Starting the updater when the status bar offers an update is connected here.
+}
+
+void TfrmMain::SQLite1Click() {
+  // Showing the export window (modeless) is connected here.
+}
+
+void TfrmMain::PageControl1Change() {}
+
+std::u16string TfrmMain::StatusText() const { return ToU16(StatusText1->text()); }
+
+void TfrmMain::SetStatusText(std::u16string_view text) { StatusText1->setText(ToQString(text)); }
+
+void TfrmMain::ApplyKeywordFilter(std::u16string_view keyword) {
+  {
+    ProjectTableModel::ResetScope reset(model_);
+    db::ApplyKeywordFilter(*dataset_, keyword,
+                           [this](const std::u16string& text) { SetStatusText(text); });
+  }
+  SyncCurrentRow();
+}
+
+void TfrmMain::editKeywordChange() {
+  RunReported([&] { ApplyKeywordFilter(ToU16(editKeyword->text())); }, this);
+}
+
+void TfrmMain::bbtnKihonMDBClick() {
+  FileDialogOptions options = KihonMdbDialogOptions();
+  options.initial_path = ToU16(editKihonMDB->text());
+  if (std::optional<std::u16string> path = GetOpenFileName(options, this)) {
+    editKihonMDB->setText(ToQString(*path));
+  } else {
+    ShowMessage(MessageKind::kError, kNothingChosenMessage, this);
+  }
+}
+
+void TfrmMain::bbtnQuorvelPathClick() {
+  FileDialogOptions options = QuorvelPathDialogOptions();
+  options.initial_path = ToU16(editQuorvelPath->text());
+  if (std::optional<std::u16string> path = GetOpenFileName(options, this)) {
+    editQuorvelPath->setText(ToQString(*path));
+  } else {
+    ShowMessage(MessageKind::kError, kNothingChosenMessage, this);
+  }
+}
+
+void TfrmMain::BitBtn1Click() {
+  std::u16string text;
+  PickGridColor(text, this);
+  if (!text.empty()) editColorGridalternately->setText(ToQString(text));
+}
+
+void TfrmMain::FormResize() { DBGrid1->setColumnWidth(0, frameGeometry().width() - 10); }
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FormResize();
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick) {
+    if (watched == DBGrid1->viewport()) {
+      RunReported([&] { DBGrid1DblClick(); }, this);
+    } else if (watched == StatusBar1 || watched == StatusText1) {
+      RunReported([&] { StatusBar1DblClick(); }, this);
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::SyncCurrentRow() {
+  if (model_->rowCount() > 0) {
+    DBGrid1->setCurrentIndex(model_->index(0, 0));
+    OnCurrentRowChanged(0);
+  } else {
+    model_->SetCurrentRow(-1);
+  }
+}
+
+void TfrmMain::OnCurrentRowChanged(int row) {
+  model_->SetCurrentRow(row);
+  if (row >= 0 && dataset_->active() && row < dataset_->record_count()) {
+    dataset_->MoveTo(row + 1);
+  }
+}
+
+}  // namespace app

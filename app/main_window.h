@@ -1,0 +1,138 @@
+// The main window: the keyword box, the project and settings tabs, the status bar and the
+// menu. Its creation runs the start-up sequence and its destruction the shutdown sequence.
+#ifndef QUORVEL_APP_MAIN_WINDOW_H_
+#define QUORVEL_APP_MAIN_WINDOW_H_
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+#include "app/environment.h"
+#include "app/support/dialogs.h"
+#include "jet/jet.h"
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QTableView;
+
+namespace app {
+
+class ProjectTableModel;
+class TfrmSplash;
+class TfrmMain;
+
+// The one instance of each window, set while it is created (frmMain before its controls
+// exist, so that the start-up sequence can reach it).
+extern TfrmMain* frmMain;
+extern TfrmSplash* frmSplash;
+
+inline constexpr std::u16string_view kNothingChosenMessage = u"選択されませんでした";
+
+// The two file dialogs of the settings tab (the first one is also the start-up choice).
+FileDialogOptions KihonMdbDialogOptions();
+FileDialogOptions QuorvelPathDialogOptions();
+
+class TfrmMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Builds the window and runs the start-up sequence (FormCreate); an error there is shown
+  // through the default error report and ends only the sequence.
+  explicit TfrmMain(AppEnvironment environment, QWidget* parent = nullptr);
+  // Hides the window and runs the shutdown sequence (FormDestroy).
+  ~TfrmMain() override;
+
+  // True when start-up ended the program (no basic database chosen, or the new basic
+  // database exists): the window is then never shown.
+  bool ended_during_startup() const { return ended_during_startup_; }
+
+  const AppEnvironment& environment() const { return environment_; }
+  std::u16string SettingsFile() const { return SettingsFilePath(environment_); }
+
+  // The status bar's one text.
+  std::u16string StatusText() const;
+  void SetStatusText(std::u16string_view text);
+
+  // The data objects of the window.
+  jet::Connection& ADOConnectionMain() { return *connection_; }
+  jet::Dataset& ADODataSetT_projectMain() { return *dataset_; }
+  ProjectTableModel* DataSourceT_projectMain() { return model_; }
+
+  // Runs the keyword filter over the project dataset and updates the grid and status bar.
+  void ApplyKeywordFilter(std::u16string_view keyword);
+
+  // Controls, by their object names.
+  QAction* SQLite1 = nullptr;
+  QWidget* Panel1 = nullptr;
+  QLabel* Image1 = nullptr;
+  QLineEdit* editKeyword = nullptr;
+  QTabWidget* PageControl1 = nullptr;
+  QWidget* TabSheet1 = nullptr;
+  QWidget* TabSheet3 = nullptr;
+  QTableView* DBGrid1 = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  QLabel* StatusText1 = nullptr;  // the status bar's single text
+  QGroupBox* GroupBox1 = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QGroupBox* GroupBox3 = nullptr;
+  QGroupBox* GroupBox4 = nullptr;
+  QGroupBox* GroupBox5 = nullptr;
+  QPushButton* bbtnKihonMDB = nullptr;
+  QLineEdit* editKihonMDB = nullptr;
+  QPushButton* bbtnQuorvelPath = nullptr;
+  QLineEdit* editQuorvelPath = nullptr;
+  QLineEdit* editSplashTime = nullptr;
+  QLineEdit* editGridFontSize = nullptr;
+  QLineEdit* editGridTitle = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QLineEdit* editColorGridalternately = nullptr;
+  QCheckBox* ckQuitAll = nullptr;
+
+ public slots:
+  void editKeywordChange();
+  void bbtnKihonMDBClick();
+  void bbtnQuorvelPathClick();
+  void BitBtn1Click();
+  void PageControl1Change();
+  // Hooks for the other parts of the program.
+  void DBGrid1DblClick();
+  void StatusBar1DblClick();
+  void SQLite1Click();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildSettingsTab();
+  void FormCreate();
+  void FormDestroy();
+  void FormResize();
+  // Start-up step 7: the basic database. Returns false when the program is to end.
+  bool OpenBasicDatabaseAtStartup();
+  // Start-up step 9 and shutdown step 4: the update check and the GIS close command.
+  void CheckForUpdate();
+  void SendCloseAndQuit();
+  // Makes the grid's current row the dataset's current row (the first after a requery).
+  void SyncCurrentRow();
+  void OnCurrentRowChanged(int row);
+
+  AppEnvironment environment_;
+  std::unique_ptr<jet::Connection> connection_;
+  std::unique_ptr<jet::Dataset> dataset_;
+  ProjectTableModel* model_ = nullptr;
+  QPointer<TfrmSplash> startup_splash_;
+  bool ended_during_startup_ = false;
+};
+
+}  // namespace app
+
+#endif  // QUORVEL_APP_MAIN_WINDOW_H_

@@ -1,0 +1,56 @@
+#include "app/program.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+
+#include "app/main_window.h"
+#include "app/splash.h"
+
+namespace app {
+
+void AddFontSubstitutions() {
+  const QStringList families = QFontDatabase::families();
+  auto substitute = [&](const QString& windows_name, const QStringList& candidates) {
+    if (families.contains(windows_name)) return;
+    for (const QString& candidate : candidates) {
+      if (families.contains(candidate)) {
+        QFont::insertSubstitution(windows_name, candidate);
+        return;
+      }
+    }
+  };
+  const QStringList gothic = {QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),
+                              QStringLiteral("IPAGothic")};
+  const QStringList mincho = {QStringLiteral("Noto Serif CJK JP"), QStringLiteral("Noto Serif JP"),
+                              QStringLiteral("IPAMincho"), QStringLiteral("Noto Sans CJK JP")};
+  substitute(QStringLiteral("ＭＳ ゴシック"), gothic);
+  substitute(QStringLiteral("ＭＳ Ｐ明朝"), mincho);
+  substitute(QStringLiteral("Tahoma"),
+             {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK JP")});
+}
+
+Program::Program(AppEnvironment environment) {
+  main_ = std::make_unique<TfrmMain>(environment);
+  if (main_->ended_during_startup()) return;
+  // A second splash instance, never shown, lives until the program ends.
+  hidden_splash_ = std::make_unique<TfrmSplash>(environment.program_directory);
+  frmSplash = hidden_splash_.get();
+  // The export window and the password window are created here, hidden.
+}
+
+Program::~Program() {
+  if (frmSplash == hidden_splash_.get()) frmSplash = nullptr;
+  hidden_splash_.reset();
+  main_.reset();
+}
+
+bool Program::ended_during_startup() const { return main_->ended_during_startup(); }
+
+int Program::Run() {
+  if (main_->ended_during_startup()) return 0;
+  main_->show();
+  return QApplication::exec();
+}
+
+}  // namespace app

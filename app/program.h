@@ -1,0 +1,44 @@
+// The program's life: the windows in their order of creation, the message loop, and their
+// destruction in reverse order.
+#ifndef QUORVEL_APP_PROGRAM_H_
+#define QUORVEL_APP_PROGRAM_H_
+
+#include <memory>
+
+#include "app/environment.h"
+
+namespace app {
+
+class TfrmMain;
+class TfrmSplash;
+
+// Font families the windows ask for by their Windows names, mapped to the Japanese fonts of
+// this system when those names are not installed.
+void AddFontSubstitutions();
+
+class Program {
+ public:
+  // Creates the main window (its creation runs the start-up sequence) and, unless start-up
+  // ended the program, the hidden windows.
+  explicit Program(AppEnvironment environment);
+  // Destroys the windows in reverse order; the main window last, running the shutdown
+  // sequence.
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  bool ended_during_startup() const;
+  TfrmMain* main_window() const { return main_.get(); }
+
+  // Shows the main window and runs the message loop until it is closed. Returns at once
+  // when start-up ended the program.
+  int Run();
+
+ private:
+  std::unique_ptr<TfrmMain> main_;
+  std::unique_ptr<TfrmSplash> hidden_splash_;
+};
+
+}  // namespace app
+
+#endif  // QUORVEL_APP_PROGRAM_H_

@@ -1,0 +1,56 @@
+// The project grid's data source: one column over the field TITLE of the project dataset.
+#ifndef QUORVEL_APP_PROJECT_MODEL_H_
+#define QUORVEL_APP_PROJECT_MODEL_H_
+
+#include <QAbstractTableModel>
+#include <QString>
+
+#include "jet/jet.h"
+
+namespace app {
+
+class ProjectTableModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit ProjectTableModel(jet::Dataset* dataset, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+  // Section 0 of the horizontal header takes the column caption.
+  bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                     int role = Qt::EditRole) override;
+
+  // The dataset's current row, 0-based, marked in the row indicator; -1 for none.
+  void SetCurrentRow(int row);
+  int current_row() const { return current_row_; }
+
+  // Brackets a change of the dataset (a requery): the views forget the old rows at the
+  // start and read the new ones at the end, also when the requery fails.
+  class ResetScope {
+   public:
+    explicit ResetScope(ProjectTableModel* model);
+    ~ResetScope();
+    ResetScope(const ResetScope&) = delete;
+    ResetScope& operator=(const ResetScope&) = delete;
+
+   private:
+    ProjectTableModel* model_;
+  };
+
+ private:
+  void Refresh();
+
+  jet::Dataset* dataset_;
+  QString title_ = QStringLiteral("名前");
+  int title_field_ = -1;
+  int rows_ = 0;
+  int current_row_ = -1;
+};
+
+}  // namespace app
+
+#endif  // QUORVEL_APP_PROJECT_MODEL_H_

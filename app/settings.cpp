@@ -1,0 +1,187 @@
+#include "app/settings.h"
+
+#include <QAbstractItemModel>
+#include <QFont>
+#include <QLineEdit>
+#include <QTableView>
+#include <QWidget>
+
+#include "app/support/qt_text.h"
+#include "lib/tclib.h"
+#include "platform/error.h"
+#include "platform/profile.h"
+#include "platform/program_path.h"
+#include "platform/text.h"
+
+namespace app {
+
+namespace {
+
+constexpr std::u16string_view kTop = u"Top";
+constexpr std::u16string_view kLeft = u"Left";
+constexpr std::u16string_view kWidth = u"Width";
+constexpr std::u16string_view kHeight = u"Height";
+
+QLineEdit* Box(QWidget* form, const char* name) {
+  QLineEdit* box = form->findChild<QLineEdit*>(QString::fromLatin1(name));
+  if (box == nullptr) {
+    throw platform::Error(u"設定欄 " + platform::FromUtf8(name) + u" がありません");
+  }
+  return box;
+}
+
+// Every write of a save goes through here, so that a failure names the settings file.
+void WriteOrRaise(const std::u16string& path, std::u16string_view section, std::u16string_view key,
+                  std::u16string_view value) {
+  try {
+    platform::WriteProfileString(platform::ToPath(path), section, key, value);
+  } catch (const std::exception&) {
+    throw platform::Error(path + u" に書き込めません");
+  }
+}
+
+std::u16string DefaultSettingsPath() {
+  std::u16string path = platform::ProgramPath();
+  const size_t name_start = path.find_last_of(u"/\\:");
+  const size_t dot = path.find_last_of(u'.');
+  if (dot != std::u16string::npos && (name_start == std::u16string::npos || dot > name_start)) {
+    path.resize(dot);
+  }
+  return path + u".ini";
+}
+
+int ReadPlacementInteger(const std::u16string& path, std::u16string_view section,
+                         std::u16string_view key, int default_value) {
+  const std::u16string text =
+      platform::ReadProfileString(platform::ToPath(path), section, key, u"");
+  return ParsePlacementInteger(text).value_or(default_value);
+}
+
+std::u16string SectionFor(const QWidget* window, std::u16string_view section) {
+  return section.empty() ? ToU16(window->objectName()) : std::u16string(section);
+}
+
+}  // namespace
+
+void LoadWorkSettings(const std::u16string& path, QWidget* form) {
+  const std::filesystem::path file = platform::ToPath(path);
+  for (const WorkSetting& setting : kWorkSettings) {
+    const std::u16string value =
+        platform::ReadProfileString(file, kWorkSection, setting.key, setting.default_value);
+    Box(form, setting.box)->setText(ToQString(value));
+  }
+  QTableView* grid = form->findChild<QTableView*>(QStringLiteral("DBGrid1"));
+  const int font_size = tclib::StrToInt(ToU16(Box(form, "editGridFontSize")->text()));
+  if (grid != nullptr) {
+    QFont font = grid->font();
+    if (font_size > 0) {
+      font.setPointSize(font_size);
+    } else if (font_size < 0) {
+      font.setPixelSize(-font_size);  // a negative size counts in pixels, as on Windows
+    }
+    grid->setFont(font);
+    if (grid->model() != nullptr) {
+      grid->model()->setHeaderData(0, Qt::Horizontal, Box(form, "editGridTitle")->text());
+    }
+  }
+}
+
+void SaveWorkSettings(const std::u16string& path, QWidget* form) {
+  for (const WorkSetting& setting : kWorkSettings) {
+    WriteOrRaise(path, kWorkSection, setting.key, ToU16(Box(form, setting.box)->text()));
+  }
+}
+
+std::optional<int> ParsePlacementInteger(std::u16string_view text) {
+  if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
+    int64_t value = 0;
+    for (char16_t c : text.substr(2)) {
+      int digit;
+      if (c >= u'0' && c <= u'9') {
+        digit = c - u'0';
+      } else if (c >= u'a' && c <= u'f') {
+        digit = c - u'a' + 10;
+      } else if (c >= u'A' && c <= u'F') {
+        digit = c - u'A' + 10;
+      } else {
+        return std::nullopt;
+      }
+      value = value * 16 + digit;
+      if (value > 0xFFFFFFFFLL) return std::nullopt;
+    }
+    // Eight hexadecimal digits fill the 32 bits, sign included.
+    return static_cast<int>(static_cast<uint32_t>(value));
+  }
+  if (text.empty()) return std::nullopt;
+  try {
+    return tclib::StrToInt(text);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+Placement ClampToWorkArea(Placement placement, const QRect& work_area) {
+  // Edges as the system gives them: right and bottom lie just outside the area.
+  const int area_left = work_area.left();
+  const int area_top = work_area.top();
+  const int area_right = work_area.left() + work_area.width();
+  const int area_bottom = work_area.top() + work_area.height();
+  if (placement.left > area_right - 100) placement.left = area_left;
+  if (placement.left < area_left) placement.left = area_left;
+  if (placement.top < area_top) placement.top = area_top;
+  if (placement.top > area_bottom - 100) placement.top = area_top;
+  return placement;
+}
+
+Placement ReadPlacement(const std::u16string& path, std::u16string_view section,
+                        const QRect& work_area, const Placement& current) {
+  Placement placement;
+  placement.top = ReadPlacementInteger(path, section, kTop, work_area.top());
+  placement.left = ReadPlacementInteger(path, section, kLeft, work_area.left());
+  placement.width = ReadPlacementInteger(path, section, kWidth, current.width);
+  placement.height = ReadPlacementInteger(path, section, kHeight, current.height);
+  return ClampToWorkArea(placement, work_area);
+}
+
+Placement WindowPlacement(const QWidget* window) {
+  const QRect frame = window->frameGeometry();
+  const QRect client = window->geometry();
+  QRect outer = frame;
+  if (window->isMinimized() && window->normalGeometry().isValid()) {
+    const QRect normal = window->normalGeometry();
+    outer = QRect(normal.left() - (client.left() - frame.left()),
+                  normal.top() - (client.top() - frame.top()),
+                  normal.width() + frame.width() - client.width(),
+                  normal.height() + frame.height() - client.height());
+  }
+  return Placement{outer.top(), outer.left(), outer.width(), outer.height()};
+}
+
+void ApplyPlacement(QWidget* window, const Placement& placement) {
+  // Qt sizes the client area; the frame's share comes off the outer size.
+  const int frame_width = window->frameGeometry().width() - window->geometry().width();
+  const int frame_height = window->frameGeometry().height() - window->geometry().height();
+  window->move(placement.left, placement.top);
+  window->resize(std::max(0, placement.width - frame_width),
+                 std::max(0, placement.height - frame_height));
+}
+
+void LoadFormPlacement(QWidget* window, std::u16string_view section, std::u16string path,
+                       const QRect& work_area) {
+  const std::u16string name = SectionFor(window, section);
+  if (path.empty()) path = DefaultSettingsPath();
+  ApplyPlacement(window, ReadPlacement(path, name, work_area, WindowPlacement(window)));
+}
+
+void SaveFormPlacement(const QWidget* window, std::u16string_view section, std::u16string path) {
+  const std::u16string name = SectionFor(window, section);
+  if (path.empty()) path = DefaultSettingsPath();
+  const Placement placement = WindowPlacement(window);
+  auto decimal = [](int value) { return platform::FromUtf8(std::to_string(value)); };
+  WriteOrRaise(path, name, kTop, decimal(placement.top));
+  WriteOrRaise(path, name, kLeft, decimal(placement.left));
+  WriteOrRaise(path, name, kWidth, decimal(placement.width));
+  WriteOrRaise(path, name, kHeight, decimal(placement.height));
+}
+
+}  // namespace app
