@@ -1,0 +1,918 @@
+#include "jet/write/check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+
+#include "jet/jet.h"
+#include "jet/utf.h"
+#include "jet/write/bytes.h"
+#include "jet/write/index_key.h"
+
+namespace jet::write {
+namespace {
+
+// A structural fault that stops the check of one part (a table, an index) at once.
+struct Bad : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+std::string Format(const char* fmt, auto... args) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  return buf;
+}
+
+struct Column {
+  std::string name;
+  uint8_t type = 0;
+  uint16_t number = 0;
+  uint16_t var_index = 0;
+  uint16_t fixed_offset = 0;
+  uint16_t length = 0;
+  uint8_t flags = 0;
+  bool fixed() const { return flags & 0x01; }
+};
+
+struct RealIndex {
+  std::vector<std::pair<uint16_t, bool>> columns;
+  uint32_t map = 0;
+  uint32_t root = 0;
+  uint8_t flags = 0;
+  uint32_t distinct = 0;
+  std::string name;
+};
+
+struct LongValueColumn {
+  uint16_t column;
+  uint32_t owned;
+  uint32_t free;
+};
+
+struct Table {
+  std::string name;
+  uint32_t id = 0;
+  uint32_t rows = 0;
+  uint32_t autonumber = 0;
+  uint16_t max_columns = 0;
+  uint16_t var_count = 0;
+  std::vector<Column> columns;  // by column number
+  std::vector<RealIndex> indexes;
+  uint32_t owned = 0;
+  uint32_t free = 0;
+  std::vector<LongValueColumn> long_values;
+  std::vector<int> by_number;  // column number -> index into columns, -1 for none
+  bool has_deleted_rows = false;
+  const Column& ByNumber(uint16_t n) const { return columns[static_cast<size_t>(by_number[n])]; }
+};
+
+struct Row {
+  RowPointer at;
+  std::vector<Value> values;
+};
+
+class Checker {
+ public:
+  Checker(std::vector<uint8_t> data, CheckResult& result)
+      : data_(std::move(data)), result_(result) {}
+
+  void Run();
+
+ private:
+  uint32_t pages() const { return static_cast<uint32_t>(data_.size() / kPageSize); }
+  const uint8_t* Page(uint32_t n) const {
+    if (n >= pages()) throw Bad(Format("ページ %u はファイルの外です", n));
+    return data_.data() + static_cast<size_t>(n) * kPageSize;
+  }
+  void Note(std::string text) {
+    if (result_.notes.size() < 200) result_.notes.push_back(std::move(text));
+  }
+  void Problem(std::string text) {
+    if (result_.problems.size() < 200) result_.problems.push_back(std::move(text));
+  }
+  void Claim(uint32_t page, const std::string& role, bool shared = false);
+
+  // Bytes of one row of a data page (start, length); throws Bad when out of range.
+  std::pair<uint16_t, uint16_t> RowExtent(const uint8_t* page, uint32_t page_number, int row) const;
+  std::vector<uint32_t> ReadMap(uint32_t rp, const std::string& role);
+  Table ReadTable(uint32_t page, const std::string& name);
+  void CheckDataPageBookkeeping(uint32_t page_number, const uint8_t* page);
+  std::vector<Row> ReadRows(Table& t);
+  std::vector<Value> DecodeRow(const Table& t, const uint8_t* row, size_t length,
+                               const std::map<uint16_t, std::set<uint32_t>>& lv_pages);
+  void CheckLongValue(const Table& t, const Column& c, const uint8_t* v, size_t length,
+                      const std::set<uint32_t>& pages);
+  void CheckIndex(const Table& t, const RealIndex& index, const std::vector<Row>& rows);
+  std::string WalkIndex(const Table& t, const RealIndex& index, uint32_t page, int depth,
+                        std::set<uint32_t>& visited, std::vector<uint32_t>& leaves,
+                        std::vector<std::string>& entries, int& kind);
+  std::vector<std::string> ReadIndexEntries(const uint8_t* page, uint32_t number) const;
+
+  std::vector<uint8_t> data_;
+  CheckResult& result_;
+  std::vector<std::string> owner_;
+  std::vector<bool> shared_;
+};
+
+void Checker::Claim(uint32_t page, const std::string& role, bool shared) {
+  if (page >= pages()) {
+    Problem(Format("%s がファイルの外のページ %u を指しています", role.c_str(), page));
+    return;
+  }
+  if (owner_[page].empty()) {
+    owner_[page] = role;
+    shared_[page] = shared;
+  } else if (!(shared && shared_[page] && owner_[page] == role)) {
+    Problem(Format("ページ %u が %s と %s の両方に使われています", page, owner_[page].c_str(),
+                   role.c_str()));
+  }
+}
+
+std::pair<uint16_t, uint16_t> Checker::RowExtent(const uint8_t* page, uint32_t number,
+                                                 int row) const {
+  int count = GetU16(page + 12);
+  if (row >= count) throw Bad(Format("ページ %u に行 %d がありません", number, row));
+  uint16_t start = GetU16(page + 14 + 2 * row) & 0x1FFF;
+  uint16_t end = row == 0 ? kPageSize : (GetU16(page + 14 + 2 * (row - 1)) & 0x1FFF);
+  if (start < 14 + 2 * count || start > end || end > kPageSize) {
+    throw Bad(Format("ページ %u の行 %d の位置が不正です (%u〜%u)", number, row, start, end));
+  }
+  return {start, static_cast<uint16_t>(end - start)};
+}
+
+std::vector<uint32_t> Checker::ReadMap(uint32_t rp, const std::string& role) {
+  if (rp == 0) return {};  // no map
+  RowPointer at = RowPointer::Decode(rp);
+  const uint8_t* page = Page(at.page);
+  if (page[0] != 0x01)
+    throw Bad(
+        Format("%s の使用マップのページ %u がデータページではありません", role.c_str(), at.page));
+  Claim(at.page, "使用マップページ", true);
+  auto [start, length] = RowExtent(page, at.page, at.row);
+  const uint8_t* row = page + start;
+  std::vector<uint32_t> out;
+  if (length < 5) throw Bad(role + " の使用マップが短すぎます");
+  if (row[0] == 0x00) {
+    uint32_t first = GetU32(row + 1);
+    for (uint32_t bit = 0; bit < (length - 5u) * 8u; ++bit) {
+      if (row[5 + bit / 8] & (1u << (bit % 8))) out.push_back(first + bit);
+    }
+  } else if (row[0] == 0x01) {
+    for (uint32_t j = 0; 1 + 4 * j + 4 <= length; ++j) {
+      uint32_t map_page = GetU32(row + 1 + 4 * j);
+      if (map_page == 0) continue;
+      const uint8_t* bitmap = Page(map_page);
+      if (bitmap[0] != 0x05)
+        throw Bad(
+            Format("%s の使用マップのページ %u が種類 5 ではありません", role.c_str(), map_page));
+      Claim(map_page, role + " の使用マップ");
+      for (uint32_t bit = 0; bit < (kPageSize - 4) * 8; ++bit) {
+        if (bitmap[4 + bit / 8] & (1u << (bit % 8))) out.push_back(j * (kPageSize - 4) * 8 + bit);
+      }
+    }
+  } else {
+    throw Bad(Format("%s の使用マップの種類 %u は不明です", role.c_str(), row[0]));
+  }
+  return out;
+}
+
+Table Checker::ReadTable(uint32_t first, const std::string& name) {
+  Table t;
+  t.name = name;
+  t.id = first;
+  std::vector<uint8_t> def;
+  std::set<uint32_t> seen;
+  for (uint32_t p = first; p != 0;) {
+    if (!seen.insert(p).second) throw Bad("テーブル " + name + " の定義ページが循環しています");
+    const uint8_t* page = Page(p);
+    if (page[0] != 0x02)
+      throw Bad(Format("テーブル %s の定義ページ %u の種類が不正です", name.c_str(), p));
+    Claim(p, "テーブル " + name + " の定義");
+    def.insert(def.end(), page + (p == first ? 0 : 8), page + kPageSize);
+    p = GetU32(page + 4);
+  }
+  auto need = [&](size_t end) {
+    if (end > def.size()) throw Bad("テーブル " + name + " の定義が途中で切れています");
+  };
+  need(63);
+  uint32_t length = GetU32(&def[8]);
+  t.rows = GetU32(&def[16]);
+  t.autonumber = GetU32(&def[20]);
+  t.max_columns = GetU16(&def[41]);
+  t.var_count = GetU16(&def[43]);
+  uint16_t column_count = GetU16(&def[45]);
+  uint32_t logical_count = GetU32(&def[47]);
+  uint32_t real_count = GetU32(&def[51]);
+  if (real_count > 64 || logical_count > 64)
+    throw Bad("テーブル " + name + " の索引の数が不正です");
+  t.owned = GetU32(&def[55]);
+  t.free = GetU32(&def[59]);
+  size_t at = 63;
+  need(at + 12 * real_count);
+  t.indexes.resize(real_count);
+  for (uint32_t i = 0; i < real_count; ++i) t.indexes[i].distinct = GetU32(&def[at + 12 * i + 4]);
+  at += 12 * real_count;
+  need(at + 25 * column_count);
+  for (uint16_t i = 0; i < column_count; ++i) {
+    const uint8_t* d = &def[at + 25 * i];
+    Column c;
+    c.type = d[0];
+    c.number = GetU16(d + 5);
+    c.var_index = GetU16(d + 7);
+    c.flags = d[15];
+    c.fixed_offset = GetU16(d + 21);
+    c.length = GetU16(d + 23);
+    t.columns.push_back(c);
+  }
+  at += 25 * column_count;
+  for (auto& c : t.columns) {
+    need(at + 2);
+    uint16_t n = GetU16(&def[at]);
+    need(at + 2 + n);
+    std::u16string s;
+    for (uint16_t k = 0; k + 1 < n; k += 2)
+      s.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
+    c.name = Utf16ToUtf8(s);
+    at += 2 + n;
+  }
+  std::sort(t.columns.begin(), t.columns.end(),
+            [](const Column& a, const Column& b) { return a.number < b.number; });
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    if (i > 0 && t.columns[i].number == t.columns[i - 1].number) {
+      throw Bad("テーブル " + name + " の列番号が重複しています");
+    }
+  }
+  uint16_t top = t.columns.empty() ? 0 : static_cast<uint16_t>(t.columns.back().number + 1);
+  t.by_number.assign(top, -1);
+  for (size_t i = 0; i < t.columns.size(); ++i)
+    t.by_number[t.columns[i].number] = static_cast<int>(i);
+  need(at + 52 * real_count);
+  for (uint32_t i = 0; i < real_count; ++i) {
+    const uint8_t* r = &def[at + 52 * i];
+    for (int s = 0; s < 10; ++s) {
+      uint16_t col = GetU16(r + 4 + 3 * s);
+      if (col == 0xFFFF) continue;
+      if (col >= t.by_number.size() || t.by_number[col] < 0) {
+        throw Bad("テーブル " + name + " の索引が存在しない列を指しています");
+      }
+      t.indexes[i].columns.emplace_back(col, r[6 + 3 * s] != 0);
+    }
+    t.indexes[i].map = GetU32(r + 34);
+    t.indexes[i].root = GetU32(r + 38);
+    t.indexes[i].flags = r[46];
+    t.indexes[i].name = Format("%s の索引 %u", name.c_str(), i);
+  }
+  at += 52 * real_count;
+  need(at + 28 * logical_count);
+  std::vector<uint32_t> logical_real;
+  for (uint32_t i = 0; i < logical_count; ++i)
+    logical_real.push_back(GetU32(&def[at + 28 * i + 8]));
+  at += 28 * logical_count;
+  for (uint32_t i = 0; i < logical_count; ++i) {
+    need(at + 2);
+    uint16_t n = GetU16(&def[at]);
+    need(at + 2 + n);
+    std::u16string s;
+    for (uint16_t k = 0; k + 1 < n; k += 2)
+      s.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
+    if (logical_real[i] < real_count) {
+      t.indexes[logical_real[i]].name = name + " の索引 " + Utf16ToUtf8(s);
+    } else {
+      Problem("テーブル " + name + " の索引 " + Utf16ToUtf8(s) +
+              " が存在しない実索引を指しています");
+    }
+    at += 2 + n;
+  }
+  while (true) {
+    need(at + 2);
+    uint16_t col = GetU16(&def[at]);
+    if (col == 0xFFFF) {
+      at += 2;
+      break;
+    }
+    need(at + 10);
+    t.long_values.push_back({col, GetU32(&def[at + 2]), GetU32(&def[at + 6])});
+    at += 10;
+  }
+  if (at != length) {
+    Problem(Format("テーブル %s の定義の長さ %u が内容 (%zu バイト) と合いません", name.c_str(),
+                   length, at));
+  }
+  if (seen.size() == 1) {
+    uint16_t free = GetU16(Page(first) + 2);
+    if (length + 8 <= kPageSize && free != kPageSize - length - 8) {
+      Problem(Format("テーブル %s の定義ページの空き %u が不正です (正: %u)", name.c_str(), free,
+                     kPageSize - length - 8));
+    }
+  }
+  return t;
+}
+
+void Checker::CheckDataPageBookkeeping(uint32_t number, const uint8_t* page) {
+  int count = GetU16(page + 12);
+  if (14 + 2 * count > kPageSize)
+    throw Bad(Format("ページ %u の行数 %d が不正です", number, count));
+  size_t used = 0;
+  uint16_t previous = kPageSize;
+  for (int i = 0; i < count; ++i) {
+    uint16_t start = GetU16(page + 14 + 2 * i) & 0x1FFF;
+    if (start > previous || start < 14 + 2 * count) {
+      Problem(Format("ページ %u の行 %d が他の行と重なっているか、範囲外です", number, i));
+      return;
+    }
+    used += previous - start;
+    previous = start;
+  }
+  size_t expect = kPageSize - 14 - 2 * count - used;
+  if (GetU16(page + 2) != expect) {
+    Problem(Format("ページ %u の空き容量 %u が実際 (%zu) と合いません", number, GetU16(page + 2),
+                   expect));
+  }
+}
+
+std::u16string DecodeText(const uint8_t* p, size_t n) {
+  std::u16string s;
+  if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+    bool compressed = true;
+    for (size_t i = 2; i < n;) {
+      if (p[i] == 0) {
+        compressed = !compressed;
+        ++i;
+      } else if (compressed) {
+        s.push_back(p[i++]);
+      } else {
+        if (i + 1 >= n) break;
+        s.push_back(static_cast<char16_t>(GetU16(p + i)));
+        i += 2;
+      }
+    }
+  } else {
+    for (size_t i = 0; i + 1 < n; i += 2) s.push_back(static_cast<char16_t>(GetU16(p + i)));
+  }
+  return s;
+}
+
+void Checker::CheckLongValue(const Table& t, const Column& c, const uint8_t* v, size_t n,
+                             const std::set<uint32_t>& pages) {
+  if (n < 12) throw Bad("テーブル " + t.name + " の列 " + c.name + " の長い値の見出しが短すぎます");
+  uint32_t word = GetU32(v);
+  uint32_t length = word & 0x3FFFFFFF;
+  uint8_t form = static_cast<uint8_t>(word >> 24) & 0xC0;
+  auto lval_row = [&](uint32_t rp) {
+    RowPointer at = RowPointer::Decode(rp);
+    const uint8_t* page = Page(at.page);
+    if (page[0] != 0x01 || std::memcmp(page + 4, "LVAL", 4) != 0 || !pages.count(at.page)) {
+      throw Bad(
+          Format("テーブル %s の列 %s の長い値がページ %u (列の LVAL ページでない) を指しています",
+                 t.name.c_str(), c.name.c_str(), at.page));
+    }
+    auto [start, len] = RowExtent(page, at.page, at.row);
+    return std::pair<const uint8_t*, size_t>(page + start, len);
+  };
+  if (form == 0x80) {
+    if (length != n - 12) {
+      throw Bad("テーブル " + t.name + " の列 " + c.name + " の行内の長い値の長さが合いません");
+    }
+  } else if (form == 0x40) {
+    auto [p, len] = lval_row(GetU32(v + 4));
+    (void)p;
+    if (len != length)
+      throw Bad("テーブル " + t.name + " の列 " + c.name + " の LVAL 行の長さが合いません");
+  } else if (form == 0x00) {
+    uint32_t rp = GetU32(v + 4);
+    size_t total = 0;
+    int pieces = 0;
+    while (rp != 0) {
+      if (++pieces > 300000) throw Bad("LVAL の連鎖が終わりません");
+      auto [p, len] = lval_row(rp);
+      if (len < 4) throw Bad("LVAL の連鎖の行が短すぎます");
+      total += len - 4;
+      rp = GetU32(p);
+    }
+    if (total != length) {
+      throw Bad(Format("テーブル %s の列 %s の LVAL 連鎖の長さ %zu が見出し (%u) と合いません",
+                       t.name.c_str(), c.name.c_str(), total, length));
+    }
+  } else {
+    throw Bad("テーブル " + t.name + " の列 " + c.name + " の長い値の形式が不明です");
+  }
+}
+
+std::vector<Value> Checker::DecodeRow(const Table& t, const uint8_t* row, size_t n,
+                                      const std::map<uint16_t, std::set<uint32_t>>& lv_pages) {
+  if (n < 3) throw Bad("行が短すぎます");
+  uint16_t columns_in_row = GetU16(row);
+  size_t mask_length = (columns_in_row + 7u) / 8u;
+  if (2 + mask_length > n) throw Bad("行の列数が不正です");
+  const uint8_t* mask = row + n - mask_length;
+  // Columns added after the row was written are not in it: NULL (No for Yes/No).
+  auto present = [&](uint16_t col) {
+    return col < columns_in_row && ((mask[col / 8] >> (col % 8)) & 1);
+  };
+  std::vector<uint16_t> starts;
+  uint16_t eod = 0;
+  uint16_t var_in_row = 0;
+  if (t.var_count > 0) {
+    size_t at = n - mask_length - 2;
+    var_in_row = GetU16(row + at);
+    if (at < 2u + 2u * var_in_row) throw Bad("行の可変長列の数が不正です");
+    for (uint16_t i = 0; i < var_in_row; ++i) starts.push_back(GetU16(row + at - 2 * (i + 1)));
+    eod = GetU16(row + at - 2 * (var_in_row + 1));
+    size_t table_start = at - 2 * (var_in_row + 1);
+    if (eod > table_start) throw Bad("行のデータの終わりが不正です");
+    uint16_t previous = 0;
+    for (uint16_t s : starts) {
+      if (s < previous || s > eod) throw Bad("行の可変長列の位置が不正です");
+      previous = s;
+    }
+  }
+  std::vector<Value> values(t.by_number.size());
+  for (const Column& c : t.columns) {
+    bool bit = present(c.number);
+    if (c.type == 0x01) {
+      values[c.number] = Value::Boolean(bit);
+      continue;
+    }
+    if (!bit) continue;
+    const uint8_t* p = nullptr;
+    size_t len = 0;
+    if (c.fixed()) {
+      size_t at = 2 + c.fixed_offset;
+      if (at + c.length > n - mask_length) throw Bad("行の固定長列が行の外にあります");
+      p = row + at;
+      len = c.length;
+    } else {
+      if (c.var_index >= var_in_row) continue;  // column added after the row was written
+      uint16_t start = starts[c.var_index];
+      uint16_t end = c.var_index + 1 < var_in_row ? starts[c.var_index + 1] : eod;
+      if (end < start) throw Bad("行の可変長列の長さが負です");
+      p = row + start;
+      len = end - start;
+    }
+    auto need = [&](size_t size) {
+      if (len < size) throw Bad("行の列 " + c.name + " の値が短すぎます");
+    };
+    switch (c.type) {
+      case 0x02:
+        need(1);
+        values[c.number] = Value::Integer(p[0]);
+        break;
+      case 0x03:
+        need(2);
+        values[c.number] = Value::Integer(static_cast<int16_t>(GetU16(p)));
+        break;
+      case 0x04:
+        need(4);
+        values[c.number] = Value::Integer(static_cast<int32_t>(GetU32(p)));
+        break;
+      case 0x05:
+        need(8);
+        values[c.number] = Value::FromCurrency({static_cast<int64_t>(GetU64(p))});
+        break;
+      case 0x06: {
+        need(4);
+        uint32_t bits = GetU32(p);
+        float f;
+        std::memcpy(&f, &bits, 4);
+        values[c.number] = Value::Double(f);
+        break;
+      }
+      case 0x07:
+        need(8);
+        values[c.number] = Value::Double(GetDouble(p));
+        break;
+      case 0x08:
+        need(8);
+        values[c.number] = Value::FromDateTime({GetDouble(p)});
+        break;
+      case 0x0A:
+        values[c.number] = Value::Text(DecodeText(p, len));
+        break;
+      case 0x0B:
+      case 0x0C: {
+        auto it = lv_pages.find(c.number);
+        static const std::set<uint32_t> kNone;
+        CheckLongValue(t, c, p, len, it == lv_pages.end() ? kNone : it->second);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return values;
+}
+
+std::vector<Row> Checker::ReadRows(Table& t) {
+  std::vector<uint32_t> owned = ReadMap(t.owned, "テーブル " + t.name);
+  std::vector<uint32_t> free = ReadMap(t.free, "テーブル " + t.name + " の空き");
+  std::set<uint32_t> owned_set(owned.begin(), owned.end());
+  for (uint32_t p : free) {
+    if (!owned_set.count(p))
+      Problem(Format("テーブル %s の空きマップのページ %u がテーブルのものではありません",
+                     t.name.c_str(), p));
+  }
+  std::map<uint16_t, std::set<uint32_t>> lv_pages;
+  for (const auto& lv : t.long_values) {
+    if (lv.column >= t.by_number.size() || t.by_number[lv.column] < 0) {
+      throw Bad("テーブル " + t.name + " の長い値の列番号が不正です");
+    }
+    std::string role = "テーブル " + t.name + " の列 " + t.ByNumber(lv.column).name + " の LVAL";
+    auto pages = ReadMap(lv.owned, role);
+    auto free_pages = ReadMap(lv.free, role + " の空き");
+    std::set<uint32_t> set(pages.begin(), pages.end());
+    for (uint32_t p : free_pages) {
+      if (!set.count(p))
+        Problem(Format("%s の空きマップのページ %u が列のものではありません", role.c_str(), p));
+    }
+    for (uint32_t p : pages) {
+      const uint8_t* page = Page(p);
+      Claim(p, role);
+      if (page[0] != 0x01 || std::memcmp(page + 4, "LVAL", 4) != 0) {
+        Problem(Format("%s のページ %u が LVAL ページではありません", role.c_str(), p));
+        continue;
+      }
+      CheckDataPageBookkeeping(p, page);
+    }
+    lv_pages[lv.column] = std::move(set);
+  }
+  std::vector<Row> rows;
+  bool deleted = false;
+  for (uint32_t p : owned) {
+    const uint8_t* page = Page(p);
+    Claim(p, "テーブル " + t.name + " のデータ");
+    if (page[0] != 0x01 || GetU32(page + 4) != t.id) {
+      Problem(Format("テーブル %s のデータページ %u の種類か持ち主が不正です", t.name.c_str(), p));
+      continue;
+    }
+    CheckDataPageBookkeeping(p, page);
+    int count = GetU16(page + 12);
+    for (int i = 0; i < count && i < 256; ++i) {
+      uint16_t raw = GetU16(page + 14 + 2 * i);
+      if (raw & 0x8000) {  // deleted (or the moved body of an overflow row)
+        deleted = true;
+        continue;
+      }
+      try {
+        const uint8_t* body;
+        size_t length;
+        if (raw & 0x4000) {
+          auto [start, len] = RowExtent(page, p, i);
+          if (len < 4) throw Bad("行の移動先ポインタが短すぎます");
+          RowPointer to = RowPointer::Decode(GetU32(page + start));
+          const uint8_t* target = Page(to.page);
+          auto [s2, l2] = RowExtent(target, to.page, to.row);
+          body = target + s2;
+          length = l2;
+        } else {
+          auto [start, len] = RowExtent(page, p, i);
+          body = page + start;
+          length = len;
+        }
+        rows.push_back(
+            {RowPointer{p, static_cast<uint8_t>(i)}, DecodeRow(t, body, length, lv_pages)});
+      } catch (const Bad& e) {
+        Problem(Format("テーブル %s のページ %u 行 %d: %s", t.name.c_str(), p, i, e.what()));
+      }
+    }
+  }
+  if (deleted) t.has_deleted_rows = true;
+  return rows;
+}
+
+std::vector<std::string> Checker::ReadIndexEntries(const uint8_t* page, uint32_t number) const {
+  std::vector<std::string> entries;
+  uint16_t prefix = GetU16(page + 24);
+  size_t begin = 0;
+  std::string first;
+  for (size_t bit = 1; bit <= static_cast<size_t>(kPageSize - 0x1E0); ++bit) {
+    if (27 + bit / 8 >= 0x1E0) break;
+    if (!(page[27 + bit / 8] & (1u << (bit % 8)))) continue;
+    std::string e(reinterpret_cast<const char*>(page + 0x1E0 + begin), bit - begin);
+    if (!entries.empty() && prefix > 0) {
+      if (first.size() < prefix) throw Bad(Format("索引ページ %u の共通接頭辞が不正です", number));
+      e = first.substr(0, prefix) + e;
+    }
+    if (entries.empty()) first = e;
+    entries.push_back(std::move(e));
+    begin = bit;
+  }
+  size_t free = kPageSize - 0x1E0 - begin;
+  if (GetU16(page + 2) != free) {
+    throw Bad(Format("索引ページ %u の空き容量 %u が実際 (%zu) と合いません", number,
+                     GetU16(page + 2), free));
+  }
+  return entries;
+}
+
+// Walks the subtree at `page`; returns its last entry (key + row pointer). Leaves are appended
+// in order to `leaves` and their entries to `entries`. `kind` returns the page type.
+std::string Checker::WalkIndex(const Table& t, const RealIndex& index, uint32_t page, int depth,
+                               std::set<uint32_t>& visited, std::vector<uint32_t>& leaves,
+                               std::vector<std::string>& entries, int& kind) {
+  if (depth > 16) throw Bad(index.name + " の木が深すぎます");
+  if (!visited.insert(page).second)
+    throw Bad(Format("%s のページ %u が二度現れます", index.name.c_str(), page));
+  const uint8_t* p = Page(page);
+  kind = p[0];
+  if ((kind != 0x03 && kind != 0x04) || GetU32(p + 4) != t.id) {
+    throw Bad(Format("%s のページ %u の種類か持ち主が不正です", index.name.c_str(), page));
+  }
+  std::vector<std::string> list = ReadIndexEntries(p, page);
+  uint32_t tail = GetU32(p + 20);
+  if (kind == 0x04) {
+    if (tail != 0)
+      throw Bad(Format("%s の葉ページ %u に末尾ページがあります", index.name.c_str(), page));
+    for (auto& e : list) {
+      if (e.size() < 5)
+        throw Bad(Format("%s の葉ページ %u の項目が短すぎます", index.name.c_str(), page));
+    }
+    leaves.push_back(page);
+    entries.insert(entries.end(), list.begin(), list.end());
+    return list.empty() ? std::string() : list.back();
+  }
+  if (list.empty()) throw Bad(Format("%s の節ページ %u が空です", index.name.c_str(), page));
+  std::vector<uint32_t> children;
+  std::string last;
+  int child_kind = -1;
+  for (auto& e : list) {
+    if (e.size() < 9)
+      throw Bad(Format("%s の節ページ %u の項目が短すぎます", index.name.c_str(), page));
+    uint32_t child = GetU32Be(reinterpret_cast<const uint8_t*>(e.data()) + e.size() - 4);
+    std::string expect = e.substr(0, e.size() - 4);
+    int k = 0;
+    std::string child_last = WalkIndex(t, index, child, depth + 1, visited, leaves, entries, k);
+    if (child_kind >= 0 && k != child_kind)
+      throw Bad(Format("%s の節ページ %u の子の種類がそろっていません", index.name.c_str(), page));
+    child_kind = k;
+    if (child_last != expect) {
+      Problem(Format("%s の節ページ %u の項目が子ページ %u の最後の項目と一致しません",
+                     index.name.c_str(), page, child));
+    }
+    children.push_back(child);
+    last = child_last;
+  }
+  if (tail != 0) {
+    int k = 0;
+    last = WalkIndex(t, index, tail, depth + 1, visited, leaves, entries, k);
+    if (k != child_kind)
+      throw Bad(Format("%s の節ページ %u の末尾ページの種類が不正です", index.name.c_str(), page));
+    children.push_back(tail);
+  }
+  if (child_kind == 0x03) {
+    for (size_t i = 0; i < children.size(); ++i) {
+      const uint8_t* c = Page(children[i]);
+      uint32_t prev = i > 0 ? children[i - 1] : 0;
+      uint32_t next = i + 1 < children.size() ? children[i + 1] : 0;
+      if (GetU32(c + 12) != prev || GetU32(c + 16) != next) {
+        Problem(
+            Format("%s の節ページ %u の前後のリンクが不正です", index.name.c_str(), children[i]));
+      }
+    }
+  }
+  return last;
+}
+
+void Checker::CheckIndex(const Table& t, const RealIndex& index, const std::vector<Row>& rows) {
+  std::vector<uint32_t> map = ReadMap(index.map, index.name);
+  for (uint32_t p : map) Claim(p, index.name);
+  std::set<uint32_t> visited;
+  std::vector<uint32_t> leaves;
+  std::vector<std::string> entries;
+  int kind = 0;
+  WalkIndex(t, index, index.root, 0, visited, leaves, entries, kind);
+  std::set<uint32_t> map_set(map.begin(), map.end());
+  for (uint32_t p : visited) {
+    if (!map_set.count(p))
+      Problem(Format("%s のページ %u が索引の使用マップにありません", index.name.c_str(), p));
+  }
+  for (uint32_t p : map) {
+    if (!visited.count(p))
+      Problem(Format("%s の使用マップのページ %u が木から届きません", index.name.c_str(), p));
+  }
+  for (size_t i = 0; i < leaves.size(); ++i) {
+    const uint8_t* p = Page(leaves[i]);
+    uint32_t prev = i > 0 ? leaves[i - 1] : 0;
+    uint32_t next = i + 1 < leaves.size() ? leaves[i + 1] : 0;
+    if (GetU32(p + 12) != prev || GetU32(p + 16) != next) {
+      Problem(Format("%s の葉ページ %u の前後のリンクが不正です", index.name.c_str(), leaves[i]));
+    }
+  }
+  for (size_t i = 1; i < entries.size(); ++i) {
+    if (!(entries[i - 1] < entries[i])) {
+      Problem(Format("%s の項目 %zu が順序どおりに並んでいません", index.name.c_str(), i));
+      break;
+    }
+  }
+  result_.index_entries += static_cast<long long>(entries.size());
+
+  // Entries re-built from the rows, for the key types the encoder knows.
+  for (auto [col, asc] : index.columns) {
+    (void)asc;
+    if (!IsIndexableType(static_cast<ColumnType>(t.ByNumber(col).type))) {
+      if (!rows.empty())
+        Note(index.name + ": この型の列のキーは照合できないため、行との対応は確かめていません");
+      return;
+    }
+  }
+  std::vector<std::string> expected;
+  std::set<std::string> keys;
+  bool unique = index.flags & 0x01;
+  for (const Row& row : rows) {
+    std::string key;
+    bool all_null = true;
+    try {
+      for (auto [col, asc] : index.columns) {
+        const Value& v = row.values[col];
+        if (!v.is_null() || t.ByNumber(col).type == 0x01) all_null = false;
+        AppendKeyPiece(key, static_cast<ColumnType>(t.ByNumber(col).type), v, asc);
+      }
+    } catch (const Error& e) {
+      Note(Format("%s: ページ %u 行 %u のキーを照合できないため、行との対応は確かめていません (%s)",
+                  index.name.c_str(), row.at.page, row.at.row, e.what()));
+      return;
+    }
+    if ((index.flags & 0x02) && all_null) continue;
+    if (unique && !all_null && !keys.insert(key).second) {
+      Problem(Format("%s は一意ですが、ページ %u 行 %u のキーが重複しています", index.name.c_str(),
+                     row.at.page, row.at.row));
+    }
+    key.push_back(static_cast<char>(row.at.page >> 16));
+    key.push_back(static_cast<char>(row.at.page >> 8));
+    key.push_back(static_cast<char>(row.at.page));
+    key.push_back(static_cast<char>(row.at.row));
+    expected.push_back(std::move(key));
+  }
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> actual = entries;
+  std::sort(actual.begin(), actual.end());
+  std::vector<std::string> missing, extra;
+  std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(),
+                      std::back_inserter(missing));
+  std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
+                      std::back_inserter(extra));
+  auto where = [](const std::string& e) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(e.data()) + e.size() - 4;
+    return std::pair<uint32_t, unsigned>(GetU24Be(p), p[3]);
+  };
+  for (size_t i = 0; i < missing.size() && i < 5; ++i) {
+    auto [pg, r] = where(missing[i]);
+    Problem(Format("%s にページ %u 行 %u の行の項目がありません", index.name.c_str(), pg, r));
+  }
+  for (size_t i = 0; i < extra.size() && i < 5; ++i) {
+    auto [pg, r] = where(extra[i]);
+    Problem(Format("%s の項目 (ページ %u 行 %u) に当たる行がないか、キーが行の値と違います",
+                   index.name.c_str(), pg, r));
+  }
+  if (missing.size() + extra.size() > 10) {
+    Problem(Format("%s: 足りない項目 %zu 件、余分な項目 %zu 件", index.name.c_str(), missing.size(),
+                   extra.size()));
+  }
+  size_t distinct = 0;
+  for (size_t i = 0; i < actual.size(); ++i) {
+    if (i == 0 ||
+        actual[i].compare(0, actual[i].size() - 4, actual[i - 1], 0, actual[i - 1].size() - 4) !=
+            0 ||
+        actual[i].size() != actual[i - 1].size()) {
+      ++distinct;
+    }
+  }
+  // Other writers do not lower the count when rows are deleted; a count above the real one
+  // is only noted.
+  if (distinct < index.distinct) {
+    Note(Format("%s のキーの種類数 %u が実際 (%zu) より多くなっています", index.name.c_str(),
+                index.distinct, distinct));
+  } else if (distinct != index.distinct) {
+    // Access keeps this count as a statistic that can lag behind; readers do not use it.
+    Note(Format("%s のキーの種類数 %u が実際 (%zu) と合いません", index.name.c_str(),
+                index.distinct, distinct));
+  }
+}
+
+void Checker::Run() {
+  if (data_.size() < 3 * static_cast<size_t>(kPageSize) || data_.size() % kPageSize != 0) {
+    Problem(
+        Format("ファイルの大きさ %zu バイトがページの倍数でないか、小さすぎます", data_.size()));
+    return;
+  }
+  owner_.assign(pages(), std::string());
+  shared_.assign(pages(), false);
+  const uint8_t* header = Page(0);
+  if (std::memcmp(header + 4, "Standard Jet DB", 15) != 0 || GetU32(header + 0x14) != 1) {
+    Problem("Jet 4.0 のデータベースではありません");
+    return;
+  }
+  Claim(0, "ヘッダ");
+  Claim(1, "全体の使用マップ");
+  std::vector<bool> free(pages(), false);
+  try {
+    const uint8_t* p1 = Page(1);
+    if (p1[0] != 0x01 || GetU32(p1 + 4) != 1)
+      throw Bad("ページ 1 が全体の使用マップではありません");
+    CheckDataPageBookkeeping(1, p1);
+    auto [start, length] = RowExtent(p1, 1, 0);
+    const uint8_t* row = p1 + start;
+    if (length < 5 || row[0] != 0x00) throw Bad("全体の使用マップの形式が不正です");
+    uint32_t first = GetU32(row + 1);
+    for (uint32_t bit = 0; bit < (length - 5u) * 8u; ++bit) {
+      uint32_t page = first + bit;
+      if (page < pages() && (row[5 + bit / 8] & (1u << (bit % 8)))) free[page] = true;
+    }
+  } catch (const Bad& e) {
+    Problem(e.what());
+    return;
+  }
+
+  // The catalogue: every object of type 1 is a table whose Id is its TDEF page.
+  auto check_table = [&](Table& t, std::vector<Row>& rows) {
+    ++result_.tables;
+    result_.rows += static_cast<long long>(rows.size());
+    if (rows.size() != t.rows) {
+      Problem(Format("テーブル %s の行数 %u が実際 (%zu) と合いません", t.name.c_str(), t.rows,
+                     rows.size()));
+    }
+    for (const Column& c : t.columns) {
+      if (!(c.flags & 0x04)) continue;
+      for (const Row& r : rows) {
+        const Value& v = r.values[c.number];
+        if (!v.is_null() && v.kind() == Value::Kind::kInteger &&
+            v.integer() > static_cast<int64_t>(t.autonumber)) {
+          Problem(Format("テーブル %s のオートナンバーの値 %lld がカウンタ %u を超えています",
+                         t.name.c_str(), static_cast<long long>(v.integer()), t.autonumber));
+          break;
+        }
+      }
+    }
+    for (const RealIndex& index : t.indexes) {
+      try {
+        CheckIndex(t, index, rows);
+      } catch (const Bad& e) {
+        Problem(e.what());
+      }
+    }
+  };
+  std::vector<std::pair<uint32_t, std::string>> tables;
+  try {
+    Table objects = ReadTable(2, "MSysObjects");
+    int id_col = -1, name_col = -1, type_col = -1;
+    for (const auto& c : objects.columns) {
+      if (c.name == "Id") id_col = c.number;
+      if (c.name == "Name") name_col = c.number;
+      if (c.name == "Type") type_col = c.number;
+    }
+    if (id_col < 0 || name_col < 0 || type_col < 0) throw Bad("MSysObjects の列が足りません");
+    std::vector<Row> rows = ReadRows(objects);
+    for (const Row& r : rows) {
+      const Value& type = r.values[type_col];
+      const Value& id = r.values[id_col];
+      const Value& name = r.values[name_col];
+      if (type.kind() != Value::Kind::kInteger || type.integer() != 1) continue;
+      if (id.kind() != Value::Kind::kInteger || name.kind() != Value::Kind::kText) continue;
+      if (id.integer() == 2) continue;
+      tables.emplace_back(static_cast<uint32_t>(id.integer()), Utf16ToUtf8(name.text()));
+    }
+    check_table(objects, rows);
+  } catch (const Bad& e) {
+    Problem(e.what());
+    return;
+  }
+  for (auto& [id, name] : tables) {
+    try {
+      Table t = ReadTable(id, name);
+      std::vector<Row> rows = ReadRows(t);
+      check_table(t, rows);
+    } catch (const Bad& e) {
+      Problem(e.what());
+    }
+  }
+
+  for (uint32_t p = 0; p < pages(); ++p) {
+    if (owner_[p].empty() && !free[p]) {
+      Problem(Format("ページ %u はどこにも使われていないのに、使用中になっています", p));
+    } else if (!owner_[p].empty() && free[p]) {
+      Problem(
+          Format("ページ %u は %s に使われているのに、空きになっています", p, owner_[p].c_str()));
+    }
+  }
+}
+
+}  // namespace
+
+CheckResult CheckDatabase(const std::filesystem::path& path) {
+  CheckResult result;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    result.problems.push_back("ファイルを開けません: " + path.string());
+    return result;
+  }
+  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Checker checker(std::move(data), result);
+  checker.Run();
+  return result;
+}
+
+}  // namespace jet::write
