@@ -505,6 +505,15 @@ class Parser {
                            u"列「" + column.name + u"」が二度定義されています");
         }
       }
+      if (column.primary_key) {
+        for (const ColumnDefinition& other : s.columns) {
+          if (other.primary_key) {
+            ThrowSyntaxError(sql_, at.position, at.length,
+                             u"主キーは一つだけです (複数の列のキーは CONSTRAINT 名前 PRIMARY "
+                             u"KEY (列, ...) で)");
+          }
+        }
+      }
       if (s.columns.size() >= kMaxColumns) {
         ThrowSyntaxError(sql_, at.position, at.length, u"列が多すぎます (255 列まで)");
       }
@@ -512,11 +521,6 @@ class Parser {
     } while (AcceptSymbol(u","));
     ExpectSymbol(u")");
     if (s.columns.empty()) Fail(u"列が一つもありません");
-    int keys = 0;
-    for (const ColumnDefinition& column : s.columns) keys += column.primary_key ? 1 : 0;
-    if (keys > 1 && !table_key_seen) {
-      Fail(u"主キーは一つだけです (複数の列のキーは CONSTRAINT 名前 PRIMARY KEY (列, ...) で)");
-    }
     return s;
   }
 

@@ -1,0 +1,227 @@
+// LIKE: wildcards, character lists and comparison without case, against a plain
+// reference matcher over many generated patterns.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "jet/sql.h"
+#include "jet/utf.h"
+
+namespace jet::sql {
+namespace {
+
+struct LikeCase {
+  std::u16string text;
+  std::u16string pattern;
+  bool expected;
+};
+
+TEST(SqlLikeTest, Cases) {
+  const LikeCase cases[] = {
+      // The keyword filter's shape: %keyword%.
+      {u"Tokyo project", u"%proj%", true},
+      {u"Tokyo project", u"%PROJ%", true},
+      {u"Tokyo project", u"%jorp%", false},
+      {u"", u"%%", true},
+      {u"", u"%", true},
+      {u"", u"%a%", false},
+      {u"a", u"%a%", true},
+      {u"abcabd", u"%abd%", true},
+      {u"aaab", u"%aab%", true},
+      {u"  ", u"% %", true},
+      {u"x", u"% %", false},
+      // Exact, prefix, suffix.
+      {u"abc", u"abc", true},
+      {u"abc", u"ABC", true},
+      {u"abc", u"ab", false},
+      {u"abc", u"abcd", false},
+      {u"abc", u"ab%", true},
+      {u"abc", u"%bc", true},
+      {u"abc", u"%bd", false},
+      {u"ab", u"abc%", false},
+      // "_" is one character; it needs one.
+      {u"abc", u"a_c", true},
+      {u"ac", u"a_c", false},
+      {u"abbc", u"a_c", false},
+      {u"abc", u"___", true},
+      {u"abc", u"____", false},
+      {u"", u"_", false},
+      {u"x", u"%_%", true},
+      {u"", u"%_%", false},
+      {u"日本語", u"_本_", true},
+      // Backtracking over several runs.
+      {u"abcbcbd", u"a%bc%d", true},
+      {u"abcbcbe", u"a%bc%d", false},
+      {u"mississippi", u"%iss%ipp%", true},
+      {u"mississippi", u"m%s_s%i", true},
+      {u"mississippi", u"m%s_x%i", false},
+      {u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", u"%a%a%a%a%a%a%a%c", false},
+      // "*" and "?" are ordinary characters through this provider.
+      {u"a*b", u"a*b", true},
+      {u"axb", u"a*b", false},
+      {u"a?b", u"%?%", true},
+      {u"axb", u"a?b", false},
+      // Character lists.
+      {u"b", u"[abc]", true},
+      {u"d", u"[abc]", false},
+      {u"B", u"[abc]", true},
+      {u"b", u"[ABC]", true},
+      {u"m", u"[a-z]", true},
+      {u"M", u"[a-z]", true},
+      {u"m", u"[A-Z]", true},
+      {u"5", u"[a-z]", false},
+      {u"5", u"[!a-z]", true},
+      {u"m", u"[!a-z]", false},
+      {u"M", u"[!a-z]", false},
+      {u"x1y", u"x[0-9]y", true},
+      {u"xay", u"x[0-9]y", false},
+      {u"%", u"[%]", true},
+      {u"x", u"[%]", false},
+      {u"_", u"[_]", true},
+      {u"a", u"[_]", false},
+      {u"50%", u"%[%]", true},
+      {u"[", u"[[]", true},
+      {u"-", u"[-a]", true},
+      {u"-", u"[a-]", true},
+      {u"b", u"[a-]", false},
+      {u"!", u"[!]", true},
+      {u"m", u"[z-a]", true},  // a range written backwards still means a to z
+      {u"ab", u"a[]b", true},  // an empty list stands for nothing
+      {u"a[b", u"a[b", true},  // a "[" that is never closed stands for itself
+      {u"a[bc", u"%[b%", true},
+      {u"ab", u"a[b", false},
+      {u"a]b", u"a]b", true},
+      {u"ab", u"[a][b]", true},
+      {u"abc", u"[a-c][a-c][a-c]", true},
+      // Case is folded for ASCII, Latin-1, Greek, Cyrillic and full-width Latin.
+      {u"ÄÖÜ", u"äöü", true},
+      {u"ÆØÅ", u"%øå", true},
+      {u"ΑΒΓ", u"αβγ", true},
+      {u"ΟΔΟΣ", u"οδος", true},
+      {u"οδος", u"ΟΔΟΣ", true},
+      {u"МОСКВА", u"%москва%", true},
+      {u"ЁЖ", u"ёж", true},
+      {u"ＡＢＣ", u"ａｂｃ", true},
+      {u"ａｂｃ", u"%ＢＣ", true},
+      {u"Ｍ", u"[ａ-ｚ]", true},
+      {u"ＡＢＣ", u"ABC", false},  // width is not folded
+      {u"ß", u"SS", false},
+      // Japanese has no case: compared as is.
+      {u"東京都の計画", u"%京都%", true},
+      {u"とうきょう", u"%トウ%", false},
+  };
+  for (const LikeCase& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.text) + " LIKE " + Utf16ToUtf8(c.pattern));
+    EXPECT_EQ(Like(c.text, c.pattern), c.expected);
+    LikePattern compiled(c.pattern);
+    EXPECT_EQ(compiled.Matches(c.text), c.expected);
+  }
+}
+
+TEST(SqlLikeTest, FoldCase) {
+  EXPECT_EQ(FoldCase(u'A'), u'a');
+  EXPECT_EQ(FoldCase(u'a'), u'a');
+  EXPECT_EQ(FoldCase(u'@'), u'@');
+  EXPECT_EQ(FoldCase(u'['), u'[');
+  EXPECT_EQ(FoldCase(u'×'), u'×');
+  EXPECT_EQ(FoldCase(u'Ā'), u'ā');
+  EXPECT_EQ(FoldCase(u'Ł'), u'ł');
+  EXPECT_EQ(FoldCase(u'Ÿ'), u'ÿ');
+  EXPECT_EQ(FoldCase(u'Ω'), u'ω');
+  EXPECT_EQ(FoldCase(u'Ά'), u'ά');
+  EXPECT_EQ(FoldCase(u'ς'), u'σ');
+  EXPECT_EQ(FoldCase(u'Я'), u'я');
+  EXPECT_EQ(FoldCase(u'Ѐ'), u'ѐ');
+  EXPECT_EQ(FoldCase(u'Ｚ'), u'ｚ');
+  EXPECT_EQ(FoldCase(u'ｚ'), u'ｚ');
+  EXPECT_EQ(FoldCase(u'あ'), u'あ');
+  // Folding twice changes nothing more.
+  for (unsigned c = 0; c < 65536; ++c) {
+    const char16_t once = FoldCase(static_cast<char16_t>(c));
+    ASSERT_EQ(FoldCase(once), once) << c;
+  }
+}
+
+// A reference matcher: plain recursion over the pattern, folding with FoldCase.
+bool ReferenceLike(std::u16string_view text, std::u16string_view pattern) {
+  if (pattern.empty()) return text.empty();
+  const char16_t p = pattern[0];
+  if (p == u'%') {
+    for (size_t i = 0; i <= text.size(); ++i) {
+      if (ReferenceLike(text.substr(i), pattern.substr(1))) return true;
+    }
+    return false;
+  }
+  if (p == u'[') {
+    const size_t close = pattern.find(u']', 1);
+    if (close != std::u16string_view::npos) {
+      std::u16string_view body = pattern.substr(1, close - 1);
+      if (body.empty()) return ReferenceLike(text, pattern.substr(close + 1));
+      if (text.empty()) return false;
+      bool negated = false;
+      if (body[0] == u'!' && body.size() > 1) {
+        negated = true;
+        body.remove_prefix(1);
+      }
+      bool found = false;
+      for (size_t j = 0; j < body.size(); ++j) {
+        char16_t low = body[j], high = body[j];
+        if (j + 2 < body.size() && body[j + 1] == u'-') {
+          low = std::min(body[j], body[j + 2]);
+          high = std::max(body[j], body[j + 2]);
+          j += 2;
+        }
+        for (unsigned x = low; x <= high; ++x) {
+          if (FoldCase(static_cast<char16_t>(x)) == FoldCase(text[0])) found = true;
+        }
+      }
+      return found != negated && ReferenceLike(text.substr(1), pattern.substr(close + 1));
+    }
+  }
+  if (text.empty()) return false;
+  if (p != u'_' && FoldCase(p) != FoldCase(text[0])) return false;
+  return ReferenceLike(text.substr(1), pattern.substr(1));
+}
+
+TEST(SqlLikeTest, AgreesWithAReferenceMatcher) {
+  std::mt19937 random(12345);
+  const std::u16string pattern_alphabet = u"aAbB%_[]!-cÄä";
+  const std::u16string text_alphabet = u"aAbBc-!ä[]%";
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string pattern, text;
+    const int pattern_length = static_cast<int>(random() % 8);
+    const int text_length = static_cast<int>(random() % 9);
+    for (int i = 0; i < pattern_length; ++i) {
+      pattern.push_back(pattern_alphabet[random() % pattern_alphabet.size()]);
+    }
+    for (int i = 0; i < text_length; ++i) {
+      text.push_back(text_alphabet[random() % text_alphabet.size()]);
+    }
+    ASSERT_EQ(LikePattern(pattern).Matches(text), ReferenceLike(text, pattern))
+        << Utf16ToUtf8(text) << " LIKE " << Utf16ToUtf8(pattern);
+  }
+}
+
+TEST(SqlLikeTest, ContainsFindsEveryPlace) {
+  // The substring search skips ahead; make sure it never skips over a match, whatever the
+  // position and repetition in the text.
+  std::mt19937 random(99);
+  for (int round = 0; round < 5000; ++round) {
+    std::u16string needle, haystack;
+    const int needle_length = 1 + static_cast<int>(random() % 5);
+    for (int i = 0; i < needle_length; ++i) needle.push_back(u"abAB"[random() % 4]);
+    const int haystack_length = static_cast<int>(random() % 40);
+    for (int i = 0; i < haystack_length; ++i)
+      haystack.push_back(u"abcAB\u0161\u0261"[random() % 7]);
+    std::u16string folded_haystack, folded_needle;
+    for (char16_t c : haystack) folded_haystack.push_back(FoldCase(c));
+    for (char16_t c : needle) folded_needle.push_back(FoldCase(c));
+    const bool expected = folded_haystack.find(folded_needle) != std::u16string::npos;
+    ASSERT_EQ(LikePattern(u"%" + needle + u"%").Matches(haystack), expected)
+        << Utf16ToUtf8(haystack) << " / " << Utf16ToUtf8(needle);
+  }
+}
+
+}  // namespace
+}  // namespace jet::sql
