@@ -737,6 +737,20 @@ std::string DatabaseFile::StoreLongValue(ColumnModel& c, const std::string& data
   return header;
 }
 
+bool DatabaseFile::HasUnflushedChanges() const {
+  if (store_.has_dirty()) return true;
+  for (const auto& t : tables_) {
+    if (t->dirty) return true;
+    for (const auto& index : t->indexes) {
+      if (index.tree->dirty()) return true;
+    }
+  }
+  for (const auto& m : maps_) {
+    if (m->dirty()) return true;
+  }
+  return false;
+}
+
 void DatabaseFile::Flush() {
   for (auto& t : tables_) {
     for (auto& index : t->indexes) {

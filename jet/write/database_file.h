@@ -67,6 +67,8 @@ class DatabaseFile {
 
   // Writes all changed pages.
   void Flush();
+  // Whether anything changed since the last Flush.
+  bool HasUnflushedChanges() const;
 
   const TableModel* FindTable(std::u16string_view name) const;
   dev_t device() const { return device_; }

@@ -17,6 +17,7 @@ namespace {
 struct Registered {
   std::mutex mutex;
   std::unique_ptr<DatabaseFile> file;
+  int handles = 0;
 };
 
 std::mutex& RegistryMutex() {
@@ -45,7 +46,26 @@ double NowOleDate() {
 
 class FileWriter : public Writer {
  public:
-  explicit FileWriter(std::shared_ptr<Registered> entry) : entry_(std::move(entry)) {}
+  explicit FileWriter(std::shared_ptr<Registered> entry) : entry_(std::move(entry)) {
+    ++entry_->handles;
+  }
+
+  // Changes that were never flushed when the last writer of a file goes away (a rolled-back
+  // transaction, a connection closed in the middle of one) must not reach the file later.
+  // The in-memory state then no longer matches the file, so the file stops being writable
+  // rather than risk writing a mixture.
+  ~FileWriter() override {
+    std::lock_guard registry_lock(RegistryMutex());
+    std::lock_guard lock(entry_->mutex);
+    if (--entry_->handles == 0 && entry_->file->HasUnflushedChanges()) {
+      for (auto it = Registry().begin(); it != Registry().end(); ++it) {
+        if (it->second == entry_) {
+          Registry().erase(it);
+          break;
+        }
+      }
+    }
+  }
 
   void CreateTable(const sql::CreateTableStatement& statement) override {
     std::lock_guard lock(entry_->mutex);

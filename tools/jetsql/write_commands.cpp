@@ -1,14 +1,148 @@
-// Placeholder until the writing commands are built.
+// jetsql --create and --check.
+//
+//   jetsql --create FILE SQL…   creates FILE (refused when anything exists there), then runs
+//                               the statements in order; an argument "@LIST" reads statements
+//                               from the file LIST, one per line (for statements longer than
+//                               a command-line argument may be). SELECT results are printed as
+//                               by the normal path. A refused statement is reported on
+//                               standard error and the rest still run; the exit status is 1
+//                               if any statement failed.
+//   jetsql --check FILE         prints every consistency problem; exit status 1 if any.
 #include "tools/jetsql/write_commands.h"
 
 #include <cstdio>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
 
-int RunCreate(int, char**) {
-  std::fprintf(stderr, "jetsql: --create is not built yet\n");
-  return 1;
+#include "jet/jet.h"
+#include "jet/json.h"
+#include "jet/sql.h"
+#include "jet/utf.h"
+#include "jet/write/check.h"
+
+namespace {
+
+void PrintLine(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
 }
 
-int RunCheck(const std::string&) {
-  std::fprintf(stderr, "jetsql: --check is not built yet\n");
-  return 1;
+void ReportError(const std::string& message) {
+  std::string line = message;
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  std::fprintf(stderr, "jetsql: %s\n", line.c_str());
+}
+
+std::u16string QuotedValue(std::u16string_view text) {
+  std::u16string out = u"\"";
+  for (char16_t c : text) {
+    out.push_back(c);
+    if (c == u'"') out.push_back(u'"');
+  }
+  return out + u"\"";
+}
+
+void PrintSelect(jet::Connection& connection, const std::u16string& sql) {
+  jet::Dataset dataset(&connection);
+  dataset.SetCommandText(sql);
+  dataset.Open();
+  std::string out = "{\"fields\":" + jet::json::Fields(dataset.fields()) + ",\"rows\":[";
+  for (int64_t row = 0; row < dataset.record_count(); ++row) {
+    if (row) out += ',';
+    out += '[';
+    for (int f = 0; f < static_cast<int>(dataset.fields().size()); ++f) {
+      if (f) out += ',';
+      out += jet::json::FromValue(dataset.ValueAt(row, f));
+    }
+    out += ']';
+  }
+  PrintLine(out + "]}");
+}
+
+// The statements of the arguments, "@LIST" expanded to the lines of LIST.
+bool CollectStatements(int argc, char** argv, std::vector<std::string>& out) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg.size() > 1 && arg[0] == '@') {
+      std::ifstream in(std::string(arg.substr(1)), std::ios::binary);
+      if (!in) {
+        ReportError("cannot read the statement list " + std::string(arg.substr(1)));
+        return false;
+      }
+      std::string line;
+      while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") != std::string::npos) out.push_back(line);
+      }
+    } else {
+      out.emplace_back(arg);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunCreate(int argc, char** argv) {
+  std::vector<std::string> statements;
+  if (argc < 1 || !CollectStatements(argc, argv, statements)) return 1;
+  const std::string path = argv[0];
+  try {
+    jet::CreateDatabase(path);
+  } catch (const std::exception& e) {
+    ReportError(e.what());
+    return 1;
+  }
+  int failures = 0;
+  try {
+    jet::Connection connection;
+    connection.SetConnectionString(u"Data Source=" + QuotedValue(jet::Utf8ToUtf16(path)) + u";");
+    connection.Open();
+    // Statements that change the file run in one transaction until a SELECT needs to see
+    // them, so that the pages are written in one pass.
+    bool open_transaction = false;
+    for (const std::string& statement : statements) {
+      const std::u16string sql = jet::Utf8ToUtf16(statement);
+      try {
+        if (std::holds_alternative<jet::sql::SelectStatement>(jet::sql::Parse(sql))) {
+          if (open_transaction) {
+            connection.CommitTrans();
+            open_transaction = false;
+          }
+          PrintSelect(connection, sql);
+        } else {
+          if (!open_transaction) {
+            connection.BeginTrans();
+            open_transaction = true;
+          }
+          connection.Execute(sql);
+        }
+      } catch (const std::exception& e) {
+        ++failures;
+        ReportError(e.what());
+      }
+    }
+    if (open_transaction) connection.CommitTrans();
+  } catch (const std::exception& e) {
+    ReportError(e.what());
+    return 1;
+  }
+  if (std::fflush(stdout) != 0) return 1;
+  return failures == 0 ? 0 : 1;
+}
+
+int RunCheck(const std::string& path) {
+  jet::write::CheckResult result = jet::write::CheckDatabase(path);
+  for (const std::string& problem : result.problems) PrintLine(problem);
+  for (const std::string& note : result.notes) PrintLine("注意: " + note);
+  PrintLine((result.ok() ? std::string("問題はありません")
+                         : "問題が " + std::to_string(result.problems.size()) + " 件あります") +
+            " (テーブル " + std::to_string(result.tables) + "、行 " + std::to_string(result.rows) +
+            "、索引の項目 " + std::to_string(result.index_entries) + ")");
+  if (std::fflush(stdout) != 0) return 1;
+  return result.ok() ? 0 : 1;
 }
