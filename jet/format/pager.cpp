@@ -25,6 +25,9 @@ void Pager::Reload() {
 
 PagePtr Pager::Get(uint32_t number) {
   if (auto it = cache_.find(number); it != cache_.end()) return it->second;
+  if (number >= page_count_ && uint64_t{number} * kPageSize < source_->size()) {
+    ThrowCorrupt(u"ファイルが途中で切れています (ページ " + Number(number) + u" が不完全です)");
+  }
   if (number >= page_count_) {
     ThrowCorrupt(u"ファイルの外のページ " + Number(number) + u" を参照しています (全 " +
                  Number(page_count_) + u" ページ)");

@@ -5,15 +5,14 @@
 namespace jet::format {
 namespace {
 
-// Appends the pages whose bits are set, for pages first.. inside the file.
-void AddBits(std::span<const uint8_t> bitmap, uint64_t first, uint32_t page_count,
-             std::vector<uint32_t>& out) {
+// Appends the pages whose bits are set, for pages first… (page numbers are 32-bit).
+void AddBits(std::span<const uint8_t> bitmap, uint64_t first, std::vector<uint32_t>& out) {
   for (size_t byte = 0; byte < bitmap.size(); ++byte) {
     if (bitmap[byte] == 0) continue;
     for (int bit = 0; bit < 8; ++bit) {
       if ((bitmap[byte] & (1u << bit)) == 0) continue;
       const uint64_t page = first + byte * 8 + static_cast<uint64_t>(bit);
-      if (page >= page_count) return;
+      if (page > 0xFFFFFFFF) return;
       out.push_back(static_cast<uint32_t>(page));
     }
   }
@@ -34,7 +33,7 @@ std::vector<uint32_t> DecodeUsageMap(Pager& pager, std::span<const uint8_t> row,
   const uint8_t type = r.U8(0);
   if (type == kInlineMap) {
     const uint32_t first = r.U32(1);
-    AddBits(row.subspan(5), first, pager.page_count(), pages);
+    AddBits(row.subspan(5), first, pages);
   } else if (type == kReferenceMap) {
     const size_t entries = (row.size() - 1) / 4;
     for (size_t j = 0; j < entries; ++j) {
@@ -42,8 +41,7 @@ std::vector<uint32_t> DecodeUsageMap(Pager& pager, std::span<const uint8_t> row,
       if (map_page == 0) continue;
       const PagePtr p = pager.GetTyped(map_page, PageType::kUsageMap, u"使用状況マップ");
       const uint64_t first = static_cast<uint64_t>(j) * kPagesPerMapPage;
-      AddBits(std::span<const uint8_t>(p->bytes).subspan(kMapPageBitmapOffset), first,
-              pager.page_count(), pages);
+      AddBits(std::span<const uint8_t>(p->bytes).subspan(kMapPageBitmapOffset), first, pages);
     }
   } else {
     ThrowCorrupt(u"使用状況マップの種類 " + Number(type) + u" が不正です", row_page);

@@ -20,7 +20,8 @@ inline constexpr uint8_t kReferenceMap = 1;
 inline constexpr size_t kMapPageBitmapOffset = 4;
 inline constexpr uint32_t kPagesPerMapPage = (kPageSize - kMapPageBitmapOffset) * 8;
 
-// The pages a usage map lists, ascending, limited to pages inside the file.
+// The pages a usage map lists, ascending. Pages outside the file are listed too: a table
+// whose map names them lives in a truncated file, and reading them raises the error.
 std::vector<uint32_t> ReadUsageMap(Pager& pager, uint32_t row_pointer);
 
 // The same from the map row's bytes (map pages of a reference map are read from `pager`).
