@@ -12,41 +12,47 @@
 namespace jet::sql {
 namespace {
 
-// The lower-case partner of one code unit, for the scripts whose letters come in simple
-// upper/lower pairs. Everything else folds to itself.
-constexpr char16_t FoldOne(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-  if (c == 0x00B5) return 0x03BC;  // micro sign folds to Greek mu
-  if (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) return static_cast<char16_t>(c + 32);
-  // Latin Extended-A: pairs with the capital on the even code unit, then on the odd one.
-  if (c >= 0x0100 && c <= 0x012F) return static_cast<char16_t>(c | 1);
-  if (c >= 0x0132 && c <= 0x0137) return static_cast<char16_t>(c | 1);
-  if (c >= 0x0139 && c <= 0x0148) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
-  if (c >= 0x014A && c <= 0x0177) return static_cast<char16_t>(c | 1);
-  if (c == 0x0178) return 0x00FF;
-  if (c >= 0x0179 && c <= 0x017E) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
-  if (c == 0x017F) return u's';  // long s
-  // Greek.
-  if (c == 0x0386) return 0x03AC;
-  if (c >= 0x0388 && c <= 0x038A) return static_cast<char16_t>(c + 37);
-  if (c == 0x038C) return 0x03CC;
-  if (c == 0x038E || c == 0x038F) return static_cast<char16_t>(c + 63);
-  if (c >= 0x0391 && c <= 0x03AB && c != 0x03A2) return static_cast<char16_t>(c + 32);
-  if (c == 0x03C2) return 0x03C3;  // final sigma
-  // Cyrillic.
-  if (c >= 0x0400 && c <= 0x040F) return static_cast<char16_t>(c + 80);
-  if (c >= 0x0410 && c <= 0x042F) return static_cast<char16_t>(c + 32);
-  if (c >= 0x0460 && c <= 0x0481) return static_cast<char16_t>(c | 1);
-  if (c >= 0x048A && c <= 0x04BF) return static_cast<char16_t>(c | 1);
-  // Full-width Latin capitals.
-  if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<char16_t>(c + 32);
-  return c;
-}
-
+// The lower-case partners of the scripts whose letters come in simple upper/lower pairs;
+// everything else folds to itself. Built from ranges so that the compile-time evaluation
+// stays within the compilers' step limits.
 constexpr std::array<char16_t, 65536> MakeFoldTable() {
-  std::array<char16_t, 65536> table{};
-  for (unsigned c = 0; c < 65536; ++c) table[c] = FoldOne(static_cast<char16_t>(c));
-  return table;
+  std::array<char16_t, 65536> t{};
+  for (unsigned c = 0; c < 65536; ++c) t[c] = static_cast<char16_t>(c);
+  auto shift = [&t](unsigned first, unsigned last, int by) {
+    for (unsigned c = first; c <= last; ++c) {
+      t[c] = static_cast<char16_t>(static_cast<int>(c) + by);
+    }
+  };
+  // Capitals on the even code units with the small letter after them, or on the odd ones.
+  auto pairs = [&t](unsigned first, unsigned last, bool capital_even) {
+    for (unsigned c = first; c <= last; ++c) {
+      if ((c % 2 == 0) == capital_even) t[c] = static_cast<char16_t>(c + 1);
+    }
+  };
+  shift(u'A', u'Z', 32);
+  t[0x00B5] = 0x03BC;  // micro sign folds to Greek mu
+  shift(0x00C0, 0x00D6, 32);
+  shift(0x00D8, 0x00DE, 32);
+  pairs(0x0100, 0x012F, true);  // Latin Extended-A; U+0130/U+0131 (dotted/dotless i) stay
+  pairs(0x0132, 0x0137, true);
+  pairs(0x0139, 0x0148, false);
+  pairs(0x014A, 0x0177, true);
+  t[0x0178] = 0x00FF;
+  pairs(0x0179, 0x017E, false);
+  t[0x017F] = u's';    // long s
+  t[0x0386] = 0x03AC;  // Greek
+  shift(0x0388, 0x038A, 37);
+  t[0x038C] = 0x03CC;
+  shift(0x038E, 0x038F, 63);
+  shift(0x0391, 0x03A1, 32);
+  shift(0x03A3, 0x03AB, 32);
+  t[0x03C2] = 0x03C3;         // final sigma
+  shift(0x0400, 0x040F, 80);  // Cyrillic
+  shift(0x0410, 0x042F, 32);
+  pairs(0x0460, 0x0481, true);
+  pairs(0x048A, 0x04BF, true);
+  shift(0xFF21, 0xFF3A, 32);  // full-width Latin capitals
+  return t;
 }
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }

@@ -1,0 +1,1 @@
+create table [a b] (x long not null primary key, y text(10) with compression, z decimal(10, 3), w memo, v counter(1,1), u double precision, CONSTRAINT k PRIMARY KEY (x))

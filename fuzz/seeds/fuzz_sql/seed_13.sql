@@ -1,0 +1,1 @@
+insert into t values ('a', yes, no, 'it''s', NULL, .5, 1e308)

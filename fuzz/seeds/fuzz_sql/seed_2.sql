@@ -1,0 +1,1 @@
+SELECT * FROM T_projectMain  ORDER BY ID

@@ -1,0 +1,1 @@
+SELECT * FROM T_projectMain WHERE ( ([TITLE] Like "%ab%") OR ([a] Like "%ab%") OR ([e] Like "%ab%") ) 

@@ -1,0 +1,1 @@
+SELECT * FROM T_projectMain WHERE ( ([TITLE] Like "%ab"c%") OR ([a] Like "%ab"c%") ) 

@@ -1,0 +1,1 @@
+select * from t where a like '[!a-c]_%' and not (b >= -1.5e3 or c) order by d desc, [a] asc;

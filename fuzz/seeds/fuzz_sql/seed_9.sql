@@ -1,0 +1,1 @@
+SELECT * FROM t WHERE t.ID = '7' AND TITLE > 5 AND i < 200
