@@ -1,0 +1,260 @@
+// The ADO-shaped API over real files: connection strings, datasets, commands, and the glue
+// that sends writes to the writer of a file this process created.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "jet/jet.h"
+#include "jet/utf.h"
+
+namespace jet {
+namespace {
+
+const std::filesystem::path kFixtures = std::filesystem::path(QUORVEL_FIXTURES_DIR) / "jet4";
+const std::filesystem::path kProjects = kFixtures / "generated-jackcess-T_projectMain-1000.mdb";
+
+// The connection string the program builds for a basic database.
+std::u16string ProgramConnectionString(const std::filesystem::path& path) {
+  return u"Provider=Microsoft.Jet.OLEDB.4.0;User ID=;Data Source=" + Utf8ToUtf16(path.string()) +
+         u";Mode=Share Deny None;Extended Properties=\"\";Persist Security Info=False;"
+         u"Jet OLEDB:System database=\"\";Jet OLEDB:Registry Path=\"\";"
+         u"Jet OLEDB:Database Password=\"\";Jet OLEDB:Engine Type=5;"
+         u"Jet OLEDB:Database Locking Mode=1;Jet OLEDB:Global Partial Bulk Ops=2;"
+         u"Jet OLEDB:Global Bulk Transactions=1;Jet OLEDB:New Database Password=\"\";"
+         u"Jet OLEDB:Create System Database=False;Jet OLEDB:Encrypt Database=False;"
+         u"Jet OLEDB:Don't Copy Locale on Compact=False;"
+         u"Jet OLEDB:Compact Without Replica Repair=False;Jet OLEDB:SFP=False";
+}
+
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return Utf16ToUtf8(e.message());
+  }
+  ADD_FAILURE() << "no error was raised";
+  return "";
+}
+
+class DatasetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    connection_.SetConnectionString(ProgramConnectionString(kProjects));
+    connection_.Open();
+  }
+  Connection connection_;
+};
+
+TEST_F(DatasetTest, OpensWithTheProgramsConnectionString) {
+  EXPECT_TRUE(connection_.connected());
+  EXPECT_EQ(connection_.TableNames(), std::vector<std::u16string>{u"T_projectMain"});
+}
+
+TEST_F(DatasetTest, QuotedDataSourceAndOtherKeysAreAccepted) {
+  Connection c;
+  c.SetConnectionString(u"Mode=Read; data source = \"" + Utf8ToUtf16(kProjects.string()) +
+                        u"\" ;Jet OLEDB:Engine Type=5");
+  c.Open();
+  EXPECT_TRUE(c.connected());
+  c.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;");
+  EXPECT_NE(ErrorOf([&] { c.Open(); }).find("Data Source"), std::string::npos);
+  EXPECT_FALSE(c.connected());  // the old file was closed first
+}
+
+TEST_F(DatasetTest, HoldsTheWholeTableWithExactCountAndNavigation) {
+  Dataset ds(&connection_);
+  ds.SetCommandText(u"SELECT * FROM T_projectMain  ");  // both clauses empty
+  ds.Open();
+  ASSERT_TRUE(ds.active());
+  ASSERT_EQ(ds.fields().size(), 4u);
+  EXPECT_EQ(ds.fields()[1].name, u"TITLE");
+  EXPECT_EQ(ds.fields()[1].type, TFieldType::ftWideString);
+  EXPECT_EQ(ds.record_count(), 1000);
+  EXPECT_EQ(ds.record_number(), 1);
+  EXPECT_EQ(ds.FieldIndex(u"password"), 3);
+  EXPECT_EQ(ds.FieldIndex(u"nothing"), -1);
+  int64_t seen = 0;
+  for (ds.First(); !ds.eof(); ds.Next()) {
+    ++seen;
+    EXPECT_EQ(ds.record_number(), seen);
+    EXPECT_EQ(ds.FieldByName(u"id").integer(), seen);  // the rows are stored in ID order
+  }
+  EXPECT_EQ(seen, 1000);
+  EXPECT_NE(ErrorOf([&] { ds.value(0); }).find("現在のレコード"), std::string::npos);
+  ds.MoveTo(2);
+  EXPECT_EQ(ds.FieldByName(u"TITLE").text(), u"東京都 道路台帳");
+  EXPECT_NE(ErrorOf([&] { ds.MoveTo(1001); }), "");
+  EXPECT_NE(ErrorOf([&] { ds.FieldByName(u"NOPE"); }).find("NOPE"), std::string::npos);
+  ds.Close();
+  EXPECT_FALSE(ds.active());
+  EXPECT_TRUE(ds.fields().empty());
+  EXPECT_EQ(ds.record_count(), 0);
+}
+
+// Counts counted independently with mdb-reader over the same file.
+struct QueryCase {
+  const char16_t* sql;
+  int64_t count;
+  int64_t first_id;  // -1: no rows
+};
+
+class DatasetQueryTest : public DatasetTest, public ::testing::WithParamInterface<QueryCase> {};
+
+TEST_P(DatasetQueryTest, CountsAndOrder) {
+  Dataset ds(&connection_);
+  ds.SetCommandText(GetParam().sql);
+  ds.Open();
+  EXPECT_EQ(ds.record_count(), GetParam().count);
+  if (GetParam().first_id >= 0) {
+    EXPECT_EQ(ds.FieldByName(u"ID").integer(), GetParam().first_id);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, DatasetQueryTest,
+    ::testing::Values(
+        QueryCase{u"SELECT * FROM T_projectMain WHERE ID <= 10 ORDER BY ID DESC", 10, 10},
+        QueryCase{u"SELECT * FROM [T_projectMain] WHERE [PASSWORD] IS NULL  ", 334, 1},
+        QueryCase{u"SELECT * FROM T_projectMain WHERE PASSWORD = ''", 333, 3},
+        QueryCase{u"SELECT * FROM T_projectMain WHERE ( ([TITLE] Like \"%東京%\") )", 100, 2},
+        QueryCase{u"SELECT * FROM T_projectMain WHERE ID > 5000", 0, -1}));
+
+TEST_F(DatasetTest, AFailedOpenLeavesTheDatasetClosedWithoutFields) {
+  Dataset ds(&connection_);
+  ds.SetCommandText(u"SELECT * FROM T_projectMain");
+  ds.Open();
+  ds.SetCommandText(u"SELECT * FROM T_projectMain WHERE ( ([TITLE] Like \"%a\"b%\") )");
+  EXPECT_NE(ErrorOf([&] { ds.Open(); }), "");
+  EXPECT_FALSE(ds.active());
+  EXPECT_TRUE(ds.fields().empty());
+  ds.SetCommandText(u"SELECT * FROM T_missing");
+  EXPECT_NE(ErrorOf([&] { ds.Open(); }).find("T_missing"), std::string::npos);
+  EXPECT_TRUE(ds.fields().empty());
+  Dataset unbound;
+  unbound.SetCommandText(u"SELECT * FROM T_projectMain");
+  EXPECT_NE(ErrorOf([&] { unbound.Open(); }), "");
+}
+
+TEST_F(DatasetTest, AFileThisProcessDidNotCreateIsReadOnly) {
+  EXPECT_NE(ErrorOf([&] {
+              connection_.Execute(u"INSERT INTO T_projectMain (ID, TITLE) VALUES (5000, 'x')");
+            }).find("読み取り専用"),
+            std::string::npos);
+  Dataset ds(&connection_);
+  ds.SetCommandText(u"SELECT * FROM T_projectMain");
+  ds.Open();
+  EXPECT_NE(ErrorOf([&] { ds.Append(); }).find("読み取り専用"), std::string::npos);
+  Command command(&connection_);
+  command.SetCommandText(u"CREATE TABLE T_x (ID LONG)");
+  EXPECT_NE(ErrorOf([&] { command.Execute(); }).find("読み取り専用"), std::string::npos);
+  EXPECT_NE(ErrorOf([] { Command().Execute(); }), "");
+}
+
+// Writes through the engine's own writer, on a file this process created.
+class WriteGlueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("jet-glue-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    path_ = dir_ / "new.mdb";
+    CreateDatabase(path_);
+    connection_.SetConnectionString(ProgramConnectionString(path_));
+    connection_.Open();
+    connection_.Execute(
+        u"CREATE TABLE T_projectMain (ID LONG CONSTRAINT PrimaryKey PRIMARY KEY, "
+        u"TITLE TEXT(255), FILENAME TEXT(255), PASSWORD TEXT(255))");
+  }
+  void TearDown() override {
+    connection_.Close();
+    std::filesystem::remove_all(dir_);
+  }
+  int64_t Count() {
+    Dataset ds(&connection_);
+    ds.SetCommandText(u"SELECT * FROM T_projectMain");
+    ds.Open();
+    return ds.record_count();
+  }
+  std::filesystem::path dir_, path_;
+  Connection connection_;
+};
+
+TEST_F(WriteGlueTest, InsertMapsNamedColumnsToTableOrder) {
+  EXPECT_EQ(connection_.TableNames(), std::vector<std::u16string>{u"T_projectMain"});
+  EXPECT_EQ(connection_.Execute(u"INSERT INTO T_projectMain (TITLE, ID) VALUES ('二', 2)"), 1);
+  EXPECT_EQ(connection_.Execute(u"INSERT INTO T_projectMain VALUES (1, 'one', 'f', '')"), 1);
+  Dataset ds(&connection_);
+  ds.SetCommandText(u"SELECT * FROM T_projectMain ORDER BY ID");
+  ds.Open();
+  ASSERT_EQ(ds.record_count(), 2);
+  EXPECT_EQ(ds.FieldByName(u"TITLE").text(), u"one");
+  EXPECT_EQ(ds.FieldByName(u"PASSWORD").text(), u"");
+  ds.Next();
+  EXPECT_EQ(ds.FieldByName(u"TITLE").text(), u"二");
+  EXPECT_TRUE(ds.FieldByName(u"FILENAME").is_null());
+  EXPECT_NE(ErrorOf([&] {
+              connection_.Execute(u"INSERT INTO T_projectMain (ID, NOPE) VALUES (3, 'x')");
+            }).find("NOPE"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf([&] { connection_.Execute(u"INSERT INTO T_projectMain VALUES (3)"); }), "");
+
+  // A second connection (another reader of the same file) sees the flushed rows.
+  Connection other;
+  other.SetConnectionString(u"Data Source=" + Utf8ToUtf16(path_.string()));
+  other.Open();
+  Dataset theirs(&other);
+  theirs.SetCommandText(u"SELECT * FROM T_projectMain");
+  theirs.Open();
+  EXPECT_EQ(theirs.record_count(), 2);
+}
+
+TEST_F(WriteGlueTest, PostAppendsTheStoredRowAndMakesItCurrent) {
+  Dataset ds(&connection_);
+  ds.SetCommandText(u"SELECT * FROM T_projectMain");
+  ds.Open();
+  ds.Append();
+  EXPECT_TRUE(ds.appending());
+  ds.SetFieldValue(u"id", Value::Integer(7));
+  ds.SetFieldValue(u"TITLE", Value::Text(u"七"));
+  ds.Post();
+  EXPECT_FALSE(ds.appending());
+  EXPECT_EQ(ds.record_count(), 1);
+  EXPECT_EQ(ds.record_number(), 1);
+  EXPECT_EQ(ds.FieldByName(u"TITLE").text(), u"七");
+  // A refused row (duplicate key) raises and leaves nothing behind.
+  ds.Append();
+  ds.SetValue(0, Value::Integer(7));
+  EXPECT_NE(ErrorOf([&] { ds.Post(); }), "");
+  ds.Cancel();
+  EXPECT_EQ(ds.record_count(), 1);
+  EXPECT_EQ(Count(), 1);
+}
+
+TEST_F(WriteGlueTest, TransactionsWriteOnCommitAndDropOnRollback) {
+  connection_.BeginTrans();
+  connection_.Execute(u"CREATE TABLE T_more (ID LONG, NAME TEXT(50))");
+  connection_.Execute(u"INSERT INTO T_more (NAME, ID) VALUES ('a', 1)");
+  connection_.Execute(u"INSERT INTO T_projectMain (ID) VALUES (1)");
+  EXPECT_EQ(Count(), 1);  // the transaction's own rows are visible to it
+  connection_.CommitTrans();
+  EXPECT_EQ(Count(), 1);
+  Dataset more(&connection_);
+  more.SetCommandText(u"SELECT * FROM T_more");
+  more.Open();
+  ASSERT_EQ(more.record_count(), 1);
+  EXPECT_EQ(more.FieldByName(u"NAME").text(), u"a");
+
+  connection_.BeginTrans();
+  connection_.Execute(u"INSERT INTO T_projectMain (ID) VALUES (2)");
+  EXPECT_EQ(Count(), 2);
+  connection_.RollbackTrans();
+  EXPECT_EQ(Count(), 1);
+  EXPECT_NE(ErrorOf([&] { connection_.CommitTrans(); }), "");
+}
+
+}  // namespace
+}  // namespace jet
