@@ -370,6 +370,11 @@ std::u16string TrimTrailingControls(std::u16string_view text) {
 // ---------------------------------------------------------------------------------------------
 // Statements and connections.
 
+bool SQLiteError::IsRowRefusal() const {
+  const int primary = code_ & 0xFF;
+  return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG;
+}
+
 SQLiteStatement::SQLiteStatement(sqlite3* db, std::u16string_view sql) {
   const int rc =
       sqlite3_prepare16_v2(db, sql.data(), static_cast<int>(sql.size() * 2), &statement_, nullptr);
@@ -730,9 +735,10 @@ void SQLiteQuery::Post() {
   const int rc = sqlite3_step(st);
   if (rc != SQLITE_DONE) {
     std::u16string message = SQLiteMessage(kFailed, sqlite3_errmsg(db));
+    const int code = sqlite3_extended_errcode(db);
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
-    throw platform::Error(std::move(message));
+    throw SQLiteError(std::move(message), code);
   }
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);

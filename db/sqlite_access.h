@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "jet/jet.h"
+#include "platform/error.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -50,6 +51,20 @@ bool IsListedFieldType(jet::TFieldType type);
 
 // Removes every trailing character whose code is at most U+0020.
 std::u16string TrimTrailingControls(std::u16string_view text);
+
+// An error reported by the SQLite library, with its extended result code.
+class SQLiteError : public platform::Error {
+ public:
+  SQLiteError(std::u16string message, int code)
+      : platform::Error(std::move(message)), code_(code) {}
+  int code() const { return code_; }
+  // True when the library refused a row for what it holds (a constraint or a type mismatch);
+  // false for failures of the file or the library.
+  bool IsRowRefusal() const;
+
+ private:
+  int code_;
+};
 
 // A statement prepared on a connection; finalized when released.
 class SQLiteStatement {
@@ -147,7 +162,7 @@ class SQLiteQuery {
 
   // Appending to the table the query reads. SetValue converts the value to the field's type
   // (and applies the text rules); Post inserts the row with a prepared statement and makes it
-  // the current row; a refused row raises platform::Error and nothing of it is written.
+  // the current row; a refused row raises SQLiteError and nothing of it is written.
   // Cancel drops the pending row.
   void Append();
   void SetValue(int field_index, jet::Value value);

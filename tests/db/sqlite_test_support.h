@@ -7,14 +7,26 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "db/basic_database.h"
+#include "jet/jet.h"
+#include "jet/json.h"
 #include "platform/text.h"
+
+namespace jet {
+// Values print as JSON in test failures.
+inline void PrintTo(const Value& value, std::ostream* out) { *out << json::FromValue(value); }
+}  // namespace jet
 
 namespace db_test {
 
@@ -113,6 +125,89 @@ class RawSQLite {
  private:
   sqlite3* db_ = nullptr;
 };
+
+using Rows = std::vector<std::vector<jet::Value>>;
+
+inline std::filesystem::path Fixture(const std::string& name) {
+  return std::filesystem::path(QUORVEL_FIXTURES_DIR) / "jet4" / name;
+}
+
+// A new Jet file made by our engine with one table from `create_sql` and `rows` appended.
+inline void MakeJetTable(const std::filesystem::path& path, const std::u16string& create_sql,
+                         const std::u16string& table, const Rows& rows) {
+  jet::CreateDatabase(path);
+  jet::Connection connection;
+  ASSERT_EQ(db::ConnectJetDatabase(platform::FromPath(path), u"", u"", connection), 0);
+  connection.Execute(create_sql);
+  jet::Dataset dataset(&connection);
+  db::OpenTableQuery(dataset, table, u"", u"");
+  for (const auto& row : rows) {
+    dataset.Append();
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (!row[i].is_null()) dataset.SetValue(static_cast<int>(i), row[i]);
+    }
+    dataset.Post();
+  }
+}
+
+struct JetTable {
+  std::vector<jet::Field> fields;
+  Rows rows;
+};
+
+// Every row of a Jet table, read by our engine.
+inline JetTable ReadJetTable(const std::filesystem::path& path, const std::u16string& table,
+                             const std::u16string& order = u"") {
+  jet::Connection connection;
+  EXPECT_EQ(db::ConnectJetDatabase(platform::FromPath(path), u"", u"", connection), 0);
+  jet::Dataset dataset(&connection);
+  db::OpenTableQuery(dataset, table, u"", order);
+  JetTable out;
+  out.fields = dataset.fields();
+  for (int64_t r = 0; r < dataset.record_count(); ++r) {
+    std::vector<jet::Value> row;
+    for (size_t i = 0; i < out.fields.size(); ++i) {
+      row.push_back(dataset.ValueAt(r, static_cast<int>(i)));
+    }
+    out.rows.push_back(std::move(row));
+  }
+  return out;
+}
+
+// Runs a shell command; returns its exit status and standard output.
+inline int RunCommand(const std::string& command, std::string* output = nullptr) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::string out;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (output) *output = std::move(out);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+// The names of the files in a folder, sorted.
+inline std::vector<std::string> FileNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 }  // namespace db_test
 
