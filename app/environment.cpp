@@ -11,7 +11,8 @@ namespace app {
 
 AppEnvironment ProductionEnvironment() {
   AppEnvironment environment;
-  environment.program_directory = tclib::ExtractDirectory(platform::ProgramPath());
+  environment.program_path = platform::ProgramPath();
+  environment.program_directory = tclib::ExtractDirectory(environment.program_path);
   environment.work_area = [] {
     const QScreen* screen = QGuiApplication::primaryScreen();
     return screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);

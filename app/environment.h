@@ -16,6 +16,9 @@ inline constexpr std::u16string_view kSplashFileName = u"splash.bmp";
 struct AppEnvironment {
   // The program directory, ending with the path separator.
   std::u16string program_directory;
+  // The running executable's full path: its version block names the distribution archive,
+  // and the updater beside it is handed this path. Empty means the real one.
+  std::u16string program_path;
   // The work area: the primary screen without the docked bars.
   std::function<QRect()> work_area;
   // Blocks the user-interface thread for the given milliseconds (never called with a

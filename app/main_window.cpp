@@ -27,7 +27,10 @@
 #include "app/support/qt_text.h"
 #include "db/basic_database.h"
 #include "db/startup.h"
+#include "lib/process.h"
 #include "lib/tclib.h"
+#include "platform/program_path.h"
+#include "update/update_check.h"
 
 namespace app {
 
@@ -360,8 +363,8 @@ void TfrmMain::CheckForUpdate() {
     environment_.check_for_update();
     return;
   }
-  // The update check (HEAD request for the distribution archive, notice in the status bar)
-  // is connected here.
+  update::CheckForUpdate(ProgramPath(),
+                         [this](std::u16string_view text) { SetStatusText(text); });
 }
 
 void TfrmMain::SendCloseAndQuit() {
@@ -378,7 +381,19 @@ void TfrmMain::DBGrid1DblClick() {
 }
 
 void TfrmMain::StatusBar1DblClick() {
-  // Starting the updater when the status bar offers an update is connected here.
+  update::MainWindowParts parts;
+  parts.status_text = [this] { return StatusText(); };
+  parts.left = [this] { return x(); };
+  parts.width = [this] { return frameGeometry().width(); };
+  parts.set_left = [this](int left) { move(left, y()); };
+  parts.show_warning = [this](std::u16string_view text) {
+    ShowMessage(MessageKind::kWarning, text, this);
+  };
+  update::StatusBar1DblClick(ProgramPath(), parts, tclib::LaunchOrActivate);
+}
+
+std::u16string TfrmMain::ProgramPath() const {
+  return environment_.program_path.empty() ? platform::ProgramPath() : environment_.program_path;
 }
 
 void TfrmMain::SQLite1Click() {

@@ -121,6 +121,8 @@ class TfrmMain : public QMainWindow {
   // Start-up step 9 and shutdown step 4: the update check and the GIS close command.
   void CheckForUpdate();
   void SendCloseAndQuit();
+  // The environment's program path, or the running executable's when it names none.
+  std::u16string ProgramPath() const;
   // Makes the grid's current row the dataset's current row (the first after a requery).
   void SyncCurrentRow();
   void OnCurrentRowChanged(int row);
