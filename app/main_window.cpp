@@ -363,8 +363,7 @@ void TfrmMain::CheckForUpdate() {
     environment_.check_for_update();
     return;
   }
-  update::CheckForUpdate(ProgramPath(),
-                         [this](std::u16string_view text) { SetStatusText(text); });
+  update::CheckForUpdate(ProgramPath(), [this](std::u16string_view text) { SetStatusText(text); });
 }
 
 void TfrmMain::SendCloseAndQuit() {
