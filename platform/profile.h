@@ -26,6 +26,16 @@ std::u16string ReadProfileString(const std::filesystem::path& file, std::u16stri
 void WriteProfileString(const std::filesystem::path& file, std::u16string_view section,
                         std::u16string_view key, std::u16string_view value);
 
+// The same two operations on the bytes of a settings file held in memory (for tests, tools and
+// fuzzing). ReadProfileStringFromBytes never fails; WriteProfileStringToBytes returns the bytes
+// of the file after the write and throws std::invalid_argument for a section or key that the
+// file form cannot hold (a line break in either, or a key with "=" or beginning with "[").
+std::u16string ReadProfileStringFromBytes(std::string_view bytes, std::u16string_view section,
+                                          std::u16string_view key,
+                                          std::u16string_view default_value);
+std::string WriteProfileStringToBytes(std::string_view bytes, std::u16string_view section,
+                                      std::u16string_view key, std::u16string_view value);
+
 }  // namespace platform
 
 #endif  // QUORVEL_PLATFORM_PROFILE_H_

@@ -1,0 +1,498 @@
+// Settings files in the INI form of the Windows profile-string functions.
+//
+// A file is a sequence of lines, each ended by CR LF, LF or a lone CR (the last one may have no
+// end). After leading blanks (space or tab) a line is
+//   - a section line: "[" name "]", the name running to the last "]" of the line;
+//   - a key line: key "=" value, split at the first "=";
+//   - anything else (empty lines, comments, garbage), which is kept and never matches.
+// Names are compared without letter case and without blanks around them. Keys before the first
+// section belong to no section. Where a section name occurs more than once, reads and writes
+// both use the first key line found in any of those sections, and a new key goes to the end of
+// the first of them.
+//
+// The file is kept in its own code units (bytes for code page 932, 16-bit units for UTF-16LE)
+// and lines are decoded only to be looked at, so a write changes only the bytes of the one line
+// it updates or the lines it adds; every other byte of the file stays as it was.
+#include "platform/profile.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <system_error>
+#include <type_traits>
+
+#include "platform/atomic_file.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+// Settings files larger than this are not read (a read gives the default; a write fails).
+constexpr size_t kMaxFileSize = size_t{256} << 20;
+
+constexpr char kBom0 = '\xFF';
+constexpr char kBom1 = '\xFE';
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+std::u16string_view Trim(std::u16string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Simple case folding for name comparison: ASCII, Latin-1, Greek, Cyrillic and full-width
+// Latin letters.
+char16_t FoldCase(char16_t c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
+      (c >= 0x410 && c <= 0x42F) || (c >= 0xFF21 && c <= 0xFF3A)) {
+    return static_cast<char16_t>(c + 32);
+  }
+  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+  return c;
+}
+
+bool NamesEqual(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
+}
+
+// --- Code units of the two encodings ---------------------------------------------------------
+
+std::u16string Decode(std::string_view raw) {
+  const bool ascii = std::all_of(raw.begin(), raw.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return std::u16string(raw.begin(), raw.end());
+  return FromCodePage932(raw);
+}
+
+std::u16string Decode(std::u16string_view raw) {
+  std::u16string text(raw);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      text[i] = 0xFFFD;  // a lone surrogate
+    }
+  }
+  return text;
+}
+
+void Encode(std::u16string_view text, std::string& out) { out += ToCodePage932(text); }
+void Encode(std::u16string_view text, std::u16string& out) { out += text; }
+
+// A name as it reads back after being stored in the encoding, so that a name with characters
+// the code page cannot hold (stored as "?") still finds the line it was written to.
+std::u16string StoredName(std::u16string_view name, char) {
+  return FromCodePage932(ToCodePage932(name));
+}
+std::u16string StoredName(std::u16string_view name, char16_t) { return Decode(name); }
+
+// --- Lines -------------------------------------------------------------------------------------
+
+struct LineSpan {
+  size_t begin = 0;  // first unit of the line
+  size_t end = 0;    // one past its last unit, before the line end
+  size_t next = 0;   // one past its line end
+};
+
+template <typename Unit>
+bool NextLine(std::basic_string_view<Unit> units, size_t& position, LineSpan& line) {
+  if (position >= units.size()) return false;
+  size_t i = position;
+  while (i < units.size() && units[i] != Unit('\n') && units[i] != Unit('\r')) ++i;
+  line.begin = position;
+  line.end = i;
+  if (i < units.size()) {
+    const bool crlf = units[i] == Unit('\r') && i + 1 < units.size() && units[i + 1] == Unit('\n');
+    i += crlf ? 2 : 1;
+  }
+  line.next = i;
+  position = i;
+  return true;
+}
+
+template <typename Unit>
+bool IsBlankUnit(Unit c) {
+  return c == Unit(' ') || c == Unit('\t');
+}
+
+// What a read returns for the text after "=": blanks around it dropped, one pair of enclosing
+// quotes removed, cut at a NUL (the end of a C string) and to 2047 code units, never leaving
+// half of a surrogate pair at the end.
+std::u16string ValueAsRead(std::u16string_view value) {
+  value = Trim(value);
+  if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  value = value.substr(0, value.find(u'\0'));
+  if (value.size() > kMaxProfileValueLength) {
+    value = value.substr(0, kMaxProfileValueLength);
+    if (value.back() >= 0xD800 && value.back() <= 0xDBFF) value.remove_suffix(1);
+  }
+  return std::u16string(value);
+}
+
+std::u16string Limit(std::u16string_view text) {
+  std::u16string_view cut = text.substr(0, kMaxProfileValueLength);
+  if (cut.size() < text.size() && cut.back() >= 0xD800 && cut.back() <= 0xDBFF) {
+    cut.remove_suffix(1);
+  }
+  return std::u16string(cut);
+}
+
+// The content of a settings file in its own code units: a view of the file's bytes for code
+// page 932, a converted copy for UTF-16LE.
+template <typename Unit>
+struct Document {
+  std::conditional_t<std::is_same_v<Unit, char>, std::string_view, std::u16string> units;
+  // UTF-16LE only: a last byte that makes no whole code unit (the file is damaged). It reads
+  // as U+FFFD at the end of the last line. A write that adds lines after it stores it as a
+  // whole U+FFFD, so that the line reads as before; otherwise it is kept as it is.
+  bool has_odd_byte = false;
+  char odd_byte = 0;
+};
+
+Document<char> LoadCodePage932(std::string_view bytes) { return {bytes}; }
+
+Document<char16_t> LoadUtf16(std::string_view bytes) {
+  bytes.remove_prefix(2);  // the byte-order mark
+  Document<char16_t> document;
+  document.units.resize(bytes.size() / 2);
+  for (size_t i = 0; i < document.units.size(); ++i) {
+    document.units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                              (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+  }
+  if (bytes.size() % 2 != 0) {
+    document.has_odd_byte = true;
+    document.odd_byte = bytes.back();
+  }
+  return document;
+}
+
+bool IsUtf16(std::string_view bytes) {
+  return bytes.size() >= 2 && bytes[0] == kBom0 && bytes[1] == kBom1;
+}
+
+enum class LineKind { kOther, kSection, kKey };
+
+// One line, looked at. Lines are decoded only as far as needed: a key line's name, and its
+// value only when asked for, so that a huge line costs one pass over its units.
+template <typename Unit>
+class Line {
+ public:
+  Line(const Document<Unit>& document, const LineSpan& span) : document_(document), span_(span) {
+    const std::basic_string_view<Unit> units = document.units;
+    // The damaged last byte of a UTF-16LE file belongs to the last line when it has no end.
+    odd_tail_ = document.has_odd_byte && span.next == units.size() && span.end == span.next;
+    size_t start = span.begin;
+    while (start < span.end && IsBlankUnit(units[start])) ++start;
+    blank_ = start == span.end && !odd_tail_;
+    if (start == span.end) return;
+    if (units[start] == Unit('[')) {
+      // Possibly a section line; "[", "]" and "=" are single units in both encodings, but "]"
+      // can be the trail byte of a code page 932 character, so look at the decoded text.
+      text_ = DecodeRange(span.begin, span.end);
+      const std::u16string_view text = text_;
+      const size_t open = text.find(u'[');
+      const size_t close = text.rfind(u']');
+      if (close != std::u16string_view::npos && close > open) {
+        kind_ = LineKind::kSection;
+        name_ = Trim(text.substr(open + 1, close - open - 1));
+        return;
+      }
+      const size_t equals = text.find(u'=');
+      if (equals == std::u16string_view::npos) return;
+      kind_ = LineKind::kKey;
+      name_ = Trim(text.substr(open, equals - open));
+      decoded_value_ = true;
+      value_ = text.substr(equals + 1);
+    } else {
+      size_t equals = start;
+      while (equals < span.end && units[equals] != Unit('=')) ++equals;
+      if (equals == span.end) return;
+      kind_ = LineKind::kKey;
+      name_ = Trim(DecodeRange(start, equals));
+    }
+    // Where the value begins in the units: after the first "=" and the blanks behind it.
+    value_begin_ = start;
+    while (value_begin_ < span.end && units[value_begin_] != Unit('=')) ++value_begin_;
+    if (value_begin_ < span.end) ++value_begin_;
+    while (value_begin_ < span.end && IsBlankUnit(units[value_begin_])) ++value_begin_;
+  }
+
+  LineKind kind() const { return kind_; }
+  const std::u16string& name() const { return name_; }
+  bool blank() const { return blank_; }
+  size_t value_begin() const { return value_begin_; }
+
+  // The value as a read returns it (see ValueAsRead). Blanks, quotes, "=" and NUL are single
+  // units in both encodings and never part of another character, so the value is trimmed in
+  // the units and only its first part is decoded.
+  std::u16string ValueAsRead() const {
+    if (decoded_value_) return platform::ValueAsRead(value_);
+    const std::basic_string_view<Unit> units = document_.units;
+    size_t begin = span_.begin;
+    while (begin < span_.end && units[begin] != Unit('=')) ++begin;
+    begin = std::min(begin + 1, span_.end);
+    if (odd_tail_) return platform::ValueAsRead(DecodeRange(begin, span_.end));
+    size_t end = span_.end;
+    while (begin < end && IsBlankUnit(units[begin])) ++begin;
+    while (end > begin && IsBlankUnit(units[end - 1])) --end;
+    if (end - begin >= 2 && (units[begin] == Unit('"') || units[begin] == Unit('\'')) &&
+        units[end - 1] == units[begin]) {
+      ++begin;
+      --end;
+    }
+    for (size_t i = begin; i < end; ++i) {
+      if (units[i] == Unit(0)) {
+        end = i;
+        break;
+      }
+    }
+    // Every unit decodes to at most one UTF-16 unit and two units to at least one, so this
+    // many units give more than the limit; a character cut in two at the end falls beyond it.
+    end = std::min(end, begin + 2 * (kMaxProfileValueLength + 1));
+    return Limit(Decode(units.substr(begin, end - begin)));
+  }
+
+ private:
+  std::u16string DecodeRange(size_t begin, size_t end) const {
+    const std::basic_string_view<Unit> units = document_.units;
+    std::u16string text = Decode(units.substr(begin, end - begin));
+    if (odd_tail_ && end == span_.end) text.push_back(0xFFFD);
+    return text;
+  }
+
+  const Document<Unit>& document_;
+  LineSpan span_;
+  bool odd_tail_ = false;
+  bool blank_ = true;
+  LineKind kind_ = LineKind::kOther;
+  std::u16string text_;
+  std::u16string name_;
+  bool decoded_value_ = false;
+  std::u16string value_;
+  size_t value_begin_ = 0;
+};
+
+// Where a section and key are in a document, and what a write needs to know about it.
+template <typename Unit>
+struct Location {
+  bool key_found = false;
+  LineSpan key_line;
+  size_t value_begin = 0;  // in the key line: where its value begins
+  std::u16string value;    // a read's result from the key line (only when stopped there)
+
+  bool section_found = false;
+  LineSpan insert_after;  // the first matching section's header or its last key line
+
+  std::basic_string<Unit> line_end;  // the first line end of the file
+  bool have_last_line = false;
+  LineSpan last_line;
+  bool last_line_blank = true;
+};
+
+// stop_at_key: a read needs nothing after the key line.
+template <typename Unit>
+Location<Unit> Find(const Document<Unit>& document, std::u16string_view section,
+                    std::u16string_view key, bool stop_at_key) {
+  Location<Unit> location;
+  const std::basic_string_view<Unit> units = document.units;
+  bool in_matching_section = false;
+  bool in_first_matching_section = false;
+  size_t position = 0;
+  LineSpan span;
+  while (NextLine(units, position, span)) {
+    if (location.line_end.empty() && span.next > span.end) {
+      location.line_end = units.substr(span.end, span.next - span.end);
+    }
+    const Line<Unit> line(document, span);
+    location.have_last_line = true;
+    location.last_line = span;
+    location.last_line_blank = line.blank();
+
+    if (line.kind() == LineKind::kSection) {
+      in_matching_section = NamesEqual(line.name(), section);
+      in_first_matching_section = in_matching_section && !location.section_found;
+      if (in_first_matching_section) {
+        location.section_found = true;
+        location.insert_after = span;
+      }
+    } else if (line.kind() == LineKind::kKey && in_matching_section) {
+      if (in_first_matching_section) location.insert_after = span;
+      if (!location.key_found && NamesEqual(line.name(), key)) {
+        location.key_found = true;
+        location.key_line = span;
+        location.value_begin = line.value_begin();
+        if (stop_at_key) {
+          location.value = line.ValueAsRead();
+          break;
+        }
+      }
+    }
+  }
+  if (location.line_end.empty()) location.line_end = {Unit('\r'), Unit('\n')};
+  return location;
+}
+
+template <typename Unit>
+std::u16string Read(const Document<Unit>& document, std::u16string_view section,
+                    std::u16string_view key, std::u16string_view default_value) {
+  const Location<Unit> location =
+      Find(document, StoredName(Trim(section), Unit()), StoredName(Trim(key), Unit()), true);
+  if (!location.key_found) return Limit(default_value);
+  return location.value;
+}
+
+// Makes the key line "key=value" in the document's encoding.
+template <typename Unit>
+std::basic_string<Unit> KeyLine(std::u16string_view key, std::u16string_view value) {
+  std::basic_string<Unit> line;
+  Encode(std::u16string(key) + u"=" + std::u16string(value), line);
+  return line;
+}
+
+// The document's units after the write; clears document.has_odd_byte when that byte is gone.
+template <typename Unit>
+std::basic_string<Unit> Write(Document<Unit>& document, std::u16string_view section,
+                              std::u16string_view key, std::u16string_view value) {
+  const Location<Unit> location =
+      Find(document, StoredName(section, Unit()), StoredName(key, Unit()), false);
+  const std::basic_string_view<Unit> units = document.units;
+  std::basic_string<Unit> result;
+
+  if (location.key_found) {
+    // In place: the line up to its first "=" and the blanks after it stays, the value after it
+    // is replaced, the line end and everything after stay.
+    const LineSpan& line = location.key_line;
+    result.reserve(units.size() + value.size() * 2);
+    result.append(units.substr(0, location.value_begin));
+    Encode(value, result);
+    result.append(units.substr(line.end));
+    // A damaged last byte after the old value belonged to that value.
+    if (line.end == units.size()) document.has_odd_byte = false;
+    return result;
+  }
+
+  // Lines are added after the line at `after` (or at the end of the file). A last line
+  // without a line end gets one first.
+  result.reserve(units.size() + (section.size() + key.size() + value.size()) * 2 + 16);
+  auto begin_new_line_after = [&](size_t after) {
+    result.append(units.substr(0, after));
+    if (after == units.size()) {
+      if (document.has_odd_byte) {
+        result.push_back(static_cast<Unit>(0xFFFD));  // only in UTF-16 documents
+        document.has_odd_byte = false;
+        result.append(location.line_end);
+      } else if (location.have_last_line && location.last_line.next == location.last_line.end) {
+        result.append(location.line_end);
+      }
+    }
+  };
+
+  if (location.section_found) {
+    const size_t after = location.insert_after.next;
+    begin_new_line_after(after);
+    result.append(KeyLine<Unit>(key, value));
+    // A lone CR right before an LF would join it into one CR LF line end and swallow the
+    // empty line that LF ends.
+    const bool lone_cr = location.line_end.size() == 1 && location.line_end[0] == Unit('\r');
+    if (lone_cr && after < units.size() && units[after] == Unit('\n')) {
+      result.append({Unit('\r'), Unit('\n')});
+    } else {
+      result.append(location.line_end);
+    }
+    result.append(units.substr(after));
+  } else {
+    const bool had_content = location.have_last_line || document.has_odd_byte;
+    const bool last_blank = location.last_line_blank && !document.has_odd_byte;
+    begin_new_line_after(units.size());
+    if (had_content && !last_blank) result.append(location.line_end);  // one blank line
+    Encode(u"[" + std::u16string(section) + u"]", result);
+    result.append(location.line_end);
+    result.append(KeyLine<Unit>(key, value));
+    result.append(location.line_end);
+  }
+  return result;
+}
+
+std::string Save(const Document<char16_t>& document, std::u16string_view units) {
+  std::string bytes;
+  bytes.reserve(2 + units.size() * 2 + 1);
+  bytes.push_back(kBom0);
+  bytes.push_back(kBom1);
+  for (const char16_t c : units) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  if (document.has_odd_byte) bytes.push_back(document.odd_byte);
+  return bytes;
+}
+
+bool HasLineBreak(std::u16string_view text) {
+  return text.find_first_of(u"\r\n") != std::u16string_view::npos;
+}
+
+}  // namespace
+
+std::u16string ReadProfileStringFromBytes(std::string_view bytes, std::u16string_view section,
+                                          std::u16string_view key,
+                                          std::u16string_view default_value) {
+  if (IsUtf16(bytes)) return Read(LoadUtf16(bytes), section, key, default_value);
+  return Read(LoadCodePage932(bytes), section, key, default_value);
+}
+
+std::string WriteProfileStringToBytes(std::string_view bytes, std::u16string_view section,
+                                      std::u16string_view key, std::u16string_view value) {
+  section = Trim(section);
+  key = Trim(key);
+  if (HasLineBreak(section) || HasLineBreak(key) || key.find(u'=') != std::u16string_view::npos ||
+      (!key.empty() && key.front() == u'[')) {
+    throw std::invalid_argument("section or key cannot be stored in a settings file");
+  }
+  // The value ends at a NUL, as the C string of the Windows call does; a line break would split
+  // the line and is written as a blank.
+  std::u16string stored(value.substr(0, value.find(u'\0')));
+  std::replace_if(
+      stored.begin(), stored.end(), [](char16_t c) { return c == u'\r' || c == u'\n'; }, u' ');
+
+  if (IsUtf16(bytes)) {
+    Document<char16_t> document = LoadUtf16(bytes);
+    const std::u16string units = Write(document, section, key, stored);
+    return Save(document, units);
+  }
+  Document<char> document = LoadCodePage932(bytes);
+  return Write(document, section, key, stored);
+}
+
+std::u16string ReadProfileString(const std::filesystem::path& file, std::u16string_view section,
+                                 std::u16string_view key, std::u16string_view default_value) {
+  try {
+    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxFileSize);
+    if (!bytes) return Limit(default_value);
+    return ReadProfileStringFromBytes(*bytes, section, key, default_value);
+  } catch (const std::exception&) {
+    // An unreadable file reads like a missing one.
+    return Limit(default_value);
+  }
+}
+
+void WriteProfileString(const std::filesystem::path& file, std::u16string_view section,
+                        std::u16string_view key, std::u16string_view value) {
+  try {
+    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxFileSize);
+    ReplaceFileAtomically(
+        file, WriteProfileStringToBytes(bytes.value_or(std::string()), section, key, value));
+  } catch (const std::exception&) {
+    throw Error(FromPath(file) + u" に書き込めません");
+  }
+}
+
+}  // namespace platform

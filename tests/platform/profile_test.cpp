@@ -1,0 +1,573 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "quorvel-profile-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code error;
+    // Undo what tests did to make things unwritable, then remove everything.
+    for (const auto& entry : fs::recursive_directory_iterator(path_, error)) {
+      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, error);
+    }
+    fs::remove_all(path_, error);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& file, std::string_view bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string Cp932(std::u16string_view text) { return platform::ToCodePage932(text); }
+
+std::string Utf16File(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  return bytes;
+}
+
+// Reads and writes go through the file functions; the in-memory forms are checked by the
+// tests that name them.
+std::u16string Read(const fs::path& file, std::u16string_view section, std::u16string_view key,
+                    std::u16string_view default_value = u"<default>") {
+  return platform::ReadProfileString(file, section, key, default_value);
+}
+
+// --- Reading ------------------------------------------------------------------------------------
+
+struct ReadCase {
+  const char* description;
+  std::u16string content;  // stored as code page 932 and, again, as UTF-16LE
+  std::u16string section;
+  std::u16string key;
+  std::u16string expected;  // "<default>" when the default comes back
+};
+
+const ReadCase kReadCases[] = {
+    {"plain", u"[s]\r\nk=v\r\n", u"s", u"k", u"v"},
+    {"section differs in case", u"[frmMain]\r\nTop=5\r\n", u"FRMMAIN", u"top", u"5"},
+    {"full-width letters fold too", u"[ＡＢ]\r\nｋ=1\r\n", u"ａｂ", u"Ｋ", u"1"},
+    {"blanks around the value", u"[s]\r\nk=   v w \t \r\n", u"s", u"k", u"v w"},
+    {"blanks around key and section", u" [ s ] \r\n\t k \t=v\r\n", u"s", u"k", u"v"},
+    {"double quotes", u"[s]\r\nk=\"  v  \"\r\n", u"s", u"k", u"  v  "},
+    {"single quotes", u"[s]\r\nk='v'\r\n", u"s", u"k", u"v"},
+    {"quotes after blanks", u"[s]\r\nk=  \"v\"  \r\n", u"s", u"k", u"v"},
+    {"only one pair of quotes", u"[s]\r\nk=\"\"v\"\"\r\n", u"s", u"k", u"\"v\""},
+    {"mismatched quotes stay", u"[s]\r\nk='v\"\r\n", u"s", u"k", u"'v\""},
+    {"one quote alone stays", u"[s]\r\nk=\"\r\n", u"s", u"k", u"\""},
+    {"empty quotes", u"[s]\r\nk=\"\"\r\n", u"s", u"k", u""},
+    {"empty value is not the default", u"[s]\r\nk=\r\n", u"s", u"k", u""},
+    {"value with equals signs", u"[s]\r\nk=a=b=c\r\n", u"s", u"k", u"a=b=c"},
+    {"missing key", u"[s]\r\nk=v\r\n", u"s", u"x", u"<default>"},
+    {"missing section", u"[s]\r\nk=v\r\n", u"t", u"k", u"<default>"},
+    {"key of another section", u"[s]\r\nk=v\r\n[t]\r\nj=w\r\n", u"s", u"j", u"<default>"},
+    {"key before any section", u"k=v\r\n[s]\r\n", u"s", u"k", u"<default>"},
+    {"empty file", u"", u"s", u"k", u"<default>"},
+    {"line without equals sign", u"[s]\r\nk\r\n", u"s", u"k", u"<default>"},
+    {"comment is not a key", u"[s]\r\n;k=1\r\nk=2\r\n", u"s", u"k", u"2"},
+    {"first of two keys", u"[s]\r\nk=1\r\nK=2\r\n", u"s", u"k", u"1"},
+    {"repeated section", u"[s]\r\na=1\r\n[t]\r\n[S]\r\nk=2\r\n", u"s", u"k", u"2"},
+    {"LF line ends", u"[s]\nk=v\n", u"s", u"k", u"v"},
+    {"CR line ends", u"[s]\rk=v\r", u"s", u"k", u"v"},
+    {"no line end at the end", u"[s]\r\nk=v", u"s", u"k", u"v"},
+    {"section name with brackets", u"[a]b]\r\nk=v\r\n", u"a]b", u"k", u"v"},
+    {"unclosed bracket is a key line", u"[s]\r\n[x=1\r\n", u"s", u"[x", u"1"},
+    {"Japanese names", u"[作業環境]\r\nグリッドタイトル=主題図\r\n", u"作業環境",
+     u"グリッドタイトル", u"主題図"},
+    {"value cut at a NUL", std::u16string(u"[s]\r\nk=ab\0cd\r\n", 14), u"s", u"k", u"ab"},
+};
+
+TEST(ProfileTest, ReadsInBothEncodings) {
+  TempDir dir;
+  for (const ReadCase& c : kReadCases) {
+    const fs::path cp932 = dir.path() / "cp932.ini";
+    const fs::path utf16 = dir.path() / "utf16.ini";
+    WriteBytes(cp932, Cp932(c.content));
+    WriteBytes(utf16, Utf16File(c.content));
+    EXPECT_EQ(platform::ToUtf8(Read(cp932, c.section, c.key)), platform::ToUtf8(c.expected))
+        << c.description << " (code page 932)";
+    EXPECT_EQ(platform::ToUtf8(Read(utf16, c.section, c.key)), platform::ToUtf8(c.expected))
+        << c.description << " (UTF-16LE)";
+  }
+}
+
+TEST(ProfileTest, MissingOrUnreadableFileGivesTheDefault) {
+  TempDir dir;
+  EXPECT_EQ(Read(dir.path() / "none.ini", u"s", u"k", u"16"), u"16");
+  EXPECT_EQ(Read(dir.path() / "no-folder" / "none.ini", u"s", u"k", u"16"), u"16");
+  EXPECT_EQ(Read(dir.path(), u"s", u"k", u"16"), u"16");  // a folder
+  ASSERT_EQ(::mkfifo((dir.path() / "pipe.ini").c_str(), 0600), 0);
+  EXPECT_EQ(Read(dir.path() / "pipe.ini", u"s", u"k", u"16"), u"16");  // and no hang
+}
+
+// --- Writing ------------------------------------------------------------------------------------
+
+TEST(ProfileTest, CodePage932RoundTripOfJapaneseNames) {
+  TempDir dir;
+  const fs::path file = dir.path() / "ProjectQuorvel.ini";
+  platform::WriteProfileString(file, u"作業環境", u"基本データベース", u"C:\\データ\\基本.mdb");
+  platform::WriteProfileString(file, u"作業環境", u"グリッドタイトル", u"主題図");
+  platform::WriteProfileString(file, u"frmMain", u"Top", u"-8");
+
+  const std::string bytes = ReadBytes(file);
+  // A new file is written in code page 932, without a byte-order mark, with CR LF line ends.
+  const std::string section_line = "[\x8D\xEC\x8B\xC6\x8A\xC2\x8B\xAB]\r\n";
+  EXPECT_EQ(bytes.substr(0, section_line.size()), section_line);
+  EXPECT_EQ(bytes, Cp932(u"[作業環境]\r\n"
+                         u"基本データベース=C:\\データ\\基本.mdb\r\n"
+                         u"グリッドタイトル=主題図\r\n"
+                         u"\r\n"
+                         u"[frmMain]\r\n"
+                         u"Top=-8\r\n"));
+
+  EXPECT_EQ(Read(file, u"作業環境", u"基本データベース"), u"C:\\データ\\基本.mdb");
+  EXPECT_EQ(Read(file, u"作業環境", u"グリッドタイトル"), u"主題図");
+  EXPECT_EQ(Read(file, u"FRMMAIN", u"TOP"), u"-8");
+}
+
+TEST(ProfileTest, Utf16FileStaysUtf16) {
+  TempDir dir;
+  const fs::path file = dir.path() / "wide.ini";
+  WriteBytes(file, Utf16File(u"[作業環境]\r\nグリッドタイトル=主題図\r\n"));
+  platform::WriteProfileString(file, u"作業環境", u"グリッドタイトル", u"𠮷野家の地図");
+  platform::WriteProfileString(file, u"作業環境", u"基本データベース", u"D:\\基本.mdb");
+  platform::WriteProfileString(file, u"frmMain", u"Left", u"100");
+  EXPECT_EQ(ReadBytes(file), Utf16File(u"[作業環境]\r\n"
+                                       u"グリッドタイトル=𠮷野家の地図\r\n"
+                                       u"基本データベース=D:\\基本.mdb\r\n"
+                                       u"\r\n"
+                                       u"[frmMain]\r\n"
+                                       u"Left=100\r\n"));
+  // Characters outside code page 932 survive only in a UTF-16 file.
+  EXPECT_EQ(Read(file, u"作業環境", u"グリッドタイトル"), u"𠮷野家の地図");
+}
+
+TEST(ProfileTest, CodePage932FileStoresUnmappableCharactersAsQuestionMarks) {
+  TempDir dir;
+  const fs::path file = dir.path() / "narrow.ini";
+  platform::WriteProfileString(file, u"作業環境", u"グリッドタイトル", u"𠮷野家😀");
+  EXPECT_EQ(Read(file, u"作業環境", u"グリッドタイトル"), u"?野家?");
+  // A name with such characters still finds its own line again rather than adding another.
+  platform::WriteProfileString(file, u"s😀", u"k😀", u"1");
+  platform::WriteProfileString(file, u"s😀", u"k😀", u"2");
+  EXPECT_EQ(Read(file, u"s😀", u"k😀"), u"2");
+  EXPECT_EQ(ReadBytes(file),
+            Cp932(u"[作業環境]\r\nグリッドタイトル=?野家?\r\n\r\n[s?]\r\nk?=2\r\n"));
+}
+
+// A file as a person would write it: comments, blank lines, odd spacing, CR LF line ends.
+const std::u16string kHandWritten =
+    u"; ProjectQuorvel の設定\r\n"
+    u"\r\n"
+    u"[作業環境]\r\n"
+    u"  基本データベース  =   C:\\old.mdb   \r\n"
+    u"; スプラッシュの表示時間はミリ秒\r\n"
+    u"スプラッシュ画像表示時間=1000\r\n"
+    u"\r\n"
+    u"[ frmMain ]\r\n"
+    u"Top=10\r\n"
+    u"left = 20\r\n"
+    u"\r\n"
+    u";end\r\n";
+
+TEST(ProfileTest, HandWrittenFileKeepsEveryOtherLine) {
+  TempDir dir;
+  const fs::path file = dir.path() / "hand.ini";
+  WriteBytes(file, Cp932(kHandWritten));
+
+  platform::WriteProfileString(file, u"作業環境", u"基本データベース", u"D:\\新しい.mdb");
+  platform::WriteProfileString(file, u"作業環境", u"グリッドタイトル", u"主題図");
+  platform::WriteProfileString(file, u"FRMMAIN", u"Left", u"-8");
+  platform::WriteProfileString(file, u"frmMain", u"Width", u"640");
+  platform::WriteProfileString(file, u"その他", u"キー", u"値");
+
+  EXPECT_EQ(ReadBytes(file), Cp932(u"; ProjectQuorvel の設定\r\n"
+                                   u"\r\n"
+                                   u"[作業環境]\r\n"
+                                   u"  基本データベース  =   D:\\新しい.mdb\r\n"
+                                   u"; スプラッシュの表示時間はミリ秒\r\n"
+                                   u"スプラッシュ画像表示時間=1000\r\n"
+                                   u"グリッドタイトル=主題図\r\n"
+                                   u"\r\n"
+                                   u"[ frmMain ]\r\n"
+                                   u"Top=10\r\n"
+                                   u"left = -8\r\n"
+                                   u"Width=640\r\n"
+                                   u"\r\n"
+                                   u";end\r\n"
+                                   u"\r\n"
+                                   u"[その他]\r\n"
+                                   u"キー=値\r\n"));
+}
+
+struct LineEndCase {
+  const char* description;
+  std::u16string before;
+  std::u16string section;
+  std::u16string key;
+  std::u16string after;
+};
+
+const LineEndCase kLineEndCases[] = {
+    {"LF file gets LF lines", u"[s]\na=1\n", u"s", u"b", u"[s]\na=1\nb=v\n"},
+    {"CR file gets CR lines", u"[s]\ra=1\r", u"s", u"b", u"[s]\ra=1\rb=v\r"},
+    {"new section in LF file", u"[s]\na=1\n", u"t", u"b", u"[s]\na=1\n\n[t]\nb=v\n"},
+    {"last line without line end", u"[s]\r\na=1", u"s", u"b", u"[s]\r\na=1\r\nb=v\r\n"},
+    {"section header at the end", u"[s]", u"s", u"b", u"[s]\r\nb=v\r\n"},
+    {"new section after blank line", u"[s]\na=1\n\n", u"t", u"b", u"[s]\na=1\n\n[t]\nb=v\n"},
+    {"update keeps the line end", u"[s]\r\na=1\nb=2", u"s", u"a", u"[s]\r\na=v\nb=2"},
+    {"update of the last line", u"[s]\r\na=1", u"s", u"a", u"[s]\r\na=v"},
+    {"empty file", u"", u"s", u"a", u"[s]\r\na=v\r\n"},
+    {"lone CR before an LF line", u"x\r[s]\na=1\n\n", u"s", u"b", u"x\r[s]\na=1\nb=v\r\n\n"},
+};
+
+TEST(ProfileTest, AddedLinesFollowTheFilesLineEnds) {
+  for (const LineEndCase& c : kLineEndCases) {
+    const std::string after =
+        platform::WriteProfileStringToBytes(Cp932(c.before), c.section, c.key, u"v");
+    EXPECT_EQ(after, Cp932(c.after)) << c.description;
+  }
+}
+
+TEST(ProfileTest, LongValueIsStoredWholeAndReadBackCut) {
+  TempDir dir;
+  const fs::path file = dir.path() / "long.ini";
+  std::u16string value;
+  for (int i = 0; i < 3000; ++i) value.push_back(static_cast<char16_t>(u'あ' + i % 80));
+  platform::WriteProfileString(file, u"作業環境", u"グリッドタイトル", value);
+  EXPECT_NE(ReadBytes(file).find(Cp932(value)), std::string::npos);
+  const std::u16string read = Read(file, u"作業環境", u"グリッドタイトル");
+  EXPECT_EQ(read.size(), 2047u);
+  EXPECT_EQ(read, value.substr(0, 2047));
+}
+
+TEST(ProfileTest, CutNeverLeavesHalfASurrogatePair) {
+  std::u16string value(2046, u'a');
+  value += u"𠮷𠮷";
+  const std::string bytes = platform::WriteProfileStringToBytes(Utf16File(u""), u"s", u"k", value);
+  EXPECT_EQ(platform::ReadProfileStringFromBytes(bytes, u"s", u"k", u""),
+            std::u16string(2046, u'a'));
+}
+
+TEST(ProfileTest, LineBreaksInAValueCannotAddLines) {
+  const std::string bytes = platform::WriteProfileStringToBytes("", u"s", u"k", u"a\r\n[t]\r\nx=1");
+  EXPECT_EQ(bytes, "[s]\r\nk=a  [t]  x=1\r\n");
+  EXPECT_EQ(platform::ReadProfileStringFromBytes(bytes, u"t", u"x", u"none"), u"none");
+}
+
+TEST(ProfileTest, NamesTheFileCannotHoldAreRefused) {
+  TempDir dir;
+  const fs::path file = dir.path() / "names.ini";
+  WriteBytes(file, "[s]\r\nk=1\r\n");
+  for (const std::u16string_view key : {u"a=b", u"[x]", u"a\nb"}) {
+    try {
+      platform::WriteProfileString(file, u"s", key, u"v");
+      ADD_FAILURE() << platform::ToUtf8(key) << " was written";
+    } catch (const platform::Error& error) {
+      EXPECT_EQ(error.message(), platform::FromPath(file) + u" に書き込めません");
+    }
+  }
+  EXPECT_THROW(platform::WriteProfileString(file, u"a\rb", u"k", u"v"), platform::Error);
+  EXPECT_EQ(ReadBytes(file), "[s]\r\nk=1\r\n");
+}
+
+// --- Damaged files
+// --------------------------------------------------------------------------------
+
+struct DamagedCase {
+  const char* description;
+  std::string bytes;
+  std::u16string section;
+  std::u16string key;
+  std::u16string expected;
+};
+
+const DamagedCase kDamagedCases[] = {
+    {"invalid code page 932 bytes", "[s]\r\nk=a\x81 b\xFF\r\n", u"s", u"k", u"a\uFFFD b\uFFFD"},
+    {"lead byte before the line end", "[s]\r\nk=a\x81\r\nj=2\r\n", u"s", u"j", u"2"},
+    {"NUL bytes between lines", std::string("[s]\r\n\0\0\0\r\nk=1\r\n", 15), u"s", u"k", u"1"},
+    {"NUL bytes in a name", std::string("[s\0]\r\nk=1\r\n", 11), u"s", u"k", u"<default>"},
+    {"odd byte count", Utf16File(u"[s]\r\nk=v\r\nj=w").append("\x41"), u"s", u"j", u"w\uFFFD"},
+    {"odd byte count, other key", Utf16File(u"[s]\r\nk=v\r\nj=w").append("\x41"), u"s", u"k", u"v"},
+    {"lone surrogates", Utf16File(std::u16string(u"[s]\r\nk=a\xD800z\xDC00\r\n")), u"s", u"k",
+     u"a\uFFFDz\uFFFD"},
+    {"byte-order mark only", "\xFF\xFE", u"s", u"k", u"<default>"},
+    {"byte-order mark and one byte", "\xFF\xFE\x5B", u"s", u"k", u"<default>"},
+    {"UTF-8 file read as code page 932", "\xEF\xBB\xBF[s]\r\nk=1\r\n[t]\r\nk=2\r\n", u"t", u"k",
+     u"2"},
+};
+
+TEST(ProfileTest, DamagedFilesReadWhatCanBeDecoded) {
+  for (const DamagedCase& c : kDamagedCases) {
+    EXPECT_EQ(platform::ToUtf8(
+                  platform::ReadProfileStringFromBytes(c.bytes, c.section, c.key, u"<default>")),
+              platform::ToUtf8(c.expected))
+        << c.description;
+  }
+}
+
+TEST(ProfileTest, WritesIntoDamagedFilesKeepTheOtherBytes) {
+  for (const DamagedCase& c : kDamagedCases) {
+    const std::string after = platform::WriteProfileStringToBytes(c.bytes, u"s", u"new", u"値");
+    EXPECT_EQ(platform::ReadProfileStringFromBytes(after, u"s", u"new", u""), u"値")
+        << c.description;
+    EXPECT_EQ(platform::ReadProfileStringFromBytes(after, c.section, c.key, u"<default>"),
+              platform::ReadProfileStringFromBytes(c.bytes, c.section, c.key, u"<default>"))
+        << c.description;
+  }
+}
+
+TEST(ProfileTest, UpdateInDamagedCodePage932LineKeepsItsNeighbours) {
+  const std::string before = "[s]\r\n\x81=x\r\nk=\x81\xFF\r\n\xFF\xFE=y\r\n";
+  const std::string after = platform::WriteProfileStringToBytes(before, u"s", u"k", u"ok");
+  EXPECT_EQ(after, "[s]\r\n\x81=x\r\nk=ok\r\n\xFF\xFE=y\r\n");
+}
+
+TEST(ProfileTest, FiftyMegabyteLine) {
+  TempDir dir;
+  const fs::path file = dir.path() / "big.ini";
+  const size_t kSize = 50u << 20;
+  std::string bytes = "[s]\r\nk=";
+  bytes.append(kSize, 'a');
+  bytes += "\r\nj=\x82\xA0\r\n";
+  bytes.append(kSize / 10, '\xFF');  // and a long run of bytes that are not code page 932
+  bytes += "\r\n";
+  WriteBytes(file, bytes);
+  EXPECT_EQ(Read(file, u"s", u"k"), std::u16string(2047, u'a'));
+  EXPECT_EQ(Read(file, u"s", u"j"), u"あ");
+  platform::WriteProfileString(file, u"s", u"j", u"い");
+  EXPECT_EQ(Read(file, u"s", u"j"), u"い");
+  EXPECT_EQ(fs::file_size(file), bytes.size());
+}
+
+TEST(ProfileTest, ManyShortLines) {
+  std::string bytes = "[s]\n";
+  for (int i = 0; i < 2000000; ++i) bytes += "\n";
+  bytes += "k=1\n";
+  EXPECT_EQ(platform::ReadProfileStringFromBytes(bytes, u"s", u"k", u""), u"1");
+  const std::string after = platform::WriteProfileStringToBytes(bytes, u"s", u"k", u"2");
+  EXPECT_EQ(after.size(), bytes.size());
+}
+
+// --- Failures and atomic saves ----------------------------------------------------------------
+
+// Runs the write in a child process that has given up root, so that permission bits count;
+// without root it runs in this process. Returns the error message, or "(written)".
+std::u16string WriteAsOrdinaryUser(const fs::path& file) {
+  auto attempt = [&]() -> std::u16string {
+    try {
+      platform::WriteProfileString(file, u"作業環境", u"グリッドタイトル", u"新");
+      return u"(written)";
+    } catch (const platform::Error& error) {
+      return error.message();
+    }
+  };
+  if (::geteuid() != 0) return attempt();
+  const fs::path answer = file.parent_path().parent_path() / "answer";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
+      ::_exit(3);
+    }
+    const std::string message = platform::ToUtf8(attempt());
+    const int fd = ::open(answer.c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0 || ::write(fd, message.data(), message.size()) < 0) ::_exit(4);
+    ::close(fd);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return u"(child failed)";
+  return platform::FromUtf8(ReadBytes(answer));
+}
+
+struct UnwritableCase {
+  const char* description;
+  // Prepares `folder` (empty, writable by anyone) and returns the settings path to write to.
+  std::function<fs::path(const fs::path& folder)> prepare;
+  bool needs_ordinary_user;
+};
+
+const std::string kOldContent = Cp932(u"[作業環境]\r\nグリッドタイトル=古い\r\n");
+
+const UnwritableCase kUnwritableCases[] = {
+    {"the path is a folder",
+     [](const fs::path& folder) {
+       fs::create_directory(folder / "settings.ini");
+       WriteBytes(folder / "settings.ini" / "inside", kOldContent);
+       return folder / "settings.ini";
+     },
+     false},
+    {"the folder is a file",
+     [](const fs::path& folder) {
+       WriteBytes(folder / "notafolder", kOldContent);
+       return folder / "notafolder" / "settings.ini";
+     },
+     false},
+    {"the folder does not exist",
+     [](const fs::path& folder) { return folder / "missing" / "settings.ini"; }, false},
+    {"read-only file in a writable folder",
+     [](const fs::path& folder) {
+       WriteBytes(folder / "settings.ini", kOldContent);
+       fs::permissions(folder / "settings.ini", fs::perms(0444));
+       return folder / "settings.ini";
+     },
+     true},
+    {"writable file in a read-only folder",
+     [](const fs::path& folder) {
+       WriteBytes(folder / "settings.ini", kOldContent);
+       fs::permissions(folder / "settings.ini", fs::perms(0666));
+       fs::permissions(folder, fs::perms(0555));
+       return folder / "settings.ini";
+     },
+     true},
+    {"new file in a read-only folder",
+     [](const fs::path& folder) {
+       fs::permissions(folder, fs::perms(0555));
+       return folder / "settings.ini";
+     },
+     true},
+};
+
+// Every file below `folder` with its bytes, to show that nothing changed and no temporary file
+// was left behind.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) files[entry.path().string()] = ReadBytes(entry.path());
+  }
+  return files;
+}
+
+TEST(ProfileTest, UnwritableSettingsGiveTheErrorAndKeepTheOldFile) {
+  for (const UnwritableCase& c : kUnwritableCases) {
+    TempDir dir;
+    // The child drops root, so it needs to reach the folder and write the answer file.
+    fs::permissions(dir.path(), fs::perms(0777));
+    WriteBytes(dir.path() / "answer", "");
+    fs::permissions(dir.path() / "answer", fs::perms(0666));
+    const fs::path folder = dir.path() / "app";
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms(0777));
+    const fs::path file = c.prepare(folder);
+    const auto before = Snapshot(folder);
+
+    const std::u16string message = c.needs_ordinary_user ? WriteAsOrdinaryUser(file) : [&] {
+      try {
+        platform::WriteProfileString(file, u"作業環境", u"グリッドタイトル", u"新");
+        return std::u16string(u"(written)");
+      } catch (const platform::Error& error) {
+        return error.message();
+      }
+    }();
+    EXPECT_EQ(platform::ToUtf8(message), file.string() + " に書き込めません") << c.description;
+    EXPECT_EQ(Snapshot(folder), before) << c.description;
+  }
+}
+
+TEST(ProfileTest, ImmutableFileGivesTheErrorEvenForRoot) {
+  TempDir dir;
+  const fs::path file = dir.path() / "settings.ini";
+  WriteBytes(file, kOldContent);
+  if (std::system(("chattr +i '" + file.string() + "' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "chattr +i is not available here";
+  }
+  try {
+    platform::WriteProfileString(file, u"作業環境", u"グリッドタイトル", u"新");
+    ADD_FAILURE() << "written";
+  } catch (const platform::Error& error) {
+    EXPECT_EQ(error.message(), platform::FromPath(file) + u" に書き込めません");
+  }
+  std::system(("chattr -i '" + file.string() + "'").c_str());
+  EXPECT_EQ(ReadBytes(file), kOldContent);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(ProfileTest, SaveKeepsPermissionsFollowsLinksAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const fs::path real = dir.path() / "real.ini";
+  const fs::path link = dir.path() / "link.ini";
+  WriteBytes(real, kOldContent);
+  fs::permissions(real, fs::perms(0640));
+  fs::create_symlink(real, link);
+  platform::WriteProfileString(link, u"作業環境", u"グリッドタイトル", u"新");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Read(real, u"作業環境", u"グリッドタイトル"), u"新");
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, fs::perms(0640));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST(ProfileTest, NewFileGetsTheUsualPermissions) {
+  TempDir dir;
+  const fs::path file = dir.path() / "new.ini";
+  const mode_t old_mask = ::umask(022);
+  platform::WriteProfileString(file, u"s", u"k", u"v");
+  ::umask(old_mask);
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms(0644));
+}
+
+TEST(ProfileTest, ReaderNeverSeesAHalfWrittenFile) {
+  TempDir dir;
+  const fs::path file = dir.path() / "atomic.ini";
+  const std::u16string a(1500, u'a');
+  const std::u16string b(1500, u'b');
+  // Large enough that a plain rewrite would be seen half done.
+  std::string padding = "[pad]\r\n";
+  for (int i = 0; i < 20000; ++i) padding += "p" + std::to_string(i) + "=0123456789\r\n";
+  WriteBytes(file, padding);
+  platform::WriteProfileString(file, u"s", u"k", a);
+
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0};
+  std::thread reader([&] {
+    while (!done) {
+      const std::u16string value = Read(file, u"s", u"k");
+      if (value != a && value != b) ++bad;
+    }
+  });
+  for (int i = 0; i < 30; ++i) platform::WriteProfileString(file, u"s", u"k", i % 2 ? a : b);
+  done = true;
+  reader.join();
+  EXPECT_EQ(bad.load(), 0);
+}
+
+}  // namespace
