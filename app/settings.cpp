@@ -144,26 +144,27 @@ Placement ReadPlacement(const std::u16string& path, std::u16string_view section,
 }
 
 Placement WindowPlacement(const QWidget* window) {
-  const QRect frame = window->frameGeometry();
-  const QRect client = window->geometry();
-  QRect outer = frame;
+  // pos() is the outer top-left corner of a top-level window, also before it is shown;
+  // the frame's share of the size is known once the native window exists.
+  const QSize frame_extra = window->frameGeometry().size() - window->geometry().size();
+  QRect client = window->geometry();
+  QPoint corner = window->pos();
   if (window->isMinimized() && window->normalGeometry().isValid()) {
-    const QRect normal = window->normalGeometry();
-    outer = QRect(normal.left() - (client.left() - frame.left()),
-                  normal.top() - (client.top() - frame.top()),
-                  normal.width() + frame.width() - client.width(),
-                  normal.height() + frame.height() - client.height());
+    client = window->normalGeometry();
+    corner = client.topLeft() - (window->geometry().topLeft() - window->pos());
   }
-  return Placement{outer.top(), outer.left(), outer.width(), outer.height()};
+  return Placement{corner.y(), corner.x(), client.width() + frame_extra.width(),
+                   client.height() + frame_extra.height()};
 }
 
 void ApplyPlacement(QWidget* window, const Placement& placement) {
-  // Qt sizes the client area; the frame's share comes off the outer size.
-  const int frame_width = window->frameGeometry().width() - window->geometry().width();
-  const int frame_height = window->frameGeometry().height() - window->geometry().height();
+  // Create the native window first, so that the frame's share of the outer size is known
+  // (where the window system tells it before the window is shown).
+  window->winId();
+  const QSize frame_extra = window->frameGeometry().size() - window->geometry().size();
   window->move(placement.left, placement.top);
-  window->resize(std::max(0, placement.width - frame_width),
-                 std::max(0, placement.height - frame_height));
+  window->resize(std::max(0, placement.width - frame_extra.width()),
+                 std::max(0, placement.height - frame_extra.height()));
 }
 
 void LoadFormPlacement(QWidget* window, std::u16string_view section, std::u16string path,

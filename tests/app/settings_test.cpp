@@ -1,0 +1,124 @@
+// The settings file: integer reading, the work-area clamps, and the work-environment keys.
+#include <gtest/gtest.h>
+
+#include <QWidget>
+
+#include "app/settings.h"
+#include "app_test_support.h"
+#include "platform/error.h"
+
+namespace {
+
+using app::Placement;
+
+TEST(ParsePlacementInteger, Forms) {
+  const struct {
+    std::u16string text;
+    std::optional<int> value;
+  } cases[] = {
+      {u"640", 640},           {u"0x280", 640},
+      {u"0X280", 640},         {u"-8", -8},
+      {u"  12", 12},           {u"$10", 16},
+      {u"", std::nullopt},     {u"12px", std::nullopt},
+      {u"12 ", std::nullopt},  {u"0x", std::nullopt},
+      {u"0xZZ", std::nullopt}, {u"abc", std::nullopt},
+      {u"0xFFFFFFFF", -1},     {u"99999999999", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(apptest::Utf8(c.text));
+    EXPECT_EQ(app::ParsePlacementInteger(c.text), c.value);
+  }
+}
+
+struct ClampCase {
+  const char* name;
+  QRect work_area;
+  Placement in;
+  Placement out;
+};
+
+class ClampTest : public ::testing::TestWithParam<ClampCase> {};
+
+TEST_P(ClampTest, KeepsTheWindowOnTheWorkArea) {
+  EXPECT_EQ(app::ClampToWorkArea(GetParam().in, GetParam().work_area), GetParam().out);
+}
+
+const QRect kArea(0, 0, 1920, 1040);
+const QRect kAreaRightOfTaskbar(100, 0, 1820, 1040);
+
+INSTANTIATE_TEST_SUITE_P(
+    WorkArea, ClampTest,
+    ::testing::Values(ClampCase{"Left1821", kArea, {10, 1821, 640, 480}, {10, 0, 640, 480}},
+                      ClampCase{"Left1820", kArea, {10, 1820, 640, 480}, {10, 1820, 640, 480}},
+                      ClampCase{"LeftMinus8", kArea, {10, -8, 640, 480}, {10, 0, 640, 480}},
+                      ClampCase{"TopMinus8", kArea, {-8, 10, 640, 480}, {0, 10, 640, 480}},
+                      ClampCase{"Top940", kArea, {940, 10, 640, 480}, {940, 10, 640, 480}},
+                      ClampCase{"Top941", kArea, {941, 10, 640, 480}, {0, 10, 640, 480}},
+                      ClampCase{"SecondMonitor", kArea, {200, 2000, 640, 480}, {200, 0, 640, 480}},
+                      ClampCase{
+                          "TaskbarLeft50", kAreaRightOfTaskbar, {0, 50, 1, 1}, {0, 100, 1, 1}},
+                      ClampCase{"SizesUntouched", kArea, {0, 0, 0, 99999}, {0, 0, 0, 99999}}),
+    [](const ::testing::TestParamInfo<ClampCase>& info) { return std::string(info.param.name); });
+
+TEST(ReadPlacement, DefaultsAndValuesFromTheFile) {
+  apptest::ScratchDir dir("placement");
+  const std::u16string path = dir.u16() + u"ProjectQuorvel.ini";
+  const Placement current{5, 6, 640, 480};
+  // No file: the work area's corner and the current size.
+  EXPECT_EQ(app::ReadPlacement(path, u"frmMain", kAreaRightOfTaskbar, current),
+            (Placement{0, 100, 640, 480}));
+  apptest::WriteSetting(dir, u"frmMain", u"Top", u"20");
+  apptest::WriteSetting(dir, u"frmMain", u"Left", u"30");
+  apptest::WriteSetting(dir, u"frmMain", u"Width", u"0x280");
+  apptest::WriteSetting(dir, u"frmMain", u"Height", u"300px");
+  EXPECT_EQ(app::ReadPlacement(path, u"FRMMAIN", kArea, current), (Placement{20, 30, 640, 480}));
+  apptest::WriteSetting(dir, u"frmMain", u"Height", u"  \"700\"  ");
+  EXPECT_EQ(app::ReadPlacement(path, u"frmMain", kArea, current), (Placement{20, 30, 640, 700}));
+}
+
+TEST(FormPlacement, SaveThenLoadRoundTripsAnyWindow) {
+  apptest::ScratchDir dir("placement-roundtrip");
+  const std::u16string path = dir.u16() + u"other.ini";
+  QWidget window;
+  window.setObjectName(QStringLiteral("frmOther"));
+  window.move(120, 140);
+  window.resize(500, 400);
+  window.winId();  // the frame's share is known once the native window exists
+  app::SaveFormPlacement(&window, u"", path);
+  QWidget other;
+  other.setObjectName(QStringLiteral("frmOther"));
+  app::LoadFormPlacement(&other, u"", path, kArea);
+  EXPECT_EQ(other.pos(), QPoint(120, 140));
+  EXPECT_EQ(other.size(), QSize(500, 400));
+  EXPECT_EQ(other.frameGeometry().size(), window.frameGeometry().size());
+  app::SaveFormPlacement(&window, u"Named", path);
+  QWidget third;
+  app::LoadFormPlacement(&third, u"Named", path, kArea);
+  EXPECT_EQ(third.pos(), QPoint(120, 140));
+}
+
+TEST(FormPlacement, UnwritableFileNamesThePath) {
+  apptest::ScratchDir dir("placement-readonly");
+  const std::u16string path = dir.u16() + u"sub/none/x.ini";  // folder does not exist
+  QWidget window;
+  window.setObjectName(QStringLiteral("w"));
+  try {
+    app::SaveFormPlacement(&window, u"", path);
+    FAIL() << "no error";
+  } catch (const platform::Error& error) {
+    EXPECT_EQ(error.message(), path + u" に書き込めません");
+  }
+}
+
+TEST(WorkSettings, KeyTableInFileOrder) {
+  const char16_t* keys[] = {u"基本データベース", u"スプラッシュ画像表示時間",
+                            u"クォルヴェルパス", u"グリッドフォントサイズ",
+                            u"グリッドタイトル", u"グリッドの交互の背景色"};
+  const char16_t* defaults[] = {u"", u"1000", u"", u"16", u"主題図", u"200:255:255"};
+  for (size_t i = 0; i < app::kWorkSettings.size(); ++i) {
+    EXPECT_EQ(app::kWorkSettings[i].key, keys[i]);
+    EXPECT_EQ(app::kWorkSettings[i].default_value, defaults[i]);
+  }
+}
+
+}  // namespace
