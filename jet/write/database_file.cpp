@@ -159,6 +159,7 @@ TableSpec TableSpecFromStatement(const sql::CreateTableStatement& statement) {
     c.length = cd.length;
     c.not_null = cd.not_null;
     c.auto_increment = cd.auto_increment;
+    c.compressible = cd.unicode_compression;
     spec.columns.push_back(c);
     if (cd.primary_key) {
       ++primary_count;
@@ -453,8 +454,6 @@ void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
     t->descriptor_order.push_back(c.number);
     if (c.long_value()) t->long_value_order.push_back(c.number);
   }
-  size_t max_row = 2 + t->fixed_area + 2 + 2 * t->variable_count + 2 + (t->columns.size() + 7) / 8;
-  (void)max_row;
 
   bool has_primary = false;
   for (const IndexSpec& is : spec.indexes) {
@@ -735,6 +734,195 @@ std::string DatabaseFile::StoreLongValue(ColumnModel& c, const std::string& data
   PutU32(h, static_cast<uint32_t>(data.size()));
   PutU32(h + 4, next);
   return header;
+}
+
+UsageMap* DatabaseFile::LoadMap(uint32_t rp) {
+  for (auto& m : maps_) {
+    if (m->location().Encode() == rp) return m.get();
+  }
+  maps_.push_back(UsageMap::Load(store_, RowPointer::Decode(rp)));
+  return maps_.back().get();
+}
+
+std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16string name) {
+  auto t = std::make_unique<TableModel>();
+  t->name = std::move(name);
+  t->id = first;
+  std::vector<uint8_t> def;
+  for (uint32_t p = first; p != 0;) {
+    if (p >= store_.page_count() || t->tdef_pages.size() > 64)
+      throw Error(u"テーブル定義のページが不正です");
+    const uint8_t* page = store_.Read(p);
+    if (page[0] != 0x02) throw Error(u"テーブル定義のページが不正です");
+    t->tdef_pages.push_back(p);
+    def.insert(def.end(), page + (p == first ? 0 : 8), page + kPageSize);
+    p = GetU32(page + 4);
+  }
+  auto need = [&](size_t end) {
+    if (end > def.size()) throw Error(u"テーブル定義が途中で切れています");
+  };
+  need(63);
+  t->row_count = GetU32(&def[16]);
+  t->autonumber = GetU32(&def[20]);
+  t->table_type = def[40];
+  uint16_t columns = GetU16(&def[45]);
+  uint32_t logical = GetU32(&def[47]);
+  uint32_t real = GetU32(&def[51]);
+  if (real > 64 || logical > 64) throw Error(u"テーブル定義の索引の数が不正です");
+  t->owned = LoadMap(GetU32(&def[55]));
+  t->free_space = LoadMap(GetU32(&def[59]));
+  size_t at = 63;
+  need(at + 12 * real + 25 * columns);
+  t->indexes.resize(real);
+  for (uint32_t i = 0; i < real; ++i) t->indexes[i].distinct_keys = GetU32(&def[at + 12 * i + 4]);
+  at += 12 * real;
+  t->columns.resize(columns);
+  for (uint16_t i = 0; i < columns; ++i) {
+    const uint8_t* d = &def[at + 25 * i];
+    uint16_t number = GetU16(d + 5);
+    if (number >= columns) throw Error(u"テーブル定義の列番号が不正です");
+    ColumnModel& c = t->columns[number];
+    c.type = static_cast<ColumnType>(d[0]);
+    c.number = number;
+    c.var_index = GetU16(d + 7);
+    c.column_number_again = GetU16(d + 9);
+    c.flags = d[15];
+    c.extra_flags = d[16];
+    c.fixed_offset = GetU16(d + 21);
+    c.length = GetU16(d + 23);
+    c.max_chars = c.type == ColumnType::kText ? c.length / 2 : 0;
+    t->descriptor_order.push_back(number);
+  }
+  at += 25 * columns;
+  for (uint16_t number : t->descriptor_order) {
+    need(at + 2);
+    uint16_t n = GetU16(&def[at]);
+    need(at + 2 + n);
+    for (uint16_t k = 0; k + 1 < n; k += 2)
+      t->columns[number].name.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
+    at += 2 + n;
+  }
+  need(at + 52 * real + 28 * logical);
+  for (uint32_t i = 0; i < real; ++i) {
+    const uint8_t* r = &def[at + 52 * i];
+    RealIndexModel& index = t->indexes[i];
+    for (int slot = 0; slot < 10; ++slot) {
+      uint16_t col = GetU16(r + 4 + 3 * slot);
+      if (col == 0xFFFF) continue;
+      if (col >= columns) throw Error(u"索引の列番号が不正です");
+      index.columns.push_back({col, r[6 + 3 * slot] != 0});
+    }
+    index.map = LoadMap(GetU32(r + 34));
+    index.root = GetU32(r + 38);
+    index.flags = r[46];
+    index.tree = IndexTree::Load(store_, index.root, t->id);
+  }
+  at += 52 * real;
+  for (uint32_t i = 0; i < logical; ++i) {
+    const uint8_t* l = &def[at + 28 * i];
+    t->logical.push_back({u"", GetU32(l + 4), GetU32(l + 8), l[23]});
+  }
+  at += 28 * logical;
+  for (auto& li : t->logical) {
+    need(at + 2);
+    uint16_t n = GetU16(&def[at]);
+    need(at + 2 + n);
+    for (uint16_t k = 0; k + 1 < n; k += 2)
+      li.name.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
+    at += 2 + n;
+  }
+  while (true) {
+    need(at + 2);
+    uint16_t col = GetU16(&def[at]);
+    if (col == 0xFFFF) break;
+    need(at + 10);
+    if (col >= columns) throw Error(u"長い値の列番号が不正です");
+    ColumnModel& c = t->columns[col];
+    c.lv_owned = LoadMap(GetU32(&def[at + 2]));
+    c.lv_free = LoadMap(GetU32(&def[at + 6]));
+    std::vector<uint32_t> free_pages = c.lv_free->Pages();
+    c.lv_page = free_pages.empty() ? 0 : free_pages.back();
+    t->long_value_order.push_back(col);
+    at += 10;
+  }
+  uint16_t fixed = 0, variable = 0;
+  for (const auto& c : t->columns) {
+    if (c.fixed() && c.type != ColumnType::kBoolean)
+      fixed = std::max<uint16_t>(fixed, static_cast<uint16_t>(c.fixed_offset + c.length));
+    if (!c.fixed()) ++variable;
+  }
+  t->fixed_area = fixed;
+  t->variable_count = variable;
+  std::vector<uint32_t> free_pages = t->free_space->Pages();
+  t->current_page = free_pages.empty() ? 0 : free_pages.back();
+  t->dirty = false;
+  return t;
+}
+
+void DatabaseFile::DiscardUnflushedChanges() {
+  // NOT NULL is kept by the writer only (Jet keeps it in a property blob we do not write).
+  std::vector<std::pair<std::u16string, std::vector<bool>>> not_null;
+  for (const auto& t : tables_) {
+    std::vector<bool> flags;
+    for (const auto& c : t->columns) flags.push_back(c.not_null);
+    not_null.emplace_back(t->name, std::move(flags));
+  }
+  tables_.clear();
+  maps_.clear();
+  objects_ = aces_ = nullptr;
+  try {
+    store_.LoadFrom(fd_, flushed_size_);
+    auto objects = LoadTable(2, u"MSysObjects");
+    const ColumnModel* id = objects->FindColumn(u"Id");
+    const ColumnModel* type = objects->FindColumn(u"Type");
+    const ColumnModel* name = objects->FindColumn(u"Name");
+    if (!id || !type || !name || !id->fixed() || !type->fixed() || name->fixed()) {
+      throw Error(u"MSysObjects の列が不正です");
+    }
+    std::vector<std::pair<uint32_t, std::u16string>> tables;
+    for (uint32_t p : objects->owned->Pages()) {
+      const uint8_t* page = store_.Read(p);
+      for (int r = 0; r < data_page::RowCount(page); ++r) {
+        uint16_t raw = GetU16(page + data_page::kHeaderSize + 2 * r);
+        if (raw & 0xC000) continue;
+        uint16_t start = raw & 0x1FFF;
+        uint16_t end = r == 0 ? kPageSize : data_page::RowStart(page, r - 1);
+        const uint8_t* row = page + start;
+        size_t n = end - start;
+        size_t mask = (GetU16(row) + 7u) / 8u;
+        uint16_t vars = GetU16(row + n - mask - 2);
+        if (name->var_index >= vars) continue;
+        auto slot = [&](int s) { return GetU16(row + n - mask - 2 - 2 * (s + 1)); };
+        uint16_t eod = GetU16(row + n - mask - 2 - 2 * (vars + 1));
+        uint16_t a = slot(name->var_index);
+        uint16_t b = name->var_index + 1 < vars ? slot(name->var_index + 1) : eod;
+        if (static_cast<int16_t>(GetU16(row + 2 + type->fixed_offset)) != 1 || b < a || b > n)
+          continue;
+        uint32_t object = GetU32(row + 2 + id->fixed_offset);
+        std::u16string text;
+        for (uint16_t k = a; k + 1 < b; k += 2)
+          text.push_back(static_cast<char16_t>(GetU16(row + k)));
+        if (object != 2) tables.emplace_back(object, std::move(text));
+      }
+    }
+    tables_.push_back(std::move(objects));
+    for (auto& [page, table_name] : tables) tables_.push_back(LoadTable(page, table_name));
+    for (auto& t : tables_) {
+      if (SameName(t->name, u"MSysObjects")) objects_ = t.get();
+      if (SameName(t->name, u"MSysACEs")) aces_ = t.get();
+      for (const auto& [n, flags] : not_null) {
+        if (n != t->name) continue;
+        for (size_t i = 0; i < flags.size() && i < t->columns.size(); ++i)
+          t->columns[i].not_null = flags[i];
+      }
+    }
+    if (!objects_ || !aces_) throw Error(u"システムテーブルが見つかりません");
+  } catch (...) {
+    tables_.clear();
+    maps_.clear();
+    objects_ = aces_ = nullptr;
+    throw;
+  }
 }
 
 bool DatabaseFile::HasUnflushedChanges() const {

@@ -69,6 +69,9 @@ class DatabaseFile {
   void Flush();
   // Whether anything changed since the last Flush.
   bool HasUnflushedChanges() const;
+  // Forgets every change since the last Flush by reading the state back from the file.
+  // Throws jet::Error when the file cannot be read back (then nothing may be written).
+  void DiscardUnflushedChanges();
 
   const TableModel* FindTable(std::u16string_view name) const;
   dev_t device() const { return device_; }
@@ -88,6 +91,8 @@ class DatabaseFile {
   RowPointer StoreLongValuePiece(ColumnModel& column, const std::string& data);
   std::string StoreLongValue(ColumnModel& column, const std::string& data);
   void PlaceRow(TableModel& table, const std::string& row, RowPointer& where);
+  std::unique_ptr<TableModel> LoadTable(uint32_t first_page, std::u16string name);
+  UsageMap* LoadMap(uint32_t row_pointer);
 
   int fd_ = -1;
   dev_t device_ = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "jet/jet.h"
+
 namespace jet::write {
 namespace {
 
@@ -62,6 +64,69 @@ void WriteIndexPage(uint8_t* page, uint8_t type, uint32_t tdef, uint32_t prev, u
 IndexTree::IndexTree(uint32_t root_page, uint32_t tdef_page) : root_(root_page), tdef_(tdef_page) {
   leaves_.push_back(std::make_unique<Leaf>());
   leaves_.back()->page = root_;
+}
+
+namespace {
+
+// The entries of an index page, each whole (a shared prefix is put back in front).
+std::vector<std::string> ReadEntries(const uint8_t* page) {
+  std::vector<std::string> entries;
+  uint16_t prefix = GetU16(page + 24);
+  size_t begin = 0;
+  for (size_t end = 1; 27 + end / 8 < kIndexEntriesStart; ++end) {
+    if (!(page[27 + end / 8] & (1u << (end % 8)))) continue;
+    std::string e(reinterpret_cast<const char*>(page + kIndexEntriesStart + begin), end - begin);
+    if (!entries.empty() && prefix > 0) e = entries.front().substr(0, prefix) + e;
+    entries.push_back(std::move(e));
+    begin = end;
+  }
+  return entries;
+}
+
+}  // namespace
+
+std::unique_ptr<IndexTree> IndexTree::Load(const PageStore& store, uint32_t root_page,
+                                           uint32_t tdef_page) {
+  auto tree = std::make_unique<IndexTree>(root_page, tdef_page);
+  tree->leaves_.clear();
+  tree->LoadPage(store, root_page, true, 0);
+  if (tree->leaves_.empty()) throw Error(u"索引の木に葉ページがありません");
+  uint32_t prev = 0;
+  for (size_t i = 0; i < tree->leaves_.size(); ++i) {
+    Leaf& leaf = *tree->leaves_[i];
+    leaf.written_prev = prev;
+    leaf.written_next = i + 1 < tree->leaves_.size() ? tree->leaves_[i + 1]->page : 0;
+    prev = leaf.page;
+    tree->size_ += leaf.entries.size();
+  }
+  tree->dirty_ = false;
+  return tree;
+}
+
+void IndexTree::LoadPage(const PageStore& store, uint32_t page, bool is_root, int depth) {
+  if (page == 0 || page >= store.page_count() || depth > 16) {
+    throw Error(u"索引の木のページが不正です");
+  }
+  const uint8_t* p = store.Read(page);
+  std::vector<std::string> entries = ReadEntries(p);
+  if (p[0] == 0x04) {
+    auto leaf = std::make_unique<Leaf>();
+    for (auto& e : entries) leaf->bytes += e.size();
+    leaf->entries = std::move(entries);
+    leaf->page = page;
+    leaf->dirty = false;
+    leaves_.push_back(std::move(leaf));
+    return;
+  }
+  if (p[0] != 0x03) throw Error(u"索引の木のページの種類が不正です");
+  if (!is_root) node_pages_.push_back(page);
+  for (const auto& e : entries) {
+    if (e.size() < 4) throw Error(u"索引の節の項目が不正です");
+    LoadPage(store, GetU32Be(reinterpret_cast<const uint8_t*>(e.data()) + e.size() - 4), false,
+             depth + 1);
+  }
+  uint32_t tail = GetU32(p + 20);
+  if (tail != 0) LoadPage(store, tail, false, depth + 1);
 }
 
 size_t IndexTree::LeafFor(const std::string& entry) const {

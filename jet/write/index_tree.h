@@ -38,6 +38,11 @@ class IndexTree {
  public:
   IndexTree(uint32_t root_page, uint32_t tdef_page);
 
+  // The tree as it is stored in `store` (written earlier by Write). Throws jet::Error when
+  // the pages do not form a tree.
+  static std::unique_ptr<IndexTree> Load(const PageStore& store, uint32_t root_page,
+                                         uint32_t tdef_page);
+
   // Whether an entry with exactly this key is present.
   bool ContainsKey(std::string_view key) const;
   // Inserts key + row location. The entry must not be present yet.
@@ -58,6 +63,7 @@ class IndexTree {
     uint32_t written_next = 0;
     bool dirty = true;
   };
+  void LoadPage(const PageStore& store, uint32_t page, bool is_root, int depth);
   size_t LeafFor(const std::string& entry) const;
   void SplitIfNeeded(size_t leaf_index, bool appended_at_end);
   void WriteLeaf(PageStore& store, Leaf& leaf, uint32_t prev, uint32_t next);

@@ -34,6 +34,42 @@ uint32_t PageStore::Allocate() {
   return page;
 }
 
+void PageStore::LoadFrom(int fd, off_t size) {
+  uint32_t count = static_cast<uint32_t>(size / kPageSize);
+  if (size % kPageSize != 0 || count < 2 || count > kMaxPages) {
+    throw Error(u"データベースファイルの大きさが不正です");
+  }
+  std::vector<std::unique_ptr<PageBytes>> pages;
+  for (uint32_t n = 0; n < count; ++n) {
+    auto page = std::make_unique<PageBytes>();
+    size_t done = 0;
+    while (done < kPageSize) {
+      ssize_t got = pread(fd, page->data() + done, kPageSize - done,
+                          static_cast<off_t>(n) * kPageSize + static_cast<off_t>(done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) throw Error(u"データベースファイルを読み込めません");
+      done += static_cast<size_t>(got);
+    }
+    pages.push_back(std::move(page));
+  }
+  pages_ = std::move(pages);
+  dirty_.assign(count, false);
+  dirty_list_.clear();
+  free_.assign(count, false);
+  const uint8_t* p1 = pages_[1]->data();
+  if (data_page::RowCount(p1) >= 1) {
+    uint16_t start = data_page::RowStart(p1, 0);
+    uint16_t end = kPageSize;
+    if (start + 5 < end && p1[start] == 0) {
+      uint32_t first = GetU32(p1 + start + 1);
+      for (uint32_t bit = 0; bit < static_cast<uint32_t>(end - start - 5) * 8; ++bit) {
+        uint32_t page = first + bit;
+        if (page < count && (p1[start + 5 + bit / 8] & (1u << (bit % 8)))) free_[page] = true;
+      }
+    }
+  }
+}
+
 void PageStore::Free(uint32_t page) {
   std::memset(Mutable(page), 0, kPageSize);
   free_[page] = true;

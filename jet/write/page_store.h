@@ -6,7 +6,9 @@
 #ifndef QUORVEL_JET_WRITE_PAGE_STORE_H_
 #define QUORVEL_JET_WRITE_PAGE_STORE_H_
 
+#include <sys/types.h>
 #include <array>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -34,6 +36,10 @@ class PageStore {
   // Marks a page free (its bytes are zeroed); it is not reused by Allocate.
   void Free(uint32_t page);
   bool IsFree(uint32_t page) const { return page < free_.size() && free_[page]; }
+
+  // Replaces the pages with those of the file `fd` (`size` bytes), with nothing changed.
+  // Throws jet::Error when the file cannot be read.
+  void LoadFrom(int fd, off_t size);
 
   // Rebuilds the global usage map on page 1 (rows 0 and 1) from the allocation state.
   void WriteGlobalMap();

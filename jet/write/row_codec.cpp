@@ -284,16 +284,18 @@ std::string EncodeText(std::u16string_view text, bool compressible) {
     for (char16_t c : text) out.push_back(static_cast<char>(c));
     return out;
   }
-  out.reserve(3 + 2 * text.size());
+  size_t at = starts_with_marker ? 3 : 0;
+  out.resize(at + 2 * text.size());
+  char* p = out.data();
   if (starts_with_marker) {
     // Marked form, switched straight to two-byte characters.
-    out.push_back(static_cast<char>(0xFF));
-    out.push_back(static_cast<char>(0xFE));
-    out.push_back(0x00);
+    p[0] = static_cast<char>(0xFF);
+    p[1] = static_cast<char>(0xFE);
+    p[2] = 0x00;
   }
   for (char16_t c : text) {
-    out.push_back(static_cast<char>(c & 0xFF));
-    out.push_back(static_cast<char>(c >> 8));
+    p[at++] = static_cast<char>(c & 0xFF);
+    p[at++] = static_cast<char>(c >> 8);
   }
   return out;
 }

@@ -2,12 +2,47 @@
 
 #include <cstring>
 
+#include "jet/jet.h"
+
 namespace jet::write {
 namespace {
 constexpr uint32_t kInlinePages = (kUsageMapRowLength - 5) * 8;     // 512
 constexpr uint32_t kReferenceSlots = (kUsageMapRowLength - 1) / 4;  // 17
 constexpr uint32_t kPagesPerBitmapPage = (kPageSize - 4) * 8;       // 32736
 }  // namespace
+
+std::unique_ptr<UsageMap> UsageMap::Load(const PageStore& store, RowPointer location) {
+  if (location.page == 0 || location.page >= store.page_count()) {
+    throw Error(u"使用マップの位置が不正です");
+  }
+  const uint8_t* page = store.Read(location.page);
+  if (location.row >= data_page::RowCount(page)) throw Error(u"使用マップの行がありません");
+  const uint8_t* row = page + data_page::RowStart(page, location.row);
+  auto map = std::make_unique<UsageMap>(location);
+  if (row[0] == 0x00) {
+    uint32_t start = GetU32(row + 1);
+    for (uint32_t bit = 0; bit < kInlinePages; ++bit) {
+      if (row[5 + bit / 8] & (1u << (bit % 8))) map->Add(start + bit);
+    }
+  } else if (row[0] == 0x01) {
+    map->reference_ = true;
+    for (uint32_t j = 0; j < kReferenceSlots; ++j) {
+      uint32_t bitmap_page = GetU32(row + 1 + 4 * j);
+      if (bitmap_page == 0) continue;
+      if (bitmap_page >= store.page_count()) throw Error(u"使用マップのページが不正です");
+      map->bitmap_pages_.resize(j + 1, 0);
+      map->bitmap_pages_[j] = bitmap_page;
+      const uint8_t* bits = store.Read(bitmap_page);
+      for (uint32_t bit = 0; bit < kPagesPerBitmapPage; ++bit) {
+        if (bits[4 + bit / 8] & (1u << (bit % 8))) map->Add(j * kPagesPerBitmapPage + bit);
+      }
+    }
+  } else {
+    throw Error(u"使用マップの種類が不正です");
+  }
+  map->dirty_ = false;
+  return map;
+}
 
 void UsageMap::Add(uint32_t page) {
   if (page >= bits_.size()) bits_.resize(page + 1 + 64, false);

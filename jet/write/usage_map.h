@@ -11,6 +11,7 @@
 #define QUORVEL_JET_WRITE_USAGE_MAP_H_
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "jet/write/bytes.h"
@@ -23,6 +24,10 @@ inline constexpr int kUsageMapRowLength = 69;
 class UsageMap {
  public:
   explicit UsageMap(RowPointer location) : location_(location) {}
+
+  // The map stored at `location` (written earlier by Write). Throws jet::Error when the row
+  // is not a usage map.
+  static std::unique_ptr<UsageMap> Load(const PageStore& store, RowPointer location);
 
   RowPointer location() const { return location_; }
   void Add(uint32_t page);

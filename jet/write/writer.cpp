@@ -54,15 +54,23 @@ class FileWriter : public Writer {
   // transaction, a connection closed in the middle of one) must not reach the file later.
   // The in-memory state then no longer matches the file, so the file stops being writable
   // rather than risk writing a mixture.
+  // Changes that were never flushed when the last writer of a file goes away (a rolled-back
+  // transaction, a connection closed in the middle of one) must not reach the file later:
+  // the state is read back from the file. If that fails, the file stops being writable
+  // rather than risk writing a mixture.
   ~FileWriter() override {
     std::lock_guard registry_lock(RegistryMutex());
     std::lock_guard lock(entry_->mutex);
-    if (--entry_->handles == 0 && entry_->file->HasUnflushedChanges()) {
-      for (auto it = Registry().begin(); it != Registry().end(); ++it) {
-        if (it->second == entry_) {
-          Registry().erase(it);
-          break;
-        }
+    if (--entry_->handles > 0 || !entry_->file->HasUnflushedChanges()) return;
+    try {
+      entry_->file->DiscardUnflushedChanges();
+      return;
+    } catch (const std::exception&) {
+    }
+    for (auto it = Registry().begin(); it != Registry().end(); ++it) {
+      if (it->second == entry_) {
+        Registry().erase(it);
+        break;
       }
     }
   }
