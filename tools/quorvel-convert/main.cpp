@@ -1,0 +1,115 @@
+// quorvel-convert: the conversions between a basic database (Jet .mdb) and SQLite, for
+// administrators and scripts.
+//
+//   quorvel-convert export SQLITE MDB [--table NAME]   MDB's table into a new SQLite file
+//   quorvel-convert import MDB SQLITE [--table NAME]   a new basic database MDB from SQLITE
+//
+// The target comes first, as in the program's own calls. The table is T_projectMain unless
+// --table names another. Large tables show a progress line on standard error. On success the
+// counts are printed on standard output as "copied=N refused=M" (rows the target refused
+// are skipped); the exit status is 0. Any error prints one line on standard error and exits
+// with status 1.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/basic_database.h"
+#include "db/conversion.h"
+#include "db/export_sqlite.h"
+#include "db/import_sqlite.h"
+#include "jet/jet.h"
+#include "platform/error.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quorvel-convert export SQLITE MDB [--table NAME]\n"
+    "       quorvel-convert import MDB SQLITE [--table NAME]\n";
+
+// Tables at least this large show a progress line.
+constexpr int64_t kProgressThreshold = 10000;
+
+int Fail(std::u16string_view message) {
+  std::string line = platform::ToUtf8(message);
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  std::fprintf(stderr, "quorvel-convert: %s\n", line.c_str());
+  return 1;
+}
+
+// Rewrites one line on standard error with the rows handled so far.
+class ProgressLine {
+ public:
+  explicit ProgressLine(const char* verb) : verb_(verb) {}
+  ~ProgressLine() {
+    if (shown_) std::fputc('\n', stderr);
+  }
+  void operator()(int64_t done, int64_t total) {
+    if (total < kProgressThreshold) return;
+    std::fprintf(stderr, "\r%s: %lld / %lld", verb_, static_cast<long long>(done),
+                 static_cast<long long>(total));
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+ private:
+  const char* verb_;
+  bool shown_ = false;
+};
+
+int Run(const std::vector<std::string>& args) {
+  std::vector<std::string> positional;
+  std::u16string table(db::kProjectTable);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--table") {
+      if (i + 1 >= args.size()) return Fail(u"--table にはテーブル名が必要です");
+      table = platform::FromUtf8(args[++i]);
+    } else if (args[i] == "-h" || args[i] == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      positional.push_back(args[i]);
+    }
+  }
+  if (positional.size() != 3 || (positional[0] != "export" && positional[0] != "import")) {
+    std::fputs(kUsage, stderr);
+    return 1;
+  }
+  const std::u16string target = platform::FromUtf8(positional[1]);
+  const std::u16string source = platform::FromUtf8(positional[2]);
+  db::CopyCounts counts;
+  {
+    ProgressLine progress(positional[0] == "export" ? "export" : "import");
+    auto report = [&progress](int64_t done, int64_t total) { progress(done, total); };
+    if (positional[0] == "export") {
+      counts = db::ExportToSQLite(target, source, table, report);
+    } else {
+      counts = db::ImportSQLiteToJet(target, source, table, report);
+    }
+  }
+  std::printf("copied=%lld refused=%lld\n", static_cast<long long>(counts.copied),
+              static_cast<long long>(counts.refused));
+  if (db::CompletionIsWarning(counts)) {
+    std::fprintf(stderr, "quorvel-convert: %lld 件のレコードを書き込めませんでした\n",
+                 static_cast<long long>(counts.refused));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const platform::Error& error) {
+    return Fail(error.message());
+  } catch (const jet::Error& error) {
+    return Fail(error.message());
+  } catch (const std::exception& error) {
+    return Fail(platform::FromUtf8(error.what()));
+  }
+}
