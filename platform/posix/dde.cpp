@@ -243,12 +243,11 @@ void Server::Accept(const Handlers& handlers) {
       close(fd);
       continue;
     }
+    // A client that posted its command and left already cannot be greeted; what it sent is
+    // still read.
     std::string greeting;
     PutU32(greeting, format_);
-    if (!SendAll(fd, greeting, 1000)) {
-      close(fd);
-      continue;
-    }
+    SendAll(fd, greeting, 1000);
     Peer peer;
     peer.fd = fd;
     peer.id = next_id_++;

@@ -1,0 +1,106 @@
+// What the GIS tests need around real processes: private folders, a private DDE socket
+// folder, a private X server (with a window manager when asked), child processes that are
+// always collected, and the stand-in programs' logs.
+#ifndef QUORVEL_TESTS_GIS_SUPPORT_TEST_ENV_H_
+#define QUORVEL_TESTS_GIS_SUPPORT_TEST_ENV_H_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gistest {
+
+// A fresh folder removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Points XDG_RUNTIME_DIR at a folder of its own, so that DDE endpoints of this test never meet
+// those of tests running at the same time. Restores the old value at the end.
+class PrivateRuntimeDir {
+ public:
+  explicit PrivateRuntimeDir(const std::filesystem::path& parent);
+  ~PrivateRuntimeDir();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  std::optional<std::string> old_;
+};
+
+// A child process of the test: started with fork/exec, ended (SIGTERM, then SIGKILL) and
+// collected by the destructor.
+class Child {
+ public:
+  // `extra_env` entries ("NAME=value") override the inherited environment.
+  Child(const std::filesystem::path& program, const std::vector<std::string>& args,
+        const std::vector<std::string>& extra_env = {});
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  pid_t pid() const { return pid_; }
+  // Waits for the child to end by itself; its exit status, or nothing on time-out.
+  std::optional<int> WaitExit(std::chrono::milliseconds timeout);
+  void Stop();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A private X server (Xvfb on a free display number), optionally with openbox. Sets DISPLAY
+// while it lives. ok() is false when Xvfb is not installed or did not start.
+class PrivateDisplay {
+ public:
+  explicit PrivateDisplay(bool window_manager);
+  ~PrivateDisplay();
+  bool ok() const { return ok_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  pid_t xvfb_pid_ = -1;
+  std::unique_ptr<Child> manager_;
+  std::optional<std::string> old_display_;
+  std::string name_;
+  bool ok_ = false;
+};
+
+// Polls `condition` every 20 ms until it holds or `timeout` passes.
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Whether a process with this id exists and has not ended (zombies count as ended).
+bool ProcessAlive(pid_t pid);
+
+// One line of a stand-in's log, split at tabs, with \t \n \r \\ undone.
+using LogRecord = std::vector<std::string>;
+std::vector<LogRecord> ReadLog(const std::filesystem::path& file);
+// The records whose first field is `kind`.
+std::vector<LogRecord> RecordsOf(const std::vector<LogRecord>& log, const std::string& kind);
+
+// The built stand-ins.
+std::filesystem::path QuorvelStubPath();
+std::filesystem::path UpdaterStubPath();
+
+// Copies a file keeping its permissions; the copy is a new file (not a link), so that the
+// process image carries the copy's name.
+void CopyExecutable(const std::filesystem::path& from, const std::filesystem::path& to);
+
+std::string ToHex(const std::string& bytes);
+
+}  // namespace gistest
+
+#endif  // QUORVEL_TESTS_GIS_SUPPORT_TEST_ENV_H_
