@@ -1,6 +1,7 @@
 #include "app/row_colour.h"
 
 #include <QAbstractItemView>
+#include <QPainter>
 #include <QWidget>
 
 #include "app/support/dialogs.h"
@@ -77,10 +78,14 @@ void AlternateRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
                                  const QModelIndex& index) const {
   QStyleOptionViewItem cell(option);
   const bool selected = (cell.state & QStyle::State_Selected) != 0;
-  if (selected && !view_->hasFocus()) cell.state &= ~QStyle::State_Selected;
   const int record_number = index.row() + 1;
-  if (!selected && record_number % 2 == 0) {
-    cell.backgroundBrush = RowColourOf(colour_text_ ? colour_text_() : std::u16string());
+  // The view has already filled the row (the selection highlight for the current row); the
+  // cell's own background goes over it.
+  if (selected && !view_->hasFocus()) {
+    cell.state &= ~QStyle::State_Selected;
+    painter->fillRect(cell.rect, cell.palette.brush(QPalette::Base));
+  } else if (!selected && record_number % 2 == 0) {
+    painter->fillRect(cell.rect, RowColourOf(colour_text_ ? colour_text_() : std::u16string()));
   }
   QStyledItemDelegate::paint(painter, cell, index);
 }
