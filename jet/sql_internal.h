@@ -49,9 +49,16 @@ struct Expr {
   std::u16string pattern;  // kLike
 };
 
-// The fold table behind FoldCase, filled at compile time.
-extern const std::array<char16_t, 65536> kFoldTable;
-inline char16_t Fold(char16_t c) { return kFoldTable[c]; }
+// Folding for comparison without case (FoldCase). Only code units below kFoldTableSize and
+// the full-width capitals U+FF21-U+FF3A fold to something else, so the table covers the
+// small range and the hot ASCII and CJK cases need no memory access beyond the text itself.
+inline constexpr unsigned kFoldTableSize = 0x0530;
+extern const std::array<char16_t, kFoldTableSize> kFoldTable;
+inline char16_t Fold(char16_t c) {
+  if (c < 0x80) return static_cast<char16_t>(static_cast<unsigned>(c - u'A') < 26u ? c + 32 : c);
+  if (c < kFoldTableSize) return kFoldTable[c];
+  return static_cast<char16_t>(static_cast<unsigned>(c - 0xFF21) < 26u ? c + 32 : c);
+}
 
 std::u16string FoldString(std::u16string_view text);
 

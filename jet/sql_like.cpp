@@ -90,6 +90,7 @@ struct LikePattern::Compiled {
     size_t star_p = SIZE_MAX, star_t = 0;
     while (t < n) {
       if (p < m && elements[p].type == ElementType::kAnyRun) {
+        if (p + 1 == m) return true;  // a final "%" takes whatever is left
         star_p = ++p;
         star_t = t;
         continue;

@@ -13,11 +13,10 @@ namespace jet::sql {
 namespace {
 
 // The lower-case partners of the scripts whose letters come in simple upper/lower pairs;
-// everything else folds to itself. Built from ranges so that the compile-time evaluation
-// stays within the compilers' step limits.
-constexpr std::array<char16_t, 65536> MakeFoldTable() {
-  std::array<char16_t, 65536> t{};
-  for (unsigned c = 0; c < 65536; ++c) t[c] = static_cast<char16_t>(c);
+// everything else below kFoldTableSize folds to itself.
+constexpr std::array<char16_t, kFoldTableSize> MakeFoldTable() {
+  std::array<char16_t, kFoldTableSize> t{};
+  for (unsigned c = 0; c < kFoldTableSize; ++c) t[c] = static_cast<char16_t>(c);
   auto shift = [&t](unsigned first, unsigned last, int by) {
     for (unsigned c = first; c <= last; ++c) {
       t[c] = static_cast<char16_t>(static_cast<int>(c) + by);
@@ -51,7 +50,10 @@ constexpr std::array<char16_t, 65536> MakeFoldTable() {
   shift(0x0410, 0x042F, 32);
   pairs(0x0460, 0x0481, true);
   pairs(0x048A, 0x04BF, true);
-  shift(0xFF21, 0xFF3A, 32);  // full-width Latin capitals
+  t[0x04C0] = 0x04CF;  // palochka
+  pairs(0x04C1, 0x04CE, false);
+  pairs(0x04D0, 0x052F, true);
+  // The full-width Latin capitals U+FF21-U+FF3A are folded by Fold itself.
   return t;
 }
 
@@ -119,7 +121,7 @@ bool ReadTime(std::u16string_view text, size_t i, double& fraction) {
 
 }  // namespace
 
-constinit const std::array<char16_t, 65536> kFoldTable = MakeFoldTable();
+constinit const std::array<char16_t, kFoldTableSize> kFoldTable = MakeFoldTable();
 
 char16_t FoldCase(char16_t c) { return Fold(c); }
 
