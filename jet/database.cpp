@@ -123,12 +123,17 @@ void Database::Reload() {
   pager_.Reload();
 }
 
+void Database::ReloadIfChanged() {
+  if (pager_.Changed()) Reload();
+}
+
 const std::vector<format::CatalogEntry>& Database::Catalog() {
   if (!catalog_) catalog_ = format::ReadCatalog(pager_);
   return *catalog_;
 }
 
 std::vector<std::u16string> Database::TableNames() {
+  ReloadIfChanged();
   std::vector<std::u16string> names;
   for (const auto& entry : Catalog()) {
     if (entry.is_user_table()) names.push_back(entry.name);
@@ -228,6 +233,7 @@ std::vector<Field> Database::Fields(std::u16string_view table) {
 }
 
 TableData Database::ReadTable(std::u16string_view table) {
+  ReloadIfChanged();
   TableData data;
   if (const PendingTable* pending = FindPending(table)) {
     if (!pending->fields.empty()) return TableData{pending->name, pending->fields, pending->rows};

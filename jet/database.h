@@ -49,12 +49,14 @@ class Database {
   const format::TableDefinition& Definition(std::u16string_view table);
   // The fields of a table, in column order.
   std::vector<Field> Fields(std::u16string_view table);
-  // Every row of a table.
+  // Every row of a table. TableNames and ReadTable first re-read the file when someone
+  // wrote it since it was last read.
   TableData ReadTable(std::u16string_view table);
 
   // Forgets cached pages, catalogue and definitions, and re-reads the header: called after
   // the file was written.
   void Reload();
+  void ReloadIfChanged();
 
   // The writer of a file this process created (null for every other file).
   write::Writer* writer() const { return writer_.get(); }

@@ -42,6 +42,14 @@ class FileSource : public PageSource {
     if (::fstat(fd_, &st) == 0) size_ = static_cast<uint64_t>(st.st_size);
   }
 
+  uint64_t Stamp() const override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return 0;
+    const auto ns = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                    static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    return ns ^ (static_cast<uint64_t>(st.st_size) * 0x9E3779B97F4A7C15u);
+  }
+
  private:
   int fd_;
   std::filesystem::path path_;

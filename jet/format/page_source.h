@@ -20,8 +20,11 @@ class PageSource {
   // Reads up to out.size() bytes at `offset`; returns the number read (short at the end).
   // Throws jet::Error when the read itself fails.
   virtual size_t ReadAt(uint64_t offset, std::span<uint8_t> out) = 0;
-  // Re-reads the length after the file was written. Returns true when it changed.
+  // Re-reads the length after the file was written.
   virtual void Refresh() {}
+  // A value that changes whenever the file is written (by anyone): its modification time
+  // and length. Memory sources never change.
+  virtual uint64_t Stamp() const { return 0; }
 };
 
 // Opens a file read-only and shared (others may read and write it meanwhile). Throws

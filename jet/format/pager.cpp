@@ -14,6 +14,7 @@ Pager::Pager(std::unique_ptr<PageSource> source) : source_(std::move(source)) { 
 void Pager::Reload() {
   cache_.clear();
   source_->Refresh();
+  stamp_ = source_->Stamp();
   const uint64_t size = source_->size();
   std::array<uint8_t, kPageSize> first{};
   const size_t n = source_->ReadAt(0, first);

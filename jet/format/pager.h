@@ -39,6 +39,9 @@ class Pager {
 
   // Forgets every page read so far and re-reads the header (after the file was written).
   void Reload();
+  // True when the file was written since the last Reload (the file is shared: another
+  // program may write it while it is open here).
+  bool Changed() const { return source_->Stamp() != stamp_; }
 
  private:
   static constexpr size_t kCacheLimit = 2048;  // pages (8 MiB)
@@ -46,6 +49,7 @@ class Pager {
   std::unique_ptr<PageSource> source_;
   HeaderPage header_;
   uint32_t page_count_ = 0;
+  uint64_t stamp_ = 0;
   std::unordered_map<uint32_t, PagePtr> cache_;
 };
 

@@ -152,6 +152,33 @@ TEST_F(DatasetTest, AFileThisProcessDidNotCreateIsReadOnly) {
   EXPECT_NE(ErrorOf([] { Command().Execute(); }), "");
 }
 
+// The file is shared: when another program writes it, the next query sees the new content.
+TEST(SharedFileTest, ANewQuerySeesWhatAnotherProgramWrote) {
+  const auto dir = std::filesystem::temp_directory_path() / "jet-shared-test";
+  std::filesystem::create_directories(dir);
+  const auto path = dir / "shared.mdb";
+  std::filesystem::copy_file(kProjects, path, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(
+      path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  Connection connection;
+  connection.SetConnectionString(u"Data Source=" + Utf8ToUtf16(path.string()));
+  connection.Open();
+  Dataset ds(&connection);
+  ds.SetCommandText(u"SELECT * FROM T_projectMain");
+  ds.Open();
+  EXPECT_EQ(ds.record_count(), 1000);
+  // Another program rewrites the file in place.
+  std::filesystem::copy_file(kFixtures / "jackcess-testUnicodeCompV2003.mdb", path,
+                             std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(connection.TableNames(), std::vector<std::u16string>{u"Table"});
+  EXPECT_NE(ErrorOf([&] { ds.Open(); }).find("T_projectMain"), std::string::npos);
+  ds.SetCommandText(u"SELECT * FROM [Table]");
+  ds.Open();
+  EXPECT_EQ(ds.record_count(), 8);
+  connection.Close();
+  std::filesystem::remove_all(dir);
+}
+
 // Writes through the engine's own writer, on a file this process created.
 class WriteGlueTest : public ::testing::Test {
  protected:
