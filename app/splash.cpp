@@ -2,6 +2,7 @@
 
 #include <qdrawutil.h>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QImageReader>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QStyle>
+#include <QWindow>
 #include <filesystem>
 #include <system_error>
 
@@ -76,8 +78,8 @@ QPixmap BuiltInSplashPicture() {
   QFont hint_font(QStringLiteral("Noto Sans CJK JP"));
   hint_font.setPixelSize(13);
   painter.setFont(hint_font);
-  painter.drawText(QRect(30, 228, 420, 60), Qt::AlignLeft | Qt::AlignBottom | Qt::TextWordWrap,
-                   QStringLiteral("この画像は差し替えられます。プログラムと同じフォルダに "
+  painter.drawText(QRect(30, 232, 440, 50), Qt::AlignLeft | Qt::AlignBottom,
+                   QStringLiteral("この画像は差し替えられます。プログラムと同じフォルダに\n"
                                   "620 × 300 ピクセルの「splash.bmp」を置いてください。"));
   painter.end();
   return picture;
@@ -127,11 +129,18 @@ void TfrmSplash::ShowAndPaint() {
   }
   show();
   raise();
+  // Let the window system map and expose the window, then paint it, before the pause
+  // blocks everything; a window manager may take a moment to map it.
+  QElapsedTimer waited;
+  waited.start();
+  while (windowHandle() != nullptr && !windowHandle()->isExposed() && waited.elapsed() < 1000) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+  }
   repaint();
-  // Let the window system map and expose the window before the pause blocks everything.
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  repaint();
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    QCoreApplication::sendPostedEvents();
+  }
 }
 
 void TfrmSplash::paintEvent(QPaintEvent* event) {
