@@ -148,10 +148,8 @@ bool WordIs(const Token& t, std::u16string_view keyword) {
 // Words that end or join conditions and so cannot stand for a column without brackets.
 bool IsReserved(const Token& t) {
   static constexpr std::u16string_view kReserved[] = {
-      u"SELECT", u"FROM",       u"WHERE",   u"ORDER",  u"BY",      u"AND",    u"OR",
-      u"NOT",    u"LIKE",       u"IS",      u"NULL",   u"BETWEEN", u"IN",     u"ASC",
-      u"DESC",   u"TRUE",       u"FALSE",   u"CREATE", u"TABLE",   u"INSERT", u"INTO",
-      u"VALUES", u"CONSTRAINT", u"PRIMARY", u"KEY"};
+      u"SELECT", u"FROM", u"WHERE",   u"ORDER", u"BY",  u"AND",  u"OR",   u"NOT",  u"LIKE",
+      u"IS",     u"NULL", u"BETWEEN", u"IN",    u"ASC", u"DESC", u"TRUE", u"FALSE"};
   for (std::u16string_view word : kReserved) {
     if (WordIs(t, word)) return true;
   }

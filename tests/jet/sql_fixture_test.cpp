@@ -241,5 +241,37 @@ TEST(SqlFixtureTest, TypesTableNumbersTextsAndMemos) {
   CheckAgainstOracle("generated-jackcess-types-rich.mdb", "T_types", queries);
 }
 
+// A keyword with one double quote, put into the clause as typed, ends the literal early: the
+// opening fails with a syntax error naming the place, and the dataset is closed with no
+// fields. The same keyword with the quote doubled searches for the quote.
+TEST(SqlFixtureTest, UnbalancedQuoteIsASyntaxErrorThroughTheDataset) {
+  Connection connection;
+  connection.SetConnectionString(
+      u"Data Source=" +
+      Utf8ToUtf16((kFixtures / "generated-jackcess-T_projectMain-1000.mdb").string()) + u";");
+  connection.Open();
+  Dataset dataset(&connection);
+  dataset.SetCommandText(u"SELECT * FROM T_projectMain  ");
+  dataset.Open();
+  ASSERT_EQ(dataset.record_count(), 1000);
+  dataset.SetCommandText(
+      u"SELECT * FROM T_projectMain WHERE ( ([TITLE] Like \"%B\"C%\") OR ([FILENAME] Like "
+      u"\"%B\"C%\") )  ");
+  try {
+    dataset.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const Error& e) {
+    EXPECT_EQ(Utf16ToUtf8(e.message()), "SQL の構文エラー: 55 文字目付近「C」: ) が必要です");
+  }
+  EXPECT_FALSE(dataset.active());
+  EXPECT_TRUE(dataset.fields().empty());
+  dataset.SetCommandText(
+      u"SELECT * FROM T_projectMain WHERE ( ([TITLE] Like \"%B\"\"C%\") OR ([FILENAME] Like "
+      u"\"%B\"\"C%\") )  ");
+  dataset.Open();
+  EXPECT_EQ(dataset.record_count(), 100);
+  EXPECT_EQ(dataset.FieldByName(u"TITLE"), Value::Text(u"A'B\"C%D_E*F?G[H]"));
+}
+
 }  // namespace
 }  // namespace jet
