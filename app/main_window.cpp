@@ -73,6 +73,21 @@ QPixmap MagnifierIcon() {
   return icon;
 }
 
+// The designed positions leave room for the system's Japanese UI font. Where the font found
+// here is wider, the letters move closer together (never overlapping) until the text fits
+// the room it was designed for.
+void FitTextWidth(QWidget* widget, int available) {
+  widget->adjustSize();
+  const int excess = widget->width() - available;
+  const int letters = static_cast<int>(widget->property("text").toString().size());
+  if (excess <= 0 || letters < 2) return;
+  QFont font = widget->font();
+  const qreal tighter = std::min<qreal>(2.0, static_cast<qreal>(excess) / (letters - 1) + 0.1);
+  font.setLetterSpacing(QFont::AbsoluteSpacing, -tighter);
+  widget->setFont(font);
+  widget->adjustSize();
+}
+
 QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y) {
   auto* label = new QLabel(text, parent);
   label->move(x, y);
@@ -275,9 +290,9 @@ void TfrmMain::BuildSettingsTab() {
   AddLabel(GroupBox1, QStringLiteral("ミリ秒"), 88, 24);
 
   GroupBox3 = AddGroup(TabSheet3, "GroupBox3", QStringLiteral("グリッドの設定"), 148, 109, 465, 50);
-  AddLabel(GroupBox3, QStringLiteral("フォントサイズ"), 8, 23);
+  FitTextWidth(AddLabel(GroupBox3, QStringLiteral("フォントサイズ"), 8, 23), 80 - 8 - 2);
   editGridFontSize = AddEdit(GroupBox3, "editGridFontSize", QStringLiteral("14"), 80, 20, 41);
-  AddLabel(GroupBox3, QStringLiteral("タイトル"), 128, 23);
+  FitTextWidth(AddLabel(GroupBox3, QStringLiteral("タイトル"), 128, 23), 169 - 128 - 2);
   editGridTitle = AddEdit(GroupBox3, "editGridTitle", QStringLiteral("主題図"), 169, 20, 105);
   BitBtn1 = new QPushButton(QStringLiteral("交互行の背景色"), GroupBox3);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
@@ -288,7 +303,7 @@ void TfrmMain::BuildSettingsTab() {
   ckQuitAll = new QCheckBox(QStringLiteral("終了時にはクォルヴェルも終了する"), GroupBox4);
   ckQuitAll->setObjectName(QStringLiteral("ckQuitAll"));
   ckQuitAll->move(9, 22);
-  ckQuitAll->adjustSize();
+  FitTextWidth(ckQuitAll, 178 - 9 - 3);
   ckQuitAll->setChecked(true);
 }
 
@@ -457,6 +472,9 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
       RunReported([&] { DBGrid1DblClick(); }, this);
     } else if (watched == StatusBar1 || watched == StatusText1) {
       RunReported([&] { StatusBar1DblClick(); }, this);
+      // Handled here: the label would pass the event on to the bar, which would run the
+      // handler a second time (two updater starts, two moves).
+      return true;
     }
   }
   return QMainWindow::eventFilter(watched, event);
