@@ -563,10 +563,12 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
   std::vector<bool> new_key(t.indexes.size(), false);
   for (size_t x = 0; x < t.indexes.size(); ++x) {
     const RealIndexModel& index = t.indexes[x];
-    std::u16string index_name;
-    for (const auto& li : t.logical) {
-      if (li.real == x) index_name = li.name;
-    }
+    auto index_name = [&] {
+      for (const auto& li : t.logical) {
+        if (li.real == x) return li.name;
+      }
+      return std::u16string();
+    };
     bool all_null = true, any_null = false;
     std::string key;
     for (const auto& ic : index.columns) {
@@ -577,14 +579,14 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
       AppendKeyPiece(key, t.columns[ic.column].type, v, ic.ascending);
     }
     if (key.size() > kMaxIndexKeyLength)
-      throw Error(u"索引 '" + index_name + u"' のキーが長すぎます");
+      throw Error(u"索引 '" + index_name() + u"' のキーが長すぎます");
     if ((index.flags & kIndexRequired) && any_null) {
-      throw Error(u"索引 '" + index_name + u"' の列は空 (NULL) にできません");
+      throw Error(u"索引 '" + index_name() + u"' の列は空 (NULL) にできません");
     }
     if ((index.flags & kIndexIgnoreNulls) && all_null) continue;
     bool present = index.tree->ContainsKey(key);
     if (present && index.unique() && !all_null) {
-      throw Error(u"索引 '" + index_name + u"' の値が重複しています (テーブル '" + t.name + u"')");
+      throw Error(u"索引 '" + index_name() + u"' の値が重複しています (テーブル '" + t.name + u"')");
     }
     new_key[x] = !present;
     keys[x] = std::move(key);

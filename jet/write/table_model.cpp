@@ -162,12 +162,14 @@ std::vector<uint8_t> SerializeTableDefinition(const TableModel& t) {
 }
 
 uint32_t TableDefinitionPages(size_t length) {
-  if (length + 8 <= static_cast<size_t>(kPageSize)) return 1;
-  size_t rest = length - kPageSize;
-  size_t per_page = kPageSize - kContinuationHeader - 8;
-  return static_cast<uint32_t>(1 + (rest + per_page - 1) / per_page);
+  if (length <= static_cast<size_t>(kPageSize)) return 1;
+  size_t per_page = kPageSize - kContinuationHeader;
+  return static_cast<uint32_t>(1 + (length - kPageSize + per_page - 1) / per_page);
 }
 
+// The first page carries bytes 0–4095 of the definition, each continuation page its own
+// 8-byte header and the next 4088 bytes. The free-space word of the last page counts 8
+// bytes less than the room left, as Jet's do.
 void WriteTableDefinition(PageStore& store, const TableModel& t) {
   std::vector<uint8_t> def = SerializeTableDefinition(t);
   if (TableDefinitionPages(def.size()) != t.tdef_pages.size()) {
@@ -179,14 +181,14 @@ void WriteTableDefinition(PageStore& store, const TableModel& t) {
     std::memset(p, 0, kPageSize);
     bool last = i + 1 == t.tdef_pages.size();
     size_t header = i == 0 ? 0 : kContinuationHeader;
-    size_t room = i == 0 ? (last ? kPageSize - 8 : kPageSize) : kPageSize - kContinuationHeader - 8;
-    size_t chunk = std::min(room, def.size() - at);
+    size_t chunk = std::min(kPageSize - header, def.size() - at);
     std::memcpy(p + header, def.data() + at, chunk);
     at += chunk;
     p[0] = 0x02;
     p[1] = 0x01;
     size_t used = header + chunk;
-    PutU16(p + 2, static_cast<uint16_t>(last ? kPageSize - used - 8 : 0));
+    size_t free = last && used + 8 < static_cast<size_t>(kPageSize) ? kPageSize - used - 8 : 0;
+    PutU16(p + 2, static_cast<uint16_t>(free));
     PutU32(p + 4, last ? 0 : t.tdef_pages[i + 1]);
   }
 }
