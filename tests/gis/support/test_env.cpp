@@ -210,9 +210,13 @@ PrivateDisplay::PrivateDisplay(bool window_manager) : old_display_(GetEnv("DISPL
     if (managed) {
       const Window probe =
           XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
-      XMapWindow(display, probe);
-      XSync(display, False);
-      managed = WaitFor([&] { return HasWmState(display, probe); });
+      // A map request that reaches openbox while it is still starting is dropped, so the
+      // request is repeated until the window is managed.
+      managed = WaitFor([&] {
+        XMapWindow(display, probe);
+        XSync(display, False);
+        return HasWmState(display, probe);
+      });
       XDestroyWindow(display, probe);
       XSync(display, False);
     }
