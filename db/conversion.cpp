@@ -344,7 +344,7 @@ bool ParseDateTimeText(std::u16string_view text, jet::DateTime& out) {
   return true;
 }
 
-Value ConvertForField(const Value& value, TFieldType type, int32_t max_chars) {
+Value ConvertForField(Value value, TFieldType type, int32_t max_chars) {
   if (value.is_null()) return value;
   if (IsTextFieldType(type)) {
     if (value.kind() == Value::Kind::kText) {

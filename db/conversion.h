@@ -25,7 +25,7 @@ bool IsDateFieldType(jet::TFieldType type);     // ftDate, ftTime, ftDateTime
 // "True"/"False"/"Yes"/"No"; date fields take dates, numbers (OLE dates) and date texts. Other
 // field types take the value unchanged. A value that cannot be converted raises
 // platform::Error naming the value.
-jet::Value ConvertForField(const jet::Value& value, jet::TFieldType type, int32_t max_chars);
+jet::Value ConvertForField(jet::Value value, jet::TFieldType type, int32_t max_chars);
 
 // The text form of a value: decimal integers, the shortest text that reads back as the same
 // double, "True"/"False", dates as "YYYY-MM-DD HH:MM:SS" (time left out at midnight,

@@ -105,6 +105,7 @@ CopyCounts CopyRows(jet::Dataset& source, std::u16string_view sqlite_path,
   query.SetSQL(BuildExportTableStatement(table, source.fields()));
   query.ExecSQL();
   OpenSQLiteTableQuery(query, table, u"", u"");
+  query.SetRetainPostedRows(false);
 
   const std::vector<jet::Field>& fields = source.fields();
   std::vector<int> target(fields.size());

@@ -117,12 +117,15 @@ Value ReadColumn(sqlite3_stmt* statement, int i) {
     case SQLITE_FLOAT:
       return Value::Double(sqlite3_column_double(statement, i));
     case SQLITE_TEXT: {
-      const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(statement, i));
-      const int bytes = sqlite3_column_bytes16(statement, i);
+      // The database holds UTF-8; one conversion straight into the value's own string.
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+      const int bytes = sqlite3_column_bytes(statement, i);
       if (text == nullptr) return Value::Text(u"");
-      std::u16string_view view(text, static_cast<size_t>(bytes) / 2);
-      while (!view.empty() && view.back() <= 0x20) view.remove_suffix(1);
-      return Value::Text(std::u16string(view));
+      std::string_view view(text, static_cast<size_t>(bytes));
+      while (!view.empty() && static_cast<unsigned char>(view.back()) <= 0x20) {
+        view.remove_suffix(1);
+      }
+      return Value::Text(platform::FromUtf8(view));
     }
     case SQLITE_BLOB: {
       const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(statement, i));
@@ -135,7 +138,38 @@ Value ReadColumn(sqlite3_stmt* statement, int i) {
   }
 }
 
-// Binds one value; texts stay owned by `value` until the statement has run.
+// UTF-16 to UTF-8 into a buffer that keeps its capacity from row to row. Unpaired
+// surrogates become U+FFFD.
+void AppendUtf8(std::u16string_view text, std::string& out) {
+  out.clear();
+  out.reserve(text.size() * 3);
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    }
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// Binds one value; texts are bound from `scratch`, which must live until the statement ran.
 int BindValue(sqlite3_stmt* statement, int index, const Value& value, std::string& scratch) {
   switch (value.kind()) {
     case Value::Kind::kNull:
@@ -158,9 +192,9 @@ int BindValue(sqlite3_stmt* statement, int index, const Value& value, std::strin
                                SQLITE_STATIC);
     }
     default:
-      scratch = platform::ToUtf8(ValueToText(value));
+      AppendUtf8(ValueToText(value), scratch);
       return sqlite3_bind_text(statement, index, scratch.data(), static_cast<int>(scratch.size()),
-                               SQLITE_TRANSIENT);
+                               SQLITE_STATIC);
   }
 }
 
@@ -495,6 +529,7 @@ bool SQLiteConnection::in_transaction() const {
 struct SQLiteQuery::InsertCache {
   std::vector<bool> mask;  // which fields the statement names
   std::unique_ptr<SQLiteStatement> statement;
+  std::vector<std::string> buffers;  // UTF-8 texts of the bound parameters, reused
 };
 
 SQLiteQuery::SQLiteQuery(SQLiteConnection* connection) : connection_(connection) {}
@@ -669,32 +704,43 @@ const Value& SQLiteQuery::ValueAt(int64_t row, int field_index) const {
 
 void SQLiteQuery::Append() {
   if (!active_) throw platform::Error(u"クエリが開かれていません");
-  pending_.assign(fields_.size(), Value::Null());
+  // Values left from the previous row keep their storage for reuse; only the fields set
+  // for this row are written.
+  pending_.resize(fields_.size());
   pending_set_.assign(fields_.size(), false);
   appending_ = true;
 }
 
-void SQLiteQuery::SetValue(int field_index, Value value) {
+void SQLiteQuery::SetValue(int field_index, const Value& value) {
   if (!appending_) throw platform::Error(u"追加中のレコードがありません");
   if (field_index < 0 || static_cast<size_t>(field_index) >= fields_.size()) {
     throw platform::Error(u"フィールドの位置が範囲外です");
   }
   const size_t i = static_cast<size_t>(field_index);
-  Value converted = ConvertForField(value, fields_[i].type, lengths_[i]);
-  if (converted.kind() == Value::Kind::kText) {
-    const std::u16string& text = converted.text();
-    if (!text.empty() && text.back() <= 0x20) converted = Value::Text(TrimTrailingControls(text));
+  const int32_t length = lengths_[i];
+  if (value.kind() == Value::Kind::kText && IsTextFieldType(fields_[i].type) &&
+      (length <= 0 || value.text().size() <= static_cast<size_t>(length)) &&
+      (value.text().empty() || value.text().back() > 0x20)) {
+    pending_[i] = value;  // text that needs no change (the usual case)
+  } else {
+    Value converted = ConvertForField(value, fields_[i].type, length);
+    if (converted.kind() == Value::Kind::kText) {
+      const std::u16string& text = converted.text();
+      if (!text.empty() && text.back() <= 0x20) {
+        converted = Value::Text(TrimTrailingControls(text));
+      }
+    }
+    pending_[i] = std::move(converted);
   }
-  pending_[i] = std::move(converted);
   pending_set_[i] = true;
 }
 
-void SQLiteQuery::SetFieldValue(std::u16string_view name, Value value) {
+void SQLiteQuery::SetFieldValue(std::u16string_view name, const Value& value) {
   const int index = FieldIndex(name);
   if (index < 0) {
     throw platform::Error(u"フィールド「" + std::u16string(name) + u"」が見つかりません");
   }
-  SetValue(index, std::move(value));
+  SetValue(index, value);
 }
 
 void SQLiteQuery::Post() {
@@ -719,15 +765,15 @@ void SQLiteQuery::Post() {
     sql += names.empty() ? u" DEFAULT VALUES" : u" (" + names + u") VALUES (" + marks + u")";
     auto cache = std::make_unique<InsertCache>();
     cache->mask = pending_set_;
+    cache->buffers.resize(fields_.size());
     cache->statement = std::make_unique<SQLiteStatement>(db, sql);
     insert_ = std::move(cache);
   }
   sqlite3_stmt* st = insert_->statement->get();
-  std::string scratch;
   int parameter = 0;
   for (size_t i = 0; i < fields_.size(); ++i) {
     if (!pending_set_[i]) continue;
-    if (BindValue(st, ++parameter, pending_[i], scratch) != SQLITE_OK) {
+    if (BindValue(st, ++parameter, pending_[i], insert_->buffers[i]) != SQLITE_OK) {
       sqlite3_reset(st);
       ThrowSQLite(db, kFailed);
     }
@@ -742,7 +788,10 @@ void SQLiteQuery::Post() {
   }
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
+  appending_ = false;
+  if (!retain_posted_rows_) return;
   for (size_t i = 0; i < fields_.size(); ++i) {
+    if (!pending_set_[i]) pending_[i] = Value::Null();
     if (fields_[i].type == TFieldType::ftAutoInc && pending_[i].is_null()) {
       pending_[i] = Value::Integer(sqlite3_last_insert_rowid(db));
     }
@@ -751,12 +800,10 @@ void SQLiteQuery::Post() {
   current_ = rows_.size() - 1;
   pending_.clear();
   pending_set_.clear();
-  appending_ = false;
 }
 
 void SQLiteQuery::Cancel() noexcept {
   appending_ = false;
-  pending_.clear();
   pending_set_.clear();
 }
 

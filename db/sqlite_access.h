@@ -165,11 +165,15 @@ class SQLiteQuery {
   // the current row; a refused row raises SQLiteError and nothing of it is written.
   // Cancel drops the pending row.
   void Append();
-  void SetValue(int field_index, jet::Value value);
-  void SetFieldValue(std::u16string_view name, jet::Value value);
+  void SetValue(int field_index, const jet::Value& value);
+  void SetFieldValue(std::u16string_view name, const jet::Value& value);
   void Post();
   void Cancel() noexcept;
   bool appending() const { return appending_; }
+
+  // Whether Post keeps the new row in the query (as its current row). Bulk copies that never
+  // look back switch it off, which saves holding a second copy of every row in memory.
+  void SetRetainPostedRows(bool retain) { retain_posted_rows_ = retain; }
 
  private:
   struct InsertCache;
@@ -186,6 +190,7 @@ class SQLiteQuery {
   bool appending_ = false;
   std::vector<jet::Value> pending_;
   std::vector<bool> pending_set_;
+  bool retain_posted_rows_ = true;
   std::unique_ptr<InsertCache> insert_;
 };
 
