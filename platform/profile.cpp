@@ -3,7 +3,8 @@
 // A file is a sequence of lines, each ended by CR LF, LF or a lone CR (the last one may have no
 // end). After leading blanks (space or tab) a line is
 //   - a section line: "[" name "]", the name running to the last "]" of the line;
-//   - a key line: key "=" value, split at the first "=";
+//   - a key line: key "=" value, split at the first "=" (a comment with an "=" in it is a key
+//     line whose key begins with ";", which no caller asks for);
 //   - anything else (empty lines, comments, garbage), which is kept and never matches.
 // Names are compared without letter case and without blanks around them. Keys before the first
 // section belong to no section. Where a section name occurs more than once, reads and writes

@@ -1,6 +1,6 @@
 // Settings-file contents from the fuzzer. The first byte picks a section and two keys; the
-// rest is the file. Reading must not fail, and a write must read back and leave other keys'
-// values alone.
+// rest is the file. Reading must not fail, and a write must read back, be stable when repeated
+// and leave other keys' values alone.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -38,6 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string value = u"新しい 値=42";
   const std::string after = platform::WriteProfileStringToBytes(bytes, section, kKeys[key], value);
   Check(platform::ReadProfileStringFromBytes(after, section, kKeys[key], u"") == value);
+  // Writing the same value again finds the line just written and changes nothing.
+  Check(platform::WriteProfileStringToBytes(after, section, kKeys[key], value) == after);
   if (!SameKey(key, other_key)) {
     Check(platform::ReadProfileStringFromBytes(after, section, kKeys[other_key], u"<default>") ==
           before);
