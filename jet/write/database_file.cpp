@@ -372,14 +372,35 @@ void DatabaseFile::BuildEmptyDatabase(double now) {
   ace(kRelationshipsContainerId, kSidAdmins, kAcmAll, true);
 }
 
-const TableModel* DatabaseFile::FindTable(std::u16string_view name) const {
+const TableModel* DatabaseFile::FindTable(std::u16string_view name) {
+  EnsureLoaded();
   for (const auto& t : tables_) {
     if (SameName(t->name, name)) return t.get();
   }
   return nullptr;
 }
 
+void DatabaseFile::EnsureLoaded() {
+  if (!loaded_) DiscardUnflushedChanges();
+}
+
+void DatabaseFile::ReleaseMemory() {
+  if (!loaded_ || HasUnflushedChanges()) return;
+  released_not_null_.clear();
+  for (const auto& t : tables_) {
+    std::vector<bool> flags;
+    for (const auto& c : t->columns) flags.push_back(c.not_null);
+    released_not_null_.emplace_back(t->name, std::move(flags));
+  }
+  tables_.clear();
+  maps_.clear();
+  objects_ = aces_ = nullptr;
+  store_ = PageStore();
+  loaded_ = false;
+}
+
 void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
+  EnsureLoaded();
   CheckName(spec.name, u"テーブル");
   if (auto bad = UnsupportedKeyCharacter(spec.name)) {
     throw Error(u"テーブル名 '" + spec.name +
@@ -523,6 +544,7 @@ void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
 
 std::vector<Value> DatabaseFile::InsertRow(std::u16string_view table_name,
                                            const std::vector<std::optional<Value>>& values) {
+  EnsureLoaded();
   TableModel* table = nullptr;
   for (auto& t : tables_) {
     if (SameName(t->name, table_name)) table = t.get();
@@ -586,7 +608,8 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
     if ((index.flags & kIndexIgnoreNulls) && all_null) continue;
     bool present = index.tree->ContainsKey(key);
     if (present && index.unique() && !all_null) {
-      throw Error(u"索引 '" + index_name() + u"' の値が重複しています (テーブル '" + t.name + u"')");
+      throw Error(u"索引 '" + index_name() + u"' の値が重複しています (テーブル '" + t.name +
+                  u"')");
     }
     new_key[x] = !present;
     keys[x] = std::move(key);
@@ -863,7 +886,7 @@ std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16stri
 
 void DatabaseFile::DiscardUnflushedChanges() {
   // NOT NULL is kept by the writer only (Jet keeps it in a property blob we do not write).
-  std::vector<std::pair<std::u16string, std::vector<bool>>> not_null;
+  std::vector<std::pair<std::u16string, std::vector<bool>>> not_null = released_not_null_;
   for (const auto& t : tables_) {
     std::vector<bool> flags;
     for (const auto& c : t->columns) flags.push_back(c.not_null);
@@ -919,15 +942,19 @@ void DatabaseFile::DiscardUnflushedChanges() {
       }
     }
     if (!objects_ || !aces_) throw Error(u"システムテーブルが見つかりません");
+    loaded_ = true;
+    released_not_null_.clear();
   } catch (...) {
     tables_.clear();
     maps_.clear();
     objects_ = aces_ = nullptr;
+    loaded_ = false;
     throw;
   }
 }
 
 bool DatabaseFile::HasUnflushedChanges() const {
+  if (!loaded_) return false;
   if (store_.has_dirty()) return true;
   for (const auto& t : tables_) {
     if (t->dirty) return true;
@@ -942,6 +969,7 @@ bool DatabaseFile::HasUnflushedChanges() const {
 }
 
 void DatabaseFile::Flush() {
+  if (!loaded_) return;
   for (auto& t : tables_) {
     for (auto& index : t->indexes) {
       if (index.tree->dirty()) index.tree->Write(store_, *index.map);

@@ -72,8 +72,11 @@ class DatabaseFile {
   // Forgets every change since the last Flush by reading the state back from the file.
   // Throws jet::Error when the file cannot be read back (then nothing may be written).
   void DiscardUnflushedChanges();
+  // Frees the in-memory pages and model of a database without unflushed changes; the next
+  // change reads them back from the file.
+  void ReleaseMemory();
 
-  const TableModel* FindTable(std::u16string_view name) const;
+  const TableModel* FindTable(std::u16string_view name);
   dev_t device() const { return device_; }
   ino_t inode() const { return inode_; }
   // Size of the file after the last Flush.
@@ -82,6 +85,7 @@ class DatabaseFile {
  private:
   DatabaseFile() = default;
   void BuildEmptyDatabase(double now);
+  void EnsureLoaded();
   // Allocates TDEF pages, one map page holding every table's usage maps, and the index
   // roots, for tables whose columns and indexes are filled in.
   void AllocateTables(const std::vector<TableModel*>& tables);
@@ -103,6 +107,8 @@ class DatabaseFile {
   std::vector<std::unique_ptr<TableModel>> tables_;
   TableModel* objects_ = nullptr;  // MSysObjects
   TableModel* aces_ = nullptr;     // MSysACEs
+  bool loaded_ = true;
+  std::vector<std::pair<std::u16string, std::vector<bool>>> released_not_null_;
 };
 
 }  // namespace jet::write

@@ -56,14 +56,16 @@ class FileWriter : public Writer {
   // rather than risk writing a mixture.
   // Changes that were never flushed when the last writer of a file goes away (a rolled-back
   // transaction, a connection closed in the middle of one) must not reach the file later:
-  // the state is read back from the file. If that fails, the file stops being writable
-  // rather than risk writing a mixture.
+  // they are dropped. The pages are then let go until the next change reads them back.
+  // If the file cannot be read back, it stops being writable rather than risk writing a
+  // mixture.
   ~FileWriter() override {
     std::lock_guard registry_lock(RegistryMutex());
     std::lock_guard lock(entry_->mutex);
-    if (--entry_->handles > 0 || !entry_->file->HasUnflushedChanges()) return;
+    if (--entry_->handles > 0) return;
     try {
-      entry_->file->DiscardUnflushedChanges();
+      if (entry_->file->HasUnflushedChanges()) entry_->file->DiscardUnflushedChanges();
+      entry_->file->ReleaseMemory();  // read back on the next change
       return;
     } catch (const std::exception&) {
     }

@@ -320,9 +320,10 @@ TEST(WriteRoundTripTest, FiveThousandRowsReadBackIdenticallyEverywhere) {
     ASSERT_EQ(lines[r + 1], expected + "]") << "row " << r;
   }
 
-  // mdbtools (which prints a zero-length text like NULL, drops a memo's trailing blanks,
-  // and prints no full-precision numbers or dates outside 1900–9998): keys, texts, integers,
-  // Yes/No and memos.
+  // mdbtools (which prints a zero-length text like NULL, cuts memos at 199,999 bytes of
+  // UTF-8, and prints no full-precision numbers or dates outside 1900–9998): keys, texts,
+  // integers, Yes/No and memos.
+  constexpr size_t kMdbtoolsMemoLimit = 199999;
   CommandResult csv = RunCommand("mdb-export " + Quote(db_path) + " T_projectMain");
   ASSERT_EQ(csv.status, 0);
   std::vector<std::string> csv_lines = Lines(csv.out);
@@ -335,8 +336,11 @@ TEST(WriteRoundTripTest, FiveThousandRowsReadBackIdenticallyEverywhere) {
       std::string expected = v.is_null()                      ? ""
                              : v.kind() == Value::Kind::kText ? Utf16ToUtf8(v.text())
                                                               : std::to_string(v.integer());
-      if (c == 8) {  // mdb-export drops a memo's trailing blanks
-        while (!expected.empty() && expected.back() == ' ') expected.pop_back();
+      if (c == 8 && expected.size() >= kMdbtoolsMemoLimit) {
+        // mdbtools hands out at most 199,999 bytes of a memo: the start must match.
+        ASSERT_GE(cells[c].size(), kMdbtoolsMemoLimit - 4) << "row " << r;
+        ASSERT_EQ(cells[c], expected.substr(0, cells[c].size())) << "row " << r;
+        continue;
       }
       ASSERT_EQ(cells[c], expected) << "row " << r << " column " << c;
     }
