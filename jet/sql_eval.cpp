@@ -291,7 +291,41 @@ struct Predicate::Bound {
     return out;
   }
 
-  Node Bind(const Expr& e) {
+  // Yes, No, On and Off written as plain words are the Yes/No constants unless the table
+  // has a field of that name.
+  Operand Resolved(const Operand& o) const {
+    if (o.kind != Operand::Kind::kColumn || !o.plain_word || FindField(*fields, o.column) >= 0) {
+      return o;
+    }
+    static constexpr std::pair<std::u16string_view, bool> kWords[] = {
+        {u"yes", true}, {u"no", false}, {u"on", true}, {u"off", false}};
+    for (const auto& [word, value] : kWords) {
+      if (o.column.size() == word.size() && CompareFolded(o.column, word) == 0) {
+        Operand literal = o;
+        literal.kind = Operand::Kind::kLiteral;
+        literal.literal = Value::Boolean(value);
+        return literal;
+      }
+    }
+    return o;
+  }
+
+  Node Bind(const Expr& original) {
+    Expr resolved;
+    const bool has_operands = original.kind != Expr::Kind::kAnd &&
+                              original.kind != Expr::Kind::kOr && original.kind != Expr::Kind::kNot;
+    if (has_operands) {
+      resolved.kind = original.kind;
+      resolved.position = original.position;
+      resolved.op = original.op;
+      resolved.negated = original.negated;
+      resolved.pattern = original.pattern;
+      resolved.left = Resolved(original.left);
+      resolved.right = Resolved(original.right);
+      resolved.third = Resolved(original.third);
+      for (const Operand& item : original.list) resolved.list.push_back(Resolved(item));
+    }
+    const Expr& e = has_operands ? resolved : original;
     Node n;
     n.kind = e.kind;
     n.op = e.op;

@@ -20,6 +20,7 @@ struct Operand {
   enum class Kind { kColumn, kLiteral };
   Kind kind = Kind::kLiteral;
   std::u16string column;    // kColumn: the name without brackets
+  bool plain_word = false;  // kColumn: written without brackets or table name
   Value literal;            // kLiteral
   size_t position = 0;      // 0-based offset in the statement text
   std::u16string spelling;  // the operand as written, for messages

@@ -392,7 +392,9 @@ class Parser {
     if (AtName()) {
       o.kind = Operand::Kind::kColumn;
       const size_t start = tok_.position;
+      o.plain_word = tok_.type == TokenType::kWord;
       o.column = ParseColumnReference(&o.position);
+      if (last_end_ != start + o.column.size()) o.plain_word = false;  // qualified
       o.spelling = o.column;
       o.position = start;
       return o;

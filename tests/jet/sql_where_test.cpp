@@ -147,6 +147,9 @@ TEST(SqlWhereTest, Conditions) {
       {u"WHERE DONE = FALSE", "2,5,6"},
       {u"WHERE DONE = -1", "1,4,7"},
       {u"WHERE DONE = 'Yes'", "1,4,7"},
+      {u"WHERE DONE = Yes", "1,4,7"},
+      {u"WHERE DONE = no", "2,5,6"},
+      {u"WHERE DONE <> Off", "1,4,7"},
       {u"WHERE DONE", "1,4,7"},
       {u"WHERE NOT DONE", "2,5,6"},
       {u"WHERE [Field With Blank]", "1,2,5,6,7"},
@@ -245,6 +248,8 @@ struct BindErrorCase {
 TEST(SqlWhereTest, BindingErrors) {
   const BindErrorCase cases[] = {
       {u"WHERE NOPE = 1", "SQL のエラー: 23 文字目付近: 列「NOPE」がありません"},
+      {u"WHERE DONE = [Yes]", "SQL のエラー: 30 文字目付近: 列「Yes」がありません"},
+      {u"WHERE DONE = t.Yes", "SQL のエラー: 30 文字目付近: 列「Yes」がありません"},
       {u"WHERE [TITLE ] LIKE 'a'", "SQL のエラー: 23 文字目付近: 列「TITLE 」がありません"},
       {u"WHERE ID = 'abc'",
        "SQL のエラー: 28 文字目付近: 数値の列「ID」と文字列 'abc' は比べられません "
