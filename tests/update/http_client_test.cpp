@@ -1,8 +1,13 @@
 // The HEAD client against a real server on 127.0.0.1: redirects, methods, limits, failures.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include "routed_server.h"
 #include "update/http_client.h"
@@ -271,6 +276,38 @@ TEST_F(HttpClientTest, TheRequestLimitCoversTheWholeChain) {
   EXPECT_THROW(client.Head(server_.Url("/a")), HttpError);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
   EXPECT_EQ(client.last_status(), 302);
+}
+
+// A listener whose accept queue is full: the kernel drops further connection requests, so
+// the connection is never made and the connect limit (3 s), not the request limit, ends it.
+TEST(HttpClientConnectTest, AConnectionNeverMadeEndsAtTheConnectLimit) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(s);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  HttpClient client;
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/a.zip";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(client.Head(url), HttpError);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(client.last_status());
+  EXPECT_GE(elapsed, std::chrono::milliseconds(2500));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(4500));
+  for (int s : fillers) ::close(s);
+  ::close(listener);
 }
 
 }  // namespace
