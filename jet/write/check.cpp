@@ -910,7 +910,12 @@ CheckResult CheckDatabase(const std::filesystem::path& path) {
     return result;
   }
   std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Checker checker(std::move(data), result);
+  return CheckDatabaseBytes(std::move(data));
+}
+
+CheckResult CheckDatabaseBytes(std::vector<uint8_t> bytes) {
+  CheckResult result;
+  Checker checker(std::move(bytes), result);
   checker.Run();
   return result;
 }

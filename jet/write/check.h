@@ -9,6 +9,7 @@
 #ifndef QUORVEL_JET_WRITE_CHECK_H_
 #define QUORVEL_JET_WRITE_CHECK_H_
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ struct CheckResult {
 };
 
 CheckResult CheckDatabase(const std::filesystem::path& path);
+// The same for a file's bytes held in memory.
+CheckResult CheckDatabaseBytes(std::vector<uint8_t> bytes);
 
 }  // namespace jet::write
 

@@ -1,0 +1,11 @@
+// Runs the consistency checker on arbitrary bytes. Every outcome is a list of problems.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "jet/write/check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  jet::write::CheckDatabaseBytes(std::vector<uint8_t>(data, data + size));
+  return 0;
+}
