@@ -150,4 +150,13 @@ CopyCounts ImportSQLiteToJet(std::u16string_view mdb_path, std::u16string_view s
   }
 }
 
+std::function<void(std::u16string_view, std::u16string_view, std::u16string_view)> StartupImport(
+    std::function<void(std::u16string_view)> warn) {
+  return [warn = std::move(warn)](std::u16string_view mdb_path, std::u16string_view sqlite_path,
+                                  std::u16string_view table) {
+    const CopyCounts counts = ImportSQLiteToJet(mdb_path, sqlite_path, table);
+    if (CompletionIsWarning(counts) && warn) warn(CompletionMessage(counts));
+  };
+}
+
 }  // namespace db

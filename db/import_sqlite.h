@@ -3,6 +3,7 @@
 #ifndef QUORVEL_DB_IMPORT_SQLITE_H_
 #define QUORVEL_DB_IMPORT_SQLITE_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,12 @@ std::u16string BuildImportTableStatement(std::u16string_view table,
 // jet::Error.
 CopyCounts ImportSQLiteToJet(std::u16string_view mdb_path, std::u16string_view sqlite_path,
                              std::u16string_view table, const ProgressFunction& progress = {});
+
+// The conversion the start-up choice runs for a chosen SQLite file (arguments: new .mdb path,
+// SQLite path, table): ImportSQLiteToJet, then, when rows were refused, the completion
+// message with their count passed to `warn` (shown as a warning). Errors propagate.
+std::function<void(std::u16string_view, std::u16string_view, std::u16string_view)> StartupImport(
+    std::function<void(std::u16string_view)> warn);
 
 }  // namespace db
 
