@@ -4,14 +4,19 @@
 
 #include "app/environment.h"
 #include "app/program.h"
+#include "gis/dde_channel.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   app::AddFontSubstitutions();
   int result = 0;
+  // The DDE instance outlives the windows: the shutdown sequence sends its close command
+  // through it.
+  gis::InitializeDde();
   {
     app::Program program(app::ProductionEnvironment());
     result = program.Run();
   }
+  gis::UninitializeDde();
   return result;
 }

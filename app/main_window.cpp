@@ -27,6 +27,9 @@
 #include "app/support/qt_text.h"
 #include "db/basic_database.h"
 #include "db/startup.h"
+#include "gis/dde_channel.h"
+#include "gis/project_row.h"
+#include "gis/ui/password_window.h"
 #include "lib/process.h"
 #include "lib/tclib.h"
 #include "platform/program_path.h"
@@ -386,12 +389,33 @@ void TfrmMain::SendCloseAndQuit() {
     environment_.send_close_and_quit();
     return;
   }
-  // The close command to the GIS application over DDE is connected here.
+  // At shutdown the window is hidden already and the closing request changes nothing.
+  gis::SendCloseAndQuit([](std::u16string_view text) { ShowMessage(MessageKind::kWarning, text); },
+                        [this] {
+                          if (isVisible()) close();
+                        });
 }
 
 void TfrmMain::DBGrid1DblClick() {
-  // Opening the current project (password gate, then the GIS application) is connected
-  // here; it reads FILENAME and PASSWORD of ADODataSetT_projectMain's current row.
+  gis::ProjectDoubleClicked(ProjectOpeningContext(this), [] {
+    if (gis::frmPassword != nullptr) gis::frmPassword->ShowPasswordWindow();
+  });
+}
+
+gis::OpenProjectContext ProjectOpeningContext(TfrmMain* window) {
+  gis::OpenProjectContext context;
+  context.read_filename = [window] {
+    return gis::CurrentRowText(window->ADODataSetT_projectMain(), gis::kFileNameField);
+  };
+  context.read_password = [window] {
+    return gis::CurrentRowText(window->ADODataSetT_projectMain(), gis::kPasswordField);
+  };
+  context.quorvel_path_setting = [window] { return ToU16(window->editQuorvelPath->text()); };
+  context.warn = [window](std::u16string_view text) {
+    ShowMessage(MessageKind::kWarning, text, window);
+  };
+  context.program_directory = window->environment().program_directory;
+  return context;
 }
 
 void TfrmMain::StatusBar1DblClick() {

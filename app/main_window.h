@@ -10,6 +10,7 @@
 
 #include "app/environment.h"
 #include "app/support/dialogs.h"
+#include "gis/open_project.h"
 #include "jet/jet.h"
 
 class QAction;
@@ -134,6 +135,10 @@ class TfrmMain : public QMainWindow {
   QPointer<TfrmSplash> startup_splash_;
   bool ended_during_startup_ = false;
 };
+
+// What opening the current project works on: the main dataset's current row, the GIS path
+// setting, warnings over the main window, the program directory.
+gis::OpenProjectContext ProjectOpeningContext(TfrmMain* window);
 
 }  // namespace app
 

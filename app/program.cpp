@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "app/splash.h"
+#include "gis/ui/password_window.h"
 
 namespace app {
 
@@ -36,10 +37,13 @@ Program::Program(AppEnvironment environment) {
   // A second splash instance, never shown, lives until the program ends.
   hidden_splash_ = std::make_unique<TfrmSplash>(environment.program_directory);
   frmSplash = hidden_splash_.get();
-  // The export window and the password window are created here, hidden.
+  // The export window is created here, hidden.
+  TfrmMain* main = main_.get();
+  password_ = std::make_unique<gis::TfrmPassword>([main] { return ProjectOpeningContext(main); });
 }
 
 Program::~Program() {
+  password_.reset();
   if (frmSplash == hidden_splash_.get()) frmSplash = nullptr;
   hidden_splash_.reset();
   main_.reset();

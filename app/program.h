@@ -7,6 +7,10 @@
 
 #include "app/environment.h"
 
+namespace gis {
+class TfrmPassword;
+}
+
 namespace app {
 
 class TfrmMain;
@@ -37,6 +41,7 @@ class Program {
  private:
   std::unique_ptr<TfrmMain> main_;
   std::unique_ptr<TfrmSplash> hidden_splash_;
+  std::unique_ptr<gis::TfrmPassword> password_;
 };
 
 }  // namespace app

@@ -44,6 +44,10 @@ struct CountCase {
   int32_t expected;
 };
 
+void PrintTo(const CountCase& c, std::ostream* out) {
+  *out << platform::ToUtf8(c.name) << " among " << c.names.size() << " names";
+}
+
 class CountNamesTest : public testing::TestWithParam<CountCase> {};
 
 TEST_P(CountNamesTest, FoldsOnlyAsciiLetters) {
