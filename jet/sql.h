@@ -90,8 +90,9 @@ void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm
 // Compares two values the way ORDER BY does: <0, 0 or >0.
 int CompareValues(const Value& a, const Value& b);
 
-// LIKE: "%" any run, "_" one character, "[abc]", "[a-z]", "[!abc]" one of / none of a list;
-// letters compared without case (ASCII and full-width Latin).
+// LIKE: "%" any run, "_" one character (one UTF-16 code unit), "[abc]", "[a-z]", "[!abc]" one
+// of / none of a list ("[]" stands for nothing; a "[" never closed stands for itself); "*"
+// and "?" are ordinary characters. Letters are compared without case, as FoldCase folds them.
 bool Like(std::u16string_view text, std::u16string_view pattern);
 
 // Folds one UTF-16 code unit for comparison without case: ASCII, Latin-1, Latin Extended-A,
