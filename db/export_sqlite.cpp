@@ -181,6 +181,12 @@ std::u16string BuildExportTableStatement(std::u16string_view table,
 CopyCounts ExportToSQLite(std::u16string_view sqlite_path, std::u16string_view mdb_path,
                           std::u16string_view table, const ProgressFunction& progress) {
   if (sqlite_path.empty()) throw platform::Error(std::u16string(kNotChosenMessage));
+  // Replacing the basic database itself by the export would lose it.
+  std::error_code same_error;
+  if (std::filesystem::equivalent(platform::ToPath(sqlite_path), platform::ToPath(mdb_path),
+                                  same_error)) {
+    throw platform::Error(std::u16string(kTargetIsSourceMessage));
+  }
 
   jet::Connection connection;
   jet::Dataset source(&connection);

@@ -14,6 +14,9 @@ namespace db {
 
 // Shown when no target file was chosen (the save dialog was cancelled, or the path is empty).
 inline constexpr std::u16string_view kNotChosenMessage = u"選択されませんでした";
+// Shown when the target names the basic database itself.
+inline constexpr std::u16string_view kTargetIsSourceMessage =
+    u"基本データベースと同じファイルには書き出せません";
 
 // The CREATE TABLE statement of the SQLite table for the fields of the source table:
 // "CREATE TABLE " table " (" then per field its name, " ", its type word (TEXT, INTEGER or
@@ -28,7 +31,8 @@ std::u16string BuildExportTableStatement(std::u16string_view table,
 // The copy is written into a temporary file beside the target, which replaces the target only
 // when the copy is complete: a failed export leaves a file already at `sqlite_path` as it was.
 // An empty `sqlite_path` is refused with kNotChosenMessage before anything is read or
-// written. Rows the SQLite table refuses are skipped and counted. Raises platform::Error or
+// written; a target that is the basic database itself is refused with kTargetIsSourceMessage.
+// Rows the SQLite table refuses are skipped and counted. Raises platform::Error or
 // jet::Error.
 CopyCounts ExportToSQLite(std::u16string_view sqlite_path, std::u16string_view mdb_path,
                           std::u16string_view table, const ProgressFunction& progress = {});

@@ -363,4 +363,13 @@ TEST_F(ExportFailureTest, EmptyTargetPathIsRefused) {
   ExpectTargetUntouched();
 }
 
+TEST_F(ExportFailureTest, TargetThatIsTheBasicDatabaseItselfIsRefused) {
+  const std::string before = ReadAll(dir_ / "basic.mdb");
+  const std::string error =
+      ErrorOf([&] { db::ExportToSQLite(dir_.U16("basic.mdb"), dir_.U16("basic.mdb"), kTable); });
+  EXPECT_EQ(error, "基本データベースと同じファイルには書き出せません");
+  EXPECT_EQ(ReadAll(dir_ / "basic.mdb"), before);
+  ExpectTargetUntouched();
+}
+
 }  // namespace
