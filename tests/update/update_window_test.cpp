@@ -272,4 +272,17 @@ TEST_F(UpdateWindowTest, TheNoticeReplacedByTheRecordCountNoLongerActs) {
   EXPECT_TRUE(UpdaterStarts().empty());
 }
 
+#ifdef QUORVEL_PROGRAM_PATH
+// The program itself carries its version block: the archive URL of the build and the version.
+TEST(ProgramVersionTest, TheProgramCarriesItsVersionStrings) {
+  using namespace std::string_literals;
+  const std::u16string program = platform::FromUtf8(QUORVEL_PROGRAM_PATH);
+  EXPECT_EQ(update::GetVersionString(program, 4),
+            platform::FromUtf8(QUORVEL_TEST_ARCHIVE_URL) + u'\0');
+  EXPECT_EQ(update::GetVersionString(program, 3), u"1.0.0.0\0"s);
+  EXPECT_EQ(update::GetVersionString(program, 7), u"ProjectQuorvel.exe\0"s);
+  EXPECT_EQ(update::GetVersionString(program, 0), u"");
+}
+#endif
+
 }  // namespace
