@@ -303,6 +303,14 @@ TEST_F(ExportFailureTest, TargetFolderThatCannotBeWritten) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "locked"));
 }
 
+TEST_F(ExportFailureTest, TargetThatCannotBeCreated) {
+  // The folder part names a file, so nothing can be created there, whoever runs the test.
+  const std::string error = ErrorOf(
+      [&] { db::ExportToSQLite(dir_.U16("basic.mdb/out.sqlite"), dir_.U16("basic.mdb"), kTable); });
+  EXPECT_NE(error.find("作成できませんでした"), std::string::npos) << error;
+  ExpectTargetUntouched();
+}
+
 TEST_F(ExportFailureTest, TargetThatIsAFolder) {
   std::filesystem::create_directories(dir_ / "folder.sqlite" / "inside");
   files_ = FileNames(dir_.path());
