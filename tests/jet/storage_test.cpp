@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "jet/database.h"
+#include "jet/format/header_page.h"
+#include "jet/format/rc4.h"
 #include "jet/jet.h"
 
 namespace jet {
@@ -45,6 +49,24 @@ TEST(StorageTest, UnknownTableIsAClearError) {
   } catch (const Error& e) {
     EXPECT_NE(e.message().find(u"T_nothing"), std::u16string::npos);
   }
+}
+
+// A file with a database key has every page but the header RC4-encoded with the key
+// (database key XOR page number, little-endian). Reading it gives the same rows.
+TEST(StorageTest, ReadsPagesEncodedWithTheDatabaseKey) {
+  std::ifstream in(kFixtures / "generated-jackcess-T_projectMain-1000.mdb", std::ios::binary);
+  std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+  const uint32_t key = 0x5A17C3E9;
+  for (int i = 0; i < 4; ++i) bytes[0x3E + i] ^= static_cast<uint8_t>(key >> (8 * i));
+  for (uint32_t page = 1; page < bytes.size() / 4096; ++page) {
+    const auto page_key = format::PageKey(key, page);
+    format::Rc4Apply(page_key, std::span<uint8_t>(bytes.data() + page * 4096, 4096));
+  }
+  auto db = Database::OpenBytes(std::move(bytes));
+  EXPECT_EQ(db->pager().header().database_key, key);
+  const TableData data = db->ReadTable(u"T_projectMain");
+  ASSERT_EQ(data.rows.size(), 1000u);
+  EXPECT_EQ(data.rows[1][1], Value::Text(u"東京都 道路台帳"));
 }
 
 }  // namespace
