@@ -530,36 +530,111 @@ int CompareValues(const Value& a, const Value& b) {
   return 0;
 }
 
+namespace {
+
+// One row's value for one ORDER BY term, prepared so that the common comparisons (whole
+// numbers, other numbers and dates, texts) need no folding or type dispatch while sorting.
+struct SortKey {
+  enum class Class : uint8_t { kNull, kInteger, kReal, kText, kOther };
+  Class cls = Class::kNull;
+  int64_t integer = 0;
+  double real = 0;
+  std::u16string folded;
+  const Value* value = nullptr;
+};
+
+SortKey PrepareKey(const Value& v) {
+  SortKey k;
+  k.value = &v;
+  switch (v.kind()) {
+    case Value::Kind::kNull:
+      k.cls = SortKey::Class::kNull;
+      break;
+    case Value::Kind::kInteger:
+      k.cls = SortKey::Class::kInteger;
+      k.integer = v.integer();
+      break;
+    case Value::Kind::kDouble:
+    case Value::Kind::kBoolean:
+    case Value::Kind::kDateTime:
+      k.cls = SortKey::Class::kReal;
+      k.real = NumericKey(v);
+      break;
+    case Value::Kind::kText:
+      k.cls = SortKey::Class::kText;
+      k.folded = FoldString(v.text());
+      break;
+    default:
+      k.cls = SortKey::Class::kOther;
+      break;
+  }
+  return k;
+}
+
+// The same order as CompareValues, faster for the prepared classes.
+int CompareKeys(const SortKey& a, const SortKey& b) {
+  using Class = SortKey::Class;
+  if (a.cls == Class::kNull || b.cls == Class::kNull) {
+    return a.cls == b.cls ? 0 : (a.cls == Class::kNull ? -1 : 1);
+  }
+  if (a.cls == b.cls) {
+    switch (a.cls) {
+      case Class::kInteger:
+        return Three(a.integer, b.integer);
+      case Class::kReal:
+        return CompareDoubles(a.real, b.real);
+      case Class::kText: {
+        const int c = a.folded.compare(b.folded);
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+      }
+      default:
+        break;
+    }
+  }
+  return CompareValues(*a.value, *b.value);
+}
+
+}  // namespace
+
 void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm>& order_by,
               const std::vector<Field>& fields) {
   if (order_by.empty()) return;
-  struct Key {
+  struct Term {
     size_t index;
     bool descending;
+    std::vector<SortKey> keys;  // one per row
   };
-  std::vector<Key> keys;
+  std::vector<Term> terms;
   for (const OrderTerm& term : order_by) {
     const int index = FindField(fields, term.column);
     if (index < 0) {
       throw Error(u"SQL のエラー: ORDER BY の列「" + term.column + u"」がありません");
     }
-    keys.push_back({static_cast<size_t>(index), term.descending});
+    terms.push_back({static_cast<size_t>(index), term.descending, {}});
   }
-  for (const std::vector<Value>& row : rows) {
-    for (const Key& key : keys) {
-      if (key.index >= row.size()) {
+  for (Term& term : terms) {
+    term.keys.reserve(rows.size());
+    for (const std::vector<Value>& row : rows) {
+      if (term.index >= row.size()) {
         throw Error(u"SQL のエラー: 行の値の数が列の数より少なくなっています");
       }
+      term.keys.push_back(PrepareKey(row[term.index]));
     }
   }
-  std::stable_sort(rows.begin(), rows.end(),
-                   [&keys](const std::vector<Value>& x, const std::vector<Value>& y) {
-                     for (const Key& key : keys) {
-                       const int c = CompareValues(x[key.index], y[key.index]);
-                       if (c != 0) return key.descending ? c > 0 : c < 0;
-                     }
-                     return false;
-                   });
+  // Sort row numbers by the prepared keys, then move the rows into that order.
+  std::vector<size_t> order(rows.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&terms](size_t x, size_t y) {
+    for (const Term& term : terms) {
+      const int c = CompareKeys(term.keys[x], term.keys[y]);
+      if (c != 0) return term.descending ? c > 0 : c < 0;
+    }
+    return false;
+  });
+  std::vector<std::vector<Value>> sorted;
+  sorted.reserve(rows.size());
+  for (size_t i : order) sorted.push_back(std::move(rows[i]));
+  rows = std::move(sorted);
 }
 
 }  // namespace jet::sql

@@ -2,6 +2,8 @@
 // ORDER BY puts them, and the errors of binding a statement to a field list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <variant>
 #include <vector>
@@ -238,6 +240,56 @@ TEST(SqlWhereTest, CompareValuesOrdersKinds) {
   EXPECT_EQ(CompareValues(Value::FromCurrency({20000}), I(2)), 0);
   EXPECT_LT(CompareValues(Value::Boolean(true), Value::Boolean(false)), 0);  // -1 < 0
   EXPECT_LT(CompareValues(I(5), T(u"1")), 0);                                // numbers before texts
+}
+
+// SortRows prepares keys for speed; its order must stay exactly CompareValues' order, with
+// ties kept in place, over every mix of kinds a column can hold.
+TEST(SqlWhereTest, SortRowsAgreesWithCompareValues) {
+  std::mt19937 random(7);
+  const std::vector<Field> fields = {MakeField(u"A", ColumnType::kText, TFieldType::ftWideString),
+                                     MakeField(u"B", ColumnType::kLong, TFieldType::ftInteger),
+                                     MakeField(u"N", ColumnType::kLong, TFieldType::ftInteger)};
+  auto random_value = [&random]() -> Value {
+    switch (random() % 9) {
+      case 0:
+        return N;
+      case 1:
+        return I(static_cast<int64_t>(random() % 7) - 3);
+      case 2:
+        return D(static_cast<double>(random() % 13) / 4 - 1.5);
+      case 3:
+        return Value::Boolean(random() % 2 == 0);
+      case 4:
+        return Date(static_cast<double>(random() % 9) / 4 - 1);
+      case 5:
+        return Value::FromCurrency({static_cast<int64_t>(random() % 5) * 2500 - 5000});
+      case 6:
+        return T(std::u16string(1, u"aAbB"[random() % 4]) + (random() % 2 ? u"x" : u""));
+      case 7: {
+        Decimal d;
+        d.mantissa = random() % 300;
+        d.scale = 2;
+        d.negative = random() % 2 == 0;
+        return Value::FromDecimal(d);
+      }
+      default:
+        return T(u"");
+    }
+  };
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::vector<Value>> rows;
+    for (int i = 0; i < 60; ++i) rows.push_back({random_value(), random_value(), I(i)});
+    const bool descending = round % 2 == 1;
+    auto expected = rows;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [descending](const std::vector<Value>& x, const std::vector<Value>& y) {
+                       int c = CompareValues(x[0], y[0]);
+                       if (c == 0) c = CompareValues(x[1], y[1]);
+                       return descending ? c > 0 : c < 0;
+                     });
+    SortRows(rows, {{u"A", descending}, {u"B", descending}}, fields);
+    ASSERT_EQ(rows, expected) << round;
+  }
 }
 
 struct BindErrorCase {
