@@ -537,4 +537,38 @@ TEST(MainWindow, UnwritableSettingsFileIsReportedAndStopsTheShutdown) {
   EXPECT_EQ(recorder.steps, std::vector<std::string>{"update"});  // no close command
 }
 
+TEST(MainWindow, UntickedQuitAllSendsNoCloseCommand) {
+  ScratchDir dir("quitall");
+  ConfigureProjects(dir);
+  Recorder recorder;
+  app::DialogAnswers answers;
+  {
+    app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
+    QTest::mouseClick(Find<QCheckBox>(&window, "ckQuitAll"), Qt::LeftButton, {},
+                      QPoint(6, Find<QCheckBox>(&window, "ckQuitAll")->height() / 2));
+    ASSERT_FALSE(Find<QCheckBox>(&window, "ckQuitAll")->isChecked());
+  }
+  EXPECT_EQ(recorder.steps, std::vector<std::string>{"update"});
+}
+
+TEST(Program, ABadSplashFileIsReportedByBothSplashInstances) {
+  ScratchDir dir("program-badsplash");
+  ConfigureProjects(dir);
+  dir.Write("splash.bmp", "not a bitmap");
+  Recorder recorder;
+  app::DialogAnswers answers;
+  {
+    app::Program program(apptest::TestEnvironment(dir, &recorder));
+    EXPECT_FALSE(program.ended_during_startup());
+    EXPECT_NE(app::frmSplash, nullptr);  // the hidden instance
+    EXPECT_FALSE(app::frmSplash->isVisible());
+    ProcessDeferredDeletes();
+  }
+  const auto messages = answers.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, messages[1].text);
+  EXPECT_EQ(app::frmSplash, nullptr);
+  EXPECT_EQ(recorder.steps, (std::vector<std::string>{"update", "close"}));
+}
+
 }  // namespace
