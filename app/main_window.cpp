@@ -26,7 +26,9 @@
 #include "app/support/error_report.h"
 #include "app/support/qt_text.h"
 #include "db/basic_database.h"
+#include "db/import_sqlite.h"
 #include "db/startup.h"
+#include "db/ui/export_window.h"
 #include "gis/dde_channel.h"
 #include "gis/project_row.h"
 #include "gis/ui/password_window.h"
@@ -365,8 +367,8 @@ bool TfrmMain::OpenBasicDatabaseAtStartup() {
   io.choose_file = [] { return GetOpenFileName(KihonMdbDialogOptions()); };
   io.show_error = [](std::u16string_view text) { ShowMessage(MessageKind::kError, text); };
   io.set_status = [this](const std::u16string& text) { SetStatusText(text); };
-  // io.import_sqlite_to_jet: the conversion of a chosen SQLite file into a new basic
-  // database is connected here once it exists; until then that choice reports an error.
+  io.import_sqlite_to_jet =
+      db::StartupImport([](std::u16string_view text) { ShowMessage(MessageKind::kWarning, text); });
   db::StartupResult result;
   {
     ProjectTableModel::ResetScope reset(model_);
@@ -435,7 +437,7 @@ std::u16string TfrmMain::ProgramPath() const {
 }
 
 void TfrmMain::SQLite1Click() {
-  // Showing the export window (modeless) is connected here.
+  if (frmExportSQLite != nullptr) frmExportSQLite->ShowCentered();
 }
 
 void TfrmMain::PageControl1Change() {}

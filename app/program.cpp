@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLineEdit>
 
 #include "app/main_window.h"
 #include "app/splash.h"
+#include "app/support/qt_text.h"
+#include "db/ui/export_window.h"
 #include "gis/ui/password_window.h"
 
 namespace app {
@@ -37,13 +40,17 @@ Program::Program(AppEnvironment environment) {
   // A second splash instance, never shown, lives until the program ends.
   hidden_splash_ = std::make_unique<TfrmSplash>(environment.program_directory);
   frmSplash = hidden_splash_.get();
-  // The export window is created here, hidden.
   TfrmMain* main = main_.get();
+  // The export window, hidden; it reads the basic database path when its export runs.
+  export_sqlite_ =
+      std::make_unique<TfrmExportSQLite>([main] { return ToU16(main->editKihonMDB->text()); });
+  frmExportSQLite = export_sqlite_.get();
   password_ = std::make_unique<gis::TfrmPassword>([main] { return ProjectOpeningContext(main); });
 }
 
 Program::~Program() {
   password_.reset();
+  export_sqlite_.reset();
   if (frmSplash == hidden_splash_.get()) frmSplash = nullptr;
   hidden_splash_.reset();
   main_.reset();

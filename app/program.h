@@ -7,6 +7,8 @@
 
 #include "app/environment.h"
 
+class TfrmExportSQLite;
+
 namespace gis {
 class TfrmPassword;
 }
@@ -41,6 +43,7 @@ class Program {
  private:
   std::unique_ptr<TfrmMain> main_;
   std::unique_ptr<TfrmSplash> hidden_splash_;
+  std::unique_ptr<TfrmExportSQLite> export_sqlite_;
   std::unique_ptr<gis::TfrmPassword> password_;
 };
 
