@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <QAbstractItemModel>
+#include <QEvent>
 #include <QFont>
 #include <QLineEdit>
 #include <QTableView>
@@ -157,14 +158,61 @@ Placement WindowPlacement(const QWidget* window) {
                    client.height() + frame_extra.height()};
 }
 
+namespace {
+
+// Where the window system tells the frame's size only after the window is shown (a window
+// manager's frame on X11), the outer size is applied again once the frame is known, so that
+// a saved placement comes back unchanged instead of growing by the frame at every start.
+class PlacementCompleter : public QObject {
+ public:
+  static constexpr const char* kName = "quorvelPlacementCompleter";
+
+  PlacementCompleter(QWidget* window, const Placement& placement)
+      : QObject(window), window_(window), placement_(placement) {
+    setObjectName(QString::fromLatin1(kName));
+    window->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+         event->type() == QEvent::Show) &&
+        window_->isVisible()) {
+      const QSize frame_extra = window_->frameGeometry().size() - window_->geometry().size();
+      if (!frame_extra.isEmpty()) {
+        window_->removeEventFilter(this);
+        window_->move(placement_.left, placement_.top);
+        window_->resize(std::max(0, placement_.width - frame_extra.width()),
+                        std::max(0, placement_.height - frame_extra.height()));
+        deleteLater();
+      }
+    }
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+  Placement placement_;
+};
+
+}  // namespace
+
 void ApplyPlacement(QWidget* window, const Placement& placement) {
   // Create the native window first, so that the frame's share of the outer size is known
-  // (where the window system tells it before the window is shown).
+  // where the window system tells it before the window is shown.
   window->winId();
   const QSize frame_extra = window->frameGeometry().size() - window->geometry().size();
   window->move(placement.left, placement.top);
   window->resize(std::max(0, placement.width - frame_extra.width()),
                  std::max(0, placement.height - frame_extra.height()));
+  // A placement applied earlier and not yet completed is replaced by this one.
+  for (QObject* old : window->findChildren<QObject*>(QString::fromLatin1(PlacementCompleter::kName),
+                                                     Qt::FindDirectChildrenOnly)) {
+    window->removeEventFilter(old);
+    delete old;
+  }
+  if (frame_extra.isEmpty() && !window->isVisible()) new PlacementCompleter(window, placement);
 }
 
 void LoadFormPlacement(QWidget* window, std::u16string_view section, std::u16string path,
