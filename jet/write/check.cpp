@@ -247,7 +247,8 @@ Table Checker::ReadTable(uint32_t first, const std::string& name) {
       throw Bad("テーブル " + name + " の列番号が重複しています");
     }
   }
-  uint16_t top = t.columns.empty() ? 0 : static_cast<uint16_t>(t.columns.back().number + 1);
+  // Column number 0xFFFF must not wrap the size of the lookup table to zero.
+  const size_t top = t.columns.empty() ? 0 : static_cast<size_t>(t.columns.back().number) + 1;
   t.by_number.assign(top, -1);
   for (size_t i = 0; i < t.columns.size(); ++i)
     t.by_number[t.columns[i].number] = static_cast<int>(i);
