@@ -147,4 +147,19 @@ std::string Row(const std::vector<Value>& row) {
   return out + "]";
 }
 
+std::string Result(const Dataset& dataset) {
+  std::string out = "{\"fields\":" + Fields(dataset.fields()) + ",\"rows\":[";
+  const int field_count = static_cast<int>(dataset.fields().size());
+  for (int64_t row = 0; row < dataset.record_count(); ++row) {
+    if (row) out += ',';
+    out += '[';
+    for (int f = 0; f < field_count; ++f) {
+      if (f) out += ',';
+      out += FromValue(dataset.ValueAt(row, f));
+    }
+    out += ']';
+  }
+  return out + "]}";
+}
+
 }  // namespace jet::json

@@ -27,6 +27,9 @@ std::string Fields(const std::vector<Field>& fields);
 // [v1,v2,…]
 std::string Row(const std::vector<Value>& row);
 
+// An open dataset as one line: {"fields":[...],"rows":[[...],...]}.
+std::string Result(const Dataset& dataset);
+
 }  // namespace jet::json
 
 #endif  // QUORVEL_JET_JSON_H_

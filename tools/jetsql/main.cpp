@@ -68,17 +68,7 @@ int Run(int argc, char** argv) {
       jet::Dataset dataset(&connection);
       dataset.SetCommandText(sql);
       dataset.Open();
-      std::string out = "{\"fields\":" + jet::json::Fields(dataset.fields()) + ",\"rows\":[";
-      for (int64_t row = 0; row < dataset.record_count(); ++row) {
-        if (row) out += ',';
-        out += '[';
-        for (int f = 0; f < static_cast<int>(dataset.fields().size()); ++f) {
-          if (f) out += ',';
-          out += jet::json::FromValue(dataset.ValueAt(row, f));
-        }
-        out += ']';
-      }
-      Print(out + "]}");
+      Print(jet::json::Result(dataset));
     } else {
       connection.Execute(sql);
     }

@@ -50,17 +50,7 @@ void PrintSelect(jet::Connection& connection, const std::u16string& sql) {
   jet::Dataset dataset(&connection);
   dataset.SetCommandText(sql);
   dataset.Open();
-  std::string out = "{\"fields\":" + jet::json::Fields(dataset.fields()) + ",\"rows\":[";
-  for (int64_t row = 0; row < dataset.record_count(); ++row) {
-    if (row) out += ',';
-    out += '[';
-    for (int f = 0; f < static_cast<int>(dataset.fields().size()); ++f) {
-      if (f) out += ',';
-      out += jet::json::FromValue(dataset.ValueAt(row, f));
-    }
-    out += ']';
-  }
-  PrintLine(out + "]}");
+  PrintLine(jet::json::Result(dataset));
 }
 
 // The statements of the arguments, "@LIST" expanded to the lines of LIST.
