@@ -68,7 +68,9 @@ double CpuSeconds() {
   rusage self{}, children{};
   getrusage(RUSAGE_SELF, &self);
   getrusage(RUSAGE_CHILDREN, &children);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) +
          seconds(children.ru_stime);
 }

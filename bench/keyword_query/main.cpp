@@ -113,7 +113,7 @@ void Measure(const Target& t) {
                 keyword.empty() ? "(no filter: whole table)"
                                 : ("keyword \"" + jet::Utf16ToUtf8(keyword) + "\"").c_str(),
                 static_cast<long long>(found), median,
-                median * 1000.0 / std::max<int64_t>(1, t.rows));
+                median * 1000.0 / static_cast<double>(std::max<int64_t>(1, t.rows)));
   }
 }
 

@@ -48,7 +48,7 @@ Decimal DecodeDecimal(const ByteReader& r, const ColumnDefinition& column) {
   d.precision = column.precision;
   d.scale = column.scale;
   unsigned __int128 m = 0;
-  for (int word = 0; word < 4; ++word) m = (m << 32) | r.U32(1 + 4 * word);
+  for (size_t word = 0; word < 4; ++word) m = (m << 32) | r.U32(1 + 4 * word);
   d.mantissa = m;
   return d;
 }

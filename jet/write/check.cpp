@@ -329,7 +329,7 @@ void Checker::CheckDataPageBookkeeping(uint32_t number, const uint8_t* page) {
     used += previous - start;
     previous = start;
   }
-  size_t expect = kPageSize - 14 - 2 * count - used;
+  size_t expect = kPageSize - 14 - 2 * static_cast<size_t>(count) - used;
   if (GetU16(page + 2) != expect) {
     Problem(Format("ページ %u の空き容量 %u が実際 (%zu) と合いません", number, GetU16(page + 2),
                    expect));
@@ -424,7 +424,7 @@ std::vector<Value> Checker::DecodeRow(const Table& t, const uint8_t* row, size_t
     if (at < 2u + 2u * var_in_row) throw Bad("行の可変長列の数が不正です");
     for (uint16_t i = 0; i < var_in_row; ++i) starts.push_back(GetU16(row + at - 2 * (i + 1)));
     eod = GetU16(row + at - 2 * (var_in_row + 1));
-    size_t table_start = at - 2 * (var_in_row + 1);
+    size_t table_start = at - 2 * (static_cast<size_t>(var_in_row) + 1);
     if (eod > table_start) throw Bad("行のデータの終わりが不正です");
     uint16_t previous = 0;
     for (uint16_t s : starts) {
@@ -868,9 +868,9 @@ void Checker::Run() {
     if (id_col < 0 || name_col < 0 || type_col < 0) throw Bad("MSysObjects の列が足りません");
     std::vector<Row> rows = ReadRows(objects);
     for (const Row& r : rows) {
-      const Value& type = r.values[type_col];
-      const Value& id = r.values[id_col];
-      const Value& name = r.values[name_col];
+      const Value& type = r.values[static_cast<size_t>(type_col)];
+      const Value& id = r.values[static_cast<size_t>(id_col)];
+      const Value& name = r.values[static_cast<size_t>(name_col)];
       if (type.kind() != Value::Kind::kInteger || type.integer() != 1) continue;
       if (id.kind() != Value::Kind::kInteger || name.kind() != Value::Kind::kText) continue;
       if (id.integer() == 2) continue;

@@ -7,8 +7,8 @@
 
 namespace jet::write {
 namespace {
-constexpr int kMaskedStart = 0x18;
-constexpr int kMaskedLength = 128;
+constexpr size_t kMaskedStart = 0x18;
+constexpr size_t kMaskedLength = 128;
 constexpr uint32_t kMaskKey = 0x6B39DAC7;
 constexpr uint16_t kCodePage = 1252;
 constexpr uint32_t kEngineBuild = 0x261C;       // 4.0.9756, the engine build of the layout
@@ -25,7 +25,7 @@ std::array<uint8_t, 128> HeaderMask() {
     std::swap(s[i], s[j]);
   }
   std::array<uint8_t, 128> out{};
-  for (int n = 0, i = 0, j = 0; n < kMaskedLength; ++n) {
+  for (size_t n = 0, i = 0, j = 0; n < kMaskedLength; ++n) {
     i = (i + 1) & 0xFF;
     j = (j + s[i]) & 0xFF;
     std::swap(s[i], s[j]);
@@ -53,7 +53,7 @@ void WriteHeaderPage(uint8_t* page) {
   PutU32(page + 0x6E, kSortOrderGeneral);
   PutU64(page + 0x72, kHeaderDateBits);
   auto mask = HeaderMask();
-  for (int i = 0; i < kMaskedLength; ++i) page[kMaskedStart + i] ^= mask[i];
+  for (size_t i = 0; i < kMaskedLength; ++i) page[kMaskedStart + i] ^= mask[i];
   const uint8_t tail[] = {0x54, 0x06, 0x00, 0x00, 0x34, 0x2E, 0x30, 0x00};
   std::memcpy(page + 0x98, tail, sizeof tail);
   page[0xE00] = 0x01;

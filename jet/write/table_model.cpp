@@ -22,7 +22,7 @@ constexpr uint32_t kRealIndexMagic = 0x783;
 constexpr int kDescriptorLength = 25;
 constexpr int kRealIndexLength = 52;
 constexpr int kLogicalIndexLength = 28;
-constexpr int kIndexSlots = 10;
+constexpr size_t kIndexSlots = 10;
 constexpr int kContinuationHeader = 8;
 
 char16_t Fold(char16_t c) {
@@ -120,9 +120,9 @@ std::vector<uint8_t> SerializeTableDefinition(const TableModel& t) {
   for (const RealIndexModel& index : t.indexes) {
     uint8_t r[kRealIndexLength] = {};
     PutU32(r, kRealIndexMagic);
-    for (int s = 0; s < kIndexSlots; ++s) {
+    for (size_t s = 0; s < kIndexSlots; ++s) {
       uint8_t* slot = r + 4 + 3 * s;
-      if (s < static_cast<int>(index.columns.size())) {
+      if (s < index.columns.size()) {
         PutU16(slot, index.columns[s].column);
         slot[2] = index.columns[s].ascending ? 0x01 : 0x00;
       } else {

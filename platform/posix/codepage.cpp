@@ -87,7 +87,7 @@ std::string ToCodePage932(std::u16string_view text) {
       if (position >= utf16le.size()) break;
       out.push_back('?');
       const char16_t c = text[begin + position / 2];
-      position += IsHighSurrogate(c) ? 4 : 2;  // a pair counts as one character
+      position += IsHighSurrogate(c) ? 4u : 2u;  // a pair counts as one character
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   };
@@ -126,7 +126,7 @@ std::u16string FromCodePage932(std::string_view bytes) {
       if (position >= end) break;
       replacement();
       const auto b = static_cast<unsigned char>(bytes[position]);
-      position += (IsLeadByte(b) && position + 1 < end) ? 2 : 1;
+      position += (IsLeadByte(b) && position + 1 < end) ? 2u : 1u;
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   };

@@ -72,7 +72,7 @@ std::optional<std::u16string> WindowTitle(const Connection& x, Window window) {
   const std::string_view bytes(reinterpret_cast<const char*>(text.value), text.nitems);
   if (text.encoding == XA_STRING) {  // ISO 8859-1
     std::u16string latin1;
-    for (unsigned char c : bytes) latin1.push_back(c);
+    for (char c : bytes) latin1.push_back(static_cast<unsigned char>(c));
     title = latin1;
   } else if (text.encoding == x.atom("UTF8_STRING")) {
     title = FromUtf8(bytes);

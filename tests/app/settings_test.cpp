@@ -58,7 +58,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ClampCase{
                           "TaskbarLeft50", kAreaRightOfTaskbar, {0, 50, 1, 1}, {0, 100, 1, 1}},
                       ClampCase{"SizesUntouched", kArea, {0, 0, 0, 99999}, {0, 0, 0, 99999}}),
-    [](const ::testing::TestParamInfo<ClampCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ClampCase>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 TEST(ReadPlacement, DefaultsAndValuesFromTheFile) {
   apptest::ScratchDir dir("placement");

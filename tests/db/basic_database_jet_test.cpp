@@ -180,26 +180,28 @@ TEST_P(KeywordOnFixture, CountsTheRowsThatHoldTheKeyword) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixture, KeywordOnFixture,
-    ::testing::Values(KeywordCase{"Empty", u"", [](auto&, auto&, auto&) { return true; }},
-                      KeywordCase{"Japanese", u"東京", TitleOrFilenameContains(u"東京")},
-                      KeywordCase{"HalfWidthKatakana", u"ｶﾀｶﾅ", TitleOrFilenameContains(u"ｶﾀｶﾅ")},
-                      KeywordCase{"LetterCaseIgnored", u"SAMPLE",
-                                  TitleOrFilenameContains(u"sample")},
-                      KeywordCase{"Blanks", u"  ", TitleOrFilenameContains(u"  ")},
-                      KeywordCase{"DoubleQuote", u"\"", TitleOrFilenameContains(u"\"")},
-                      KeywordCase{"QuoteInside", u"B\"C", TitleOrFilenameContains(u"B\"C")},
-                      KeywordCase{"SingleQuote", u"A'B", TitleOrFilenameContains(u"A'B")},
-                      KeywordCase{"PasswordNeverSearched", u"pw2", TitleOrFilenameContains(u"pw2")},
-                      KeywordCase{"PercentMatchesAnyText", u"%",
-                                  [](const jet::Value& t, const jet::Value& f, const jet::Value&) {
-                                    return !t.is_null() || !f.is_null();
-                                  }},
-                      KeywordCase{"UnderscoreMatchesAnyNonEmptyText", u"_",
-                                  [](const jet::Value& t, const jet::Value& f, const jet::Value&) {
-                                    return (!t.is_null() && !t.text().empty()) ||
-                                           (!f.is_null() && !f.text().empty());
-                                  }}),
-    [](const ::testing::TestParamInfo<KeywordCase>& info) { return std::string(info.param.name); });
+    ::testing::Values(
+        KeywordCase{"Empty", u"", [](auto&, auto&, auto&) { return true; }},
+        KeywordCase{"Japanese", u"東京", TitleOrFilenameContains(u"東京")},
+        KeywordCase{"HalfWidthKatakana", u"ｶﾀｶﾅ", TitleOrFilenameContains(u"ｶﾀｶﾅ")},
+        KeywordCase{"LetterCaseIgnored", u"SAMPLE", TitleOrFilenameContains(u"sample")},
+        KeywordCase{"Blanks", u"  ", TitleOrFilenameContains(u"  ")},
+        KeywordCase{"DoubleQuote", u"\"", TitleOrFilenameContains(u"\"")},
+        KeywordCase{"QuoteInside", u"B\"C", TitleOrFilenameContains(u"B\"C")},
+        KeywordCase{"SingleQuote", u"A'B", TitleOrFilenameContains(u"A'B")},
+        KeywordCase{"PasswordNeverSearched", u"pw2", TitleOrFilenameContains(u"pw2")},
+        KeywordCase{"PercentMatchesAnyText", u"%",
+                    [](const jet::Value& title, const jet::Value& file, const jet::Value&) {
+                      return !title.is_null() || !file.is_null();
+                    }},
+        KeywordCase{"UnderscoreMatchesAnyNonEmptyText", u"_",
+                    [](const jet::Value& title, const jet::Value& file, const jet::Value&) {
+                      return (!title.is_null() && !title.text().empty()) ||
+                             (!file.is_null() && !file.text().empty());
+                    }}),
+    [](const ::testing::TestParamInfo<KeywordCase>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 TEST(ApplyKeywordFilter, PasswordsCannotBeFoundThroughTheCount) {
   jet::Connection connection;

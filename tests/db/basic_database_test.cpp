@@ -103,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
             u"k",
             u""},
         FilterCase{"NoFieldsAtAll", {}, u"k", u""}),
-    [](const ::testing::TestParamInfo<FilterCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FilterCase>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 TEST(RecordCountText, DigitsAndSuffix) {
   EXPECT_EQ(db::RecordCountText(0), u"0 件のレコードが見つかりました");

@@ -48,7 +48,8 @@ std::string Escape(std::string_view text) {
 std::string Hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : bytes) {
+  for (char byte : bytes) {
+    const auto c = static_cast<unsigned char>(byte);
     out.push_back(kDigits[c >> 4]);
     out.push_back(kDigits[c & 0xF]);
   }

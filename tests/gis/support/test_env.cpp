@@ -302,7 +302,8 @@ void CopyExecutable(const std::filesystem::path& from, const std::filesystem::pa
 std::string ToHex(const std::string& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : bytes) {
+  for (char byte : bytes) {
+    const auto c = static_cast<unsigned char>(byte);
     out.push_back(kDigits[c >> 4]);
     out.push_back(kDigits[c & 0xF]);
   }
