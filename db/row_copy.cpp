@@ -10,9 +10,18 @@ constexpr int64_t kProgressStep = 4096;
 
 }  // namespace
 
-void ThrowMissingField(std::u16string_view target, std::u16string_view name) {
-  throw platform::Error(std::u16string(target) + u"にフィールド「" + std::u16string(name) +
-                        u"」がありません");
+std::vector<int> MatchFieldsByName(const std::vector<jet::Field>& source_fields,
+                                   const std::function<int(std::u16string_view)>& find_field,
+                                   std::u16string_view target) {
+  std::vector<int> indexes(source_fields.size());
+  for (size_t i = 0; i < source_fields.size(); ++i) {
+    indexes[i] = find_field(source_fields[i].name);
+    if (indexes[i] < 0) {
+      throw platform::Error(std::u16string(target) + u"にフィールド「" + source_fields[i].name +
+                            u"」がありません");
+    }
+  }
+  return indexes;
 }
 
 CopyCounts CopyRows(RowSource& source, RowSink& sink, const ProgressFunction& progress) {

@@ -5,6 +5,7 @@
 #define QUORVEL_DB_ROW_COPY_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,23 +58,9 @@ CopyCounts CopyRows(RowSource& source, RowSink& sink, const ProgressFunction& pr
 // For every field of `source_fields`, the index of the target's field of the same name, as
 // `find_field(name)` gives it (-1 when there is none). A missing field raises
 // platform::Error "<target>にフィールド「<name>」がありません".
-template <typename FindField>
 std::vector<int> MatchFieldsByName(const std::vector<jet::Field>& source_fields,
-                                   const FindField& find_field, std::u16string_view target);
-
-// Raises the error of MatchFieldsByName for a missing field.
-[[noreturn]] void ThrowMissingField(std::u16string_view target, std::u16string_view name);
-
-template <typename FindField>
-std::vector<int> MatchFieldsByName(const std::vector<jet::Field>& source_fields,
-                                   const FindField& find_field, std::u16string_view target) {
-  std::vector<int> indexes(source_fields.size());
-  for (size_t i = 0; i < source_fields.size(); ++i) {
-    indexes[i] = find_field(source_fields[i].name);
-    if (indexes[i] < 0) ThrowMissingField(target, source_fields[i].name);
-  }
-  return indexes;
-}
+                                   const std::function<int(std::u16string_view)>& find_field,
+                                   std::u16string_view target);
 
 }  // namespace db
 
