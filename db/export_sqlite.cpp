@@ -1,6 +1,6 @@
 // Export of a Jet table into a new SQLite database: the source is read whole, the target is
-// built in a temporary file beside it inside one transaction with one prepared INSERT, and
-// the finished file replaces the target.
+// built in a temporary file beside it by the copy routine (one transaction, one prepared
+// INSERT), and the finished file replaces the target.
 #include "db/export_sqlite.h"
 
 #include <unistd.h>
@@ -12,7 +12,10 @@
 #include <system_error>
 
 #include "db/basic_database.h"
+#include "db/jet_rows.h"
+#include "db/row_copy.h"
 #include "db/sqlite_access.h"
+#include "db/sqlite_rows.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -20,8 +23,6 @@ namespace db {
 namespace {
 
 using jet::TFieldType;
-
-constexpr int64_t kProgressStep = 4096;
 
 // The type word of a field whose type the word table does not name, when it is not the
 // first field: the word whose column holds its values best.
@@ -97,46 +98,13 @@ void OpenSource(jet::Connection& connection, jet::Dataset& dataset, std::u16stri
 
 // Copies every row of the source into the SQLite file at `sqlite_path` (a new, empty
 // database); the connection is closed when this returns.
-CopyCounts CopyRows(jet::Dataset& source, std::u16string_view sqlite_path,
-                    std::u16string_view table, const ProgressFunction& progress) {
+CopyCounts CopyIntoSQLiteFile(const jet::Dataset& dataset, std::u16string_view sqlite_path,
+                              std::u16string_view table, const ProgressFunction& progress) {
   SQLiteConnection connection;
   ConnectSQLite(connection, kSQLiteDriverId, sqlite_path);
-  SQLiteQuery query(&connection);
-  query.SetSQL(BuildExportTableStatement(table, source.fields()));
-  query.ExecSQL();
-  OpenSQLiteTableQuery(query, table, u"", u"");
-  query.SetRetainPostedRows(false);
-
-  const std::vector<jet::Field>& fields = source.fields();
-  std::vector<int> target(fields.size());
-  for (size_t i = 0; i < fields.size(); ++i) {
-    target[i] = query.FieldIndex(fields[i].name);
-    if (target[i] < 0) {
-      throw platform::Error(u"SQLiteのテーブルにフィールド「" + fields[i].name + u"」がありません");
-    }
-  }
-
-  CopyCounts counts;
-  const int64_t total = source.record_count();
-  connection.BeginTransaction();
-  for (int64_t row = 0; row < total; ++row) {
-    query.Append();
-    for (size_t i = 0; i < fields.size(); ++i) {
-      query.SetValue(target[i], source.ValueAt(row, static_cast<int>(i)));
-    }
-    try {
-      query.Post();
-      ++counts.copied;
-    } catch (const SQLiteError& error) {
-      if (!error.IsRowRefusal()) throw;
-      query.Cancel();
-      ++counts.refused;
-    }
-    if (progress && (row + 1) % kProgressStep == 0) progress(row + 1, total);
-  }
-  connection.Commit();
-  if (progress) progress(total, total);
-  return counts;
+  JetRowSource source(dataset);
+  SQLiteRowSink sink(connection, std::u16string(table), BuildExportTableStatement);
+  return CopyRows(source, sink, progress);
 }
 
 }  // namespace
@@ -197,7 +165,7 @@ CopyCounts ExportToSQLite(std::u16string_view sqlite_path, std::u16string_view m
   CopyCounts counts;
   try {
     CreateSQLiteDatabase(temp);
-    counts = CopyRows(source, temp, table, progress);
+    counts = CopyIntoSQLiteFile(source, temp, table, progress);
     std::error_code error;
     std::filesystem::rename(platform::ToPath(temp), platform::ToPath(sqlite_path), error);
     if (error) {

@@ -1,0 +1,77 @@
+// Reading rows from a Jet dataset and appending them to a new Jet table.
+#include "db/jet_rows.h"
+
+#include <string>
+#include <utility>
+
+#include "db/basic_database.h"
+#include "db/conversion.h"
+#include "platform/text.h"
+
+namespace db {
+namespace {
+
+using jet::TFieldType;
+using jet::Value;
+
+// A value for a Jet field; binary fields take bytes (texts and numbers as their UTF-8 text).
+Value ForJetField(const Value& value, const jet::Field& field) {
+  if (field.type == TFieldType::ftBlob || field.type == TFieldType::ftVarBytes) {
+    if (value.is_null() || value.kind() == Value::Kind::kBinary) return value;
+    const std::string text = platform::ToUtf8(ValueToText(value));
+    return Value::Binary(jet::Bytes(text.begin(), text.end()));
+  }
+  const int32_t max_chars =
+      field.type == TFieldType::ftWideString || field.type == TFieldType::ftString ? field.size / 2
+                                                                                   : 0;
+  return ConvertForField(value, field.type, max_chars);
+}
+
+}  // namespace
+
+bool JetRowSource::Next() {
+  if (row_ + 1 >= dataset_.record_count()) {
+    row_ = dataset_.record_count();
+    return false;
+  }
+  ++row_;
+  return true;
+}
+
+JetRowSink::JetRowSink(jet::Connection& connection, std::u16string table,
+                       TableStatementBuilder build_statement)
+    : connection_(connection),
+      table_(std::move(table)),
+      build_statement_(build_statement),
+      dataset_(&connection) {}
+
+void JetRowSink::Prepare(const std::vector<jet::Field>& source_fields) {
+  jet::Command command(&connection_);
+  command.SetCommandText(build_statement_(table_, source_fields));
+  command.Execute();
+  OpenTableQuery(dataset_, table_, u"", u"");
+  target_ = MatchFieldsByName(
+      source_fields, [this](std::u16string_view name) { return dataset_.FieldIndex(name); },
+      u"新しいテーブル");
+  connection_.BeginTrans();
+}
+
+bool JetRowSink::Append(const RowSource& row) {
+  dataset_.Append();
+  const std::vector<jet::Field>& fields = dataset_.fields();
+  for (size_t i = 0; i < target_.size(); ++i) {
+    const jet::Field& field = fields[static_cast<size_t>(target_[i])];
+    dataset_.SetValue(target_[i], ForJetField(row.value(static_cast<int>(i)), field));
+  }
+  try {
+    dataset_.Post();
+  } catch (const jet::Error&) {
+    dataset_.Cancel();
+    return false;
+  }
+  return true;
+}
+
+void JetRowSink::Finish() { connection_.CommitTrans(); }
+
+}  // namespace db

@@ -1,0 +1,57 @@
+// The Jet side of the copy routine: rows read from an open dataset, and a new table in a Jet
+// database that takes rows.
+#ifndef QUORVEL_DB_JET_ROWS_H_
+#define QUORVEL_DB_JET_ROWS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "db/row_copy.h"
+#include "jet/jet.h"
+
+namespace db {
+
+// The rows of an open dataset, from its first row to its last.
+class JetRowSource final : public RowSource {
+ public:
+  explicit JetRowSource(const jet::Dataset& dataset) : dataset_(dataset) {}
+
+  const std::vector<jet::Field>& fields() const override { return dataset_.fields(); }
+  int64_t row_count() const override { return dataset_.record_count(); }
+  bool Next() override;
+  const jet::Value& value(int field_index) const override {
+    return dataset_.ValueAt(row_, field_index);
+  }
+
+ private:
+  const jet::Dataset& dataset_;
+  int64_t row_ = -1;
+};
+
+// A new table `table` on an open connection to a Jet file this process created. Prepare
+// creates it with the statement `build_statement` gives for the source's fields, opens it and
+// starts one engine transaction, so that Finish writes the pages in one pass. Each value is
+// converted for the Jet field it goes to (binary fields take texts and numbers as the bytes of
+// their UTF-8 text; Text fields cut a longer text to their length). A row the engine refuses
+// (for example a repeated key) is dropped.
+class JetRowSink final : public RowSink {
+ public:
+  JetRowSink(jet::Connection& connection, std::u16string table,
+             TableStatementBuilder build_statement);
+
+  void Prepare(const std::vector<jet::Field>& source_fields) override;
+  bool Append(const RowSource& row) override;
+  void Finish() override;
+
+ private:
+  jet::Connection& connection_;
+  std::u16string table_;
+  TableStatementBuilder build_statement_;
+  jet::Dataset dataset_;
+  std::vector<int> target_;  // per source field, the index of the table's field
+};
+
+}  // namespace db
+
+#endif  // QUORVEL_DB_JET_ROWS_H_

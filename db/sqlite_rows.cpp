@@ -1,0 +1,52 @@
+// Reading rows from a SQLite query and appending them to a new SQLite table.
+#include "db/sqlite_rows.h"
+
+#include <utility>
+
+namespace db {
+
+bool SQLiteRowSource::Next() {
+  if (row_ + 1 >= query_.record_count()) {
+    row_ = query_.record_count();
+    return false;
+  }
+  ++row_;
+  return true;
+}
+
+SQLiteRowSink::SQLiteRowSink(SQLiteConnection& connection, std::u16string table,
+                             TableStatementBuilder build_statement)
+    : connection_(connection),
+      table_(std::move(table)),
+      build_statement_(build_statement),
+      query_(&connection) {}
+
+void SQLiteRowSink::Prepare(const std::vector<jet::Field>& source_fields) {
+  query_.SetSQL(build_statement_(table_, source_fields));
+  query_.ExecSQL();
+  OpenSQLiteTableQuery(query_, table_, u"", u"");
+  query_.SetRetainPostedRows(false);
+  target_ = MatchFieldsByName(
+      source_fields, [this](std::u16string_view name) { return query_.FieldIndex(name); },
+      u"SQLiteのテーブル");
+  connection_.BeginTransaction();
+}
+
+bool SQLiteRowSink::Append(const RowSource& row) {
+  query_.Append();
+  for (size_t i = 0; i < target_.size(); ++i) {
+    query_.SetValue(target_[i], row.value(static_cast<int>(i)));
+  }
+  try {
+    query_.Post();
+  } catch (const SQLiteError& error) {
+    if (!error.IsRowRefusal()) throw;
+    query_.Cancel();
+    return false;
+  }
+  return true;
+}
+
+void SQLiteRowSink::Finish() { connection_.Commit(); }
+
+}  // namespace db
