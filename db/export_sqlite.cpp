@@ -3,10 +3,6 @@
 // INSERT), and the finished file replaces the target.
 #include "db/export_sqlite.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -16,6 +12,7 @@
 #include "db/row_copy.h"
 #include "db/sqlite_access.h"
 #include "db/sqlite_rows.h"
+#include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -49,32 +46,10 @@ std::u16string_view WordForOtherType(TFieldType type, std::u16string_view previo
   }
 }
 
-// A temporary file beside `target`, created empty so that the name is ours alone.
-std::u16string CreateTempBeside(std::u16string_view target) {
-  static int counter = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::u16string candidate(target);
-    candidate += platform::FromUtf8(".~" + std::to_string(::getpid()) + "-" +
-                                    std::to_string(counter++) + ".tmp");
-    const std::filesystem::path path = platform::ToPath(candidate);
-    if (std::FILE* file = std::fopen(path.c_str(), "wbx")) {
-      std::fclose(file);
-      return candidate;
-    }
-    if (errno != EEXIST) {
-      const std::string reason = std::generic_category().message(errno);
-      throw platform::Error(u"SQLiteデータベース「" + std::u16string(target) +
-                            u"」を作成できませんでした: " + platform::FromUtf8(reason));
-    }
-  }
-  throw platform::Error(u"SQLiteデータベース「" + std::u16string(target) +
-                        u"」の一時ファイルを作成できませんでした");
-}
-
-void RemoveQuietly(std::u16string_view path) {
+// What SQLite leaves beside a database file that was being written when the copy failed.
+void RemoveJournalQuietly(const std::filesystem::path& database) {
   std::error_code ignored;
-  std::filesystem::remove(platform::ToPath(path), ignored);
-  std::filesystem::remove(platform::ToPath(std::u16string(path) + u"-journal"), ignored);
+  std::filesystem::remove(std::filesystem::path(database) += "-journal", ignored);
 }
 
 // Opens the source table; an unreadable basic database is named in the error.
@@ -161,19 +136,15 @@ CopyCounts ExportToSQLite(std::u16string_view sqlite_path, std::u16string_view m
   OpenSource(connection, source, mdb_path, table);
 
   // The target is replaced only by a complete copy.
-  const std::u16string temp = CreateTempBeside(sqlite_path);
+  platform::TemporaryBeside temp(platform::ToPath(sqlite_path), u"SQLiteデータベース");
+  const std::u16string temp_path = platform::FromPath(temp.path());
   CopyCounts counts;
   try {
-    CreateSQLiteDatabase(temp);
-    counts = CopyIntoSQLiteFile(source, temp, table, progress);
-    std::error_code error;
-    std::filesystem::rename(platform::ToPath(temp), platform::ToPath(sqlite_path), error);
-    if (error) {
-      throw platform::Error(u"SQLiteデータベース「" + std::u16string(sqlite_path) +
-                            u"」を書き込めませんでした: " + platform::FromUtf8(error.message()));
-    }
+    CreateSQLiteDatabase(temp_path);
+    counts = CopyIntoSQLiteFile(source, temp_path, table, progress);
+    temp.Commit();
   } catch (...) {
-    RemoveQuietly(temp);
+    RemoveJournalQuietly(temp.path());
     throw;
   }
   return counts;

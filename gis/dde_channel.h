@@ -30,7 +30,7 @@ using StarterFunction =
     std::function<uint32_t(std::u16string_view command_line, platform::ShowState show)>;
 
 // The DDE instance of the program run: initialised at program start, released at the end.
-// Returns false when the instance cannot be had (the socket folder is missing or unsafe);
+// Returns false when the instance cannot be had (DDE cannot be used on this system);
 // every command then shows the send-failed warning.
 bool InitializeDde();
 void UninitializeDde();

@@ -8,13 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/path_separator.h"
+
 namespace tclib {
 
-#ifdef _WIN32
-inline constexpr char16_t kPathSeparator = u'\\';
-#else
-inline constexpr char16_t kPathSeparator = u'/';
-#endif
+inline constexpr char16_t kPathSeparator = platform::kPathSeparator;
 
 std::u16string CollapseSpaces(std::u16string_view text);
 std::u16string GetToken(std::u16string_view delimiter, std::u16string_view text, int32_t index);

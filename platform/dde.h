@@ -1,43 +1,21 @@
-// The DDE channel between programs of the same user, over Unix-domain stream sockets.
-//
-// The endpoint of service S and topic T is the socket "<dir>/<s>.<t>", both names folded to
-// ASCII lower case, where <dir> is "$XDG_RUNTIME_DIR/dde", else "/tmp/dde-<uid>", a folder of
-// mode 0700 owned by the user. A conversation is one connection. The server speaks first:
-//   u32 LE  data format of the conversation (kClipboardText = 1)
-// then each execute transaction is one frame from the client:
-//   u8      'E'
-//   u32 LE  data format
-//   u32 LE  length
-//   ...     the data bytes
-// Closing the connection ends the conversation. The client never waits for an answer. Both
-// sides refuse peers of other users.
+// Dynamic Data Exchange between programs of the same user, as a DDE client and a DDE server
+// see it: a client instance connects to a service and topic and posts execute transactions in
+// a conversation; a server of a service and topic receives them. Names compare without regard
+// to ASCII case. How the programs reach each other is the implementation's business.
 #ifndef QUORVEL_PLATFORM_DDE_H_
 #define QUORVEL_PLATFORM_DDE_H_
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace platform::dde {
 
+// The clipboard format of plain text (CF_TEXT).
 inline constexpr uint32_t kClipboardText = 1;
-// Frames larger than this end the conversation.
-inline constexpr uint32_t kMaxExecuteLength = 1u << 20;
-
-// The socket folder (not created).
-std::filesystem::path EndpointDirectory();
-
-// The socket path of a service and topic (names folded to ASCII lower case).
-std::filesystem::path EndpointPath(std::u16string_view service, std::u16string_view topic);
-
-// Creates the socket folder with mode 0700, or checks that the existing one is a real folder
-// owned by the user and closed to everyone else. Raises platform::Error otherwise.
-void EnsureEndpointDirectory();
 
 // One conversation, client side.
 class Conversation {
@@ -47,27 +25,28 @@ class Conversation {
   Conversation& operator=(const Conversation&) = delete;
 
   // The data format the server announced, or nothing when it announced none in time.
-  std::optional<uint32_t> format() const { return format_; }
+  std::optional<uint32_t> format() const;
 
-  // Posts one execute transaction; the answer is not awaited. Returns whether the frame was
-  // handed to the connection.
+  // Posts one execute transaction; the answer is not awaited. Returns whether it was handed
+  // to the conversation.
   bool Execute(std::string_view data, uint32_t format);
 
   // Ends the conversation (also done by the destructor).
   void Disconnect();
 
+  struct Link;  // the implementation's connection
+
  private:
   friend class Instance;
-  Conversation(int fd, std::optional<uint32_t> format) : fd_(fd), format_(format) {}
-  int fd_;
-  std::optional<uint32_t> format_;
+  explicit Conversation(std::unique_ptr<Link> link);
+  std::unique_ptr<Link> link_;
 };
 
 // The client instance of a program run. Connections can be made only while it is
 // initialised; after Uninitialize every Connect raises platform::Error.
 class Instance {
  public:
-  // Initialises: makes sure the socket folder exists. Raises platform::Error when it cannot.
+  // Initialises the instance. Raises platform::Error when DDE cannot be used.
   Instance();
   ~Instance() = default;
   Instance(const Instance&) = delete;
@@ -85,8 +64,8 @@ class Instance {
   bool initialized_ = false;
 };
 
-// The server of one service and topic. Single-threaded: the owner polls the descriptors it
-// reports and calls Dispatch.
+// The server of one service and topic. Single-threaded: the owner calls Dispatch or
+// WaitAndDispatch, and the handlers run inside those calls.
 class Server {
  public:
   struct Handlers {
@@ -95,19 +74,14 @@ class Server {
     std::function<void(uint64_t conversation)> on_disconnect;
   };
 
-  // Listens on the endpoint. A stale socket file (nobody accepting) is replaced; a live one
-  // raises platform::Error, as does any other failure.
+  // Starts serving. A server of the same service and topic that ended without cleaning up is
+  // replaced; a running one raises platform::Error, as does any other failure.
   Server(std::u16string_view service, std::u16string_view topic, uint32_t format = kClipboardText);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
-
-  // The descriptors to wait on for reading.
-  std::vector<int> PollDescriptors() const;
-
-  // Accepts waiting conversations and reads what arrived, without blocking, calling the
+  // Takes waiting conversations and what arrived in them, without blocking, calling the
   // handlers for each event.
   void Dispatch(const Handlers& handlers);
 
@@ -115,21 +89,10 @@ class Server {
   // ready.
   bool WaitAndDispatch(int timeout_ms, const Handlers& handlers);
 
- private:
-  struct Peer {
-    int fd = -1;
-    uint64_t id = 0;
-    std::string buffer;
-  };
-  void Accept(const Handlers& handlers);
-  bool Read(Peer& peer, const Handlers& handlers);  // false when the conversation ended
+  struct Endpoint;  // the implementation's listening side and conversations
 
-  std::filesystem::path path_;
-  int listen_fd_ = -1;
-  uint64_t device_ = 0, inode_ = 0;  // of the socket file this server made
-  uint32_t format_;
-  uint64_t next_id_ = 1;
-  std::vector<Peer> peers_;
+ private:
+  std::unique_ptr<Endpoint> endpoint_;
 };
 
 }  // namespace platform::dde

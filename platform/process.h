@@ -46,10 +46,12 @@ enum class ShowState { kShowNormal = 1, kShowMinNoActive = 7 };
 
 // Finds the program a loader command line starts: its first word (up to the first blank),
 // as given and with ".exe" added, in `program_directory`, then `current_directory`, then
-// each folder of `search_path` (":"-separated). A word with a "/" is taken as a path instead.
+// each folder of `search_folders` in order (empty entries are skipped). A word with a "/" is
+// taken as a path instead.
 std::optional<std::filesystem::path> FindLoaderProgram(
     std::u16string_view word, const std::filesystem::path& program_directory,
-    const std::filesystem::path& current_directory, std::string_view search_path);
+    const std::filesystem::path& current_directory,
+    const std::vector<std::filesystem::path>& search_folders);
 
 // Result codes of WinExecLike: 32 and above mean the program was started.
 inline constexpr uint32_t kLoaderStarted = 33;

@@ -1,7 +1,7 @@
 #include "update/http_date.h"
 
 #include <array>
-#include <ctime>
+#include <chrono>
 #include <string>
 
 namespace update {
@@ -145,10 +145,8 @@ int DaysInMonth(int64_t year, int month) {
 }
 
 int CurrentYear() {
-  std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  return utc.tm_year + 1900;
+  const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
+  return static_cast<int>(std::chrono::year_month_day(today).year());
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
 #include "update/update_check.h"
 
-#include <sys/stat.h>
-
-#include <ctime>
 #include <filesystem>
 #include <optional>
 
 #include "lib/tclib.h"
+#include "platform/file_info.h"
 #include "platform/text.h"
 #include "update/http_date.h"
 #include "update/version_string.h"
@@ -16,9 +14,9 @@ namespace {
 
 // The last-write time of `path` in whole seconds since 1970 UTC, fractions dropped.
 std::optional<int64_t> LastWriteSeconds(std::u16string_view path) {
-  struct stat st {};
-  if (::stat(platform::ToPath(path).c_str(), &st) != 0) return std::nullopt;
-  return static_cast<int64_t>(st.st_mtim.tv_sec);
+  const auto time = platform::LastWriteTime(platform::ToPath(path));
+  if (!time) return std::nullopt;
+  return static_cast<int64_t>(time->time_since_epoch().count());
 }
 
 bool IsFile(std::u16string_view path) {
@@ -28,12 +26,7 @@ bool IsFile(std::u16string_view path) {
 
 }  // namespace
 
-int64_t CurrentUtcOffsetSeconds() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return 0;
-  return local.tm_gmtoff;
-}
+int64_t CurrentUtcOffsetSeconds() { return platform::CurrentUtcOffsetSeconds(); }
 
 int IsRemoteNewer(std::u16string_view url, std::u16string_view local_path,
                   const UpdateCheckOptions& options) {

@@ -1,13 +1,9 @@
 #include "jet/format/page_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
+#include "jet/file/file.h"
 #include "jet/jet.h"
 #include "jet/utf.h"
 
@@ -16,43 +12,22 @@ namespace {
 
 class FileSource : public PageSource {
  public:
-  FileSource(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) { Refresh(); }
-  ~FileSource() override { ::close(fd_); }
+  explicit FileSource(std::unique_ptr<file::ReadableFile> file) : file_(std::move(file)) {
+    Refresh();
+  }
 
   uint64_t size() const override { return size_; }
 
   size_t ReadAt(uint64_t offset, std::span<uint8_t> out) override {
-    size_t done = 0;
-    while (done < out.size()) {
-      const ssize_t n =
-          ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        throw Error(u"データベース ファイルを読めません: " + Utf8ToUtf16(path_.string()) + u" (" +
-                    Utf8ToUtf16(std::strerror(errno)) + u")");
-      }
-      if (n == 0) break;
-      done += static_cast<size_t>(n);
-    }
-    return done;
+    return file_->ReadAt(offset, out);
   }
 
-  void Refresh() override {
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0) size_ = static_cast<uint64_t>(st.st_size);
-  }
+  void Refresh() override { size_ = file_->Size(); }
 
-  uint64_t Stamp() const override {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return 0;
-    const auto ns = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
-                    static_cast<uint64_t>(st.st_mtim.tv_nsec);
-    return ns ^ (static_cast<uint64_t>(st.st_size) * 0x9E3779B97F4A7C15u);
-  }
+  uint64_t Stamp() const override { return file_->ChangeStamp(); }
 
  private:
-  int fd_;
-  std::filesystem::path path_;
+  std::unique_ptr<file::ReadableFile> file_;
   uint64_t size_ = 0;
 };
 
@@ -78,12 +53,7 @@ std::unique_ptr<PageSource> OpenFileSource(const std::filesystem::path& path) {
   if (std::filesystem::is_directory(path, ec)) {
     throw Error(u"データベース ファイルではなくフォルダーです: " + Utf8ToUtf16(path.string()));
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw Error(u"データベース ファイルを開けません: " + Utf8ToUtf16(path.string()) + u" (" +
-                Utf8ToUtf16(std::strerror(errno)) + u")");
-  }
-  return std::make_unique<FileSource>(fd, path);
+  return std::make_unique<FileSource>(file::OpenShared(path));
 }
 
 std::unique_ptr<PageSource> MemorySource(std::vector<uint8_t> bytes) {

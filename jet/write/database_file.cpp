@@ -1,11 +1,6 @@
 #include "jet/write/database_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "jet/utf.h"
@@ -179,38 +174,21 @@ TableSpec TableSpecFromStatement(const sql::CreateTableStatement& statement) {
 }
 
 std::unique_ptr<DatabaseFile> DatabaseFile::Create(const std::filesystem::path& path, double now) {
-  // O_EXCL refuses anything already at the path (file, folder, link), so nothing that
-  // exists is ever touched.
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    int err = errno;
-    std::u16string why = err == EEXIST ? u"同じ名前のファイルまたはフォルダが既にあります"
-                                       : Utf8ToUtf16(std::strerror(err));
-    throw Error(u"データベースを作成できません: " + Utf8ToUtf16(path.string()) + u" (" + why +
-                u")");
-  }
+  // The file face refuses anything already at the path, so nothing that exists is touched.
   std::unique_ptr<DatabaseFile> db(new DatabaseFile());
-  db->fd_ = fd;
+  db->file_ = file::CreateExclusive(path);
   try {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) throw Error(u"データベースファイルの情報を取得できません");
-    db->device_ = st.st_dev;
-    db->inode_ = st.st_ino;
     db->BuildEmptyDatabase(now);
     db->Flush();
   } catch (...) {
     // Only the file this call created is removed.
-    ::close(fd);
-    db->fd_ = -1;
-    ::unlink(path.c_str());
+    db->file_->RemoveCreated();
     throw;
   }
   return db;
 }
 
-DatabaseFile::~DatabaseFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+DatabaseFile::~DatabaseFile() = default;
 
 UsageMap* DatabaseFile::NewMapRow(uint32_t& map_page) {
   uint8_t zeros[kUsageMapRowLength] = {};
@@ -896,7 +874,7 @@ void DatabaseFile::DiscardUnflushedChanges() {
   maps_.clear();
   objects_ = aces_ = nullptr;
   try {
-    store_.LoadFrom(fd_, flushed_size_);
+    store_.LoadFrom(*file_, flushed_size_);
     auto objects = LoadTable(2, u"MSysObjects");
     const ColumnModel* id = objects->FindColumn(u"Id");
     const ColumnModel* type = objects->FindColumn(u"Type");
@@ -986,8 +964,8 @@ void DatabaseFile::Flush() {
   }
   if (!store_.has_dirty()) return;
   store_.WriteGlobalMap();
-  store_.WriteDirty(fd_);
-  flushed_size_ = static_cast<off_t>(store_.page_count()) * kPageSize;
+  store_.WriteDirty(*file_);
+  flushed_size_ = static_cast<uint64_t>(store_.page_count()) * static_cast<uint64_t>(kPageSize);
 }
 
 }  // namespace jet::write

@@ -4,14 +4,13 @@
 #ifndef QUORVEL_JET_WRITE_DATABASE_FILE_H_
 #define QUORVEL_JET_WRITE_DATABASE_FILE_H_
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "jet/file/file.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
 #include "jet/write/page_store.h"
@@ -77,10 +76,10 @@ class DatabaseFile {
   void ReleaseMemory();
 
   const TableModel* FindTable(std::u16string_view name);
-  dev_t device() const { return device_; }
-  ino_t inode() const { return inode_; }
+  // Which file on the disk this is.
+  file::FileId id() const { return file_->id(); }
   // Size of the file after the last Flush.
-  off_t flushed_size() const { return flushed_size_; }
+  uint64_t flushed_size() const { return flushed_size_; }
 
  private:
   DatabaseFile() = default;
@@ -98,10 +97,8 @@ class DatabaseFile {
   std::unique_ptr<TableModel> LoadTable(uint32_t first_page, std::u16string name);
   UsageMap* LoadMap(uint32_t row_pointer);
 
-  int fd_ = -1;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
-  off_t flushed_size_ = 0;
+  std::unique_ptr<file::WritableFile> file_;
+  uint64_t flushed_size_ = 0;
   PageStore store_;
   std::vector<std::unique_ptr<UsageMap>> maps_;
   std::vector<std::unique_ptr<TableModel>> tables_;

@@ -1,13 +1,9 @@
 #include "jet/write/page_store.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet::write {
 
@@ -34,21 +30,18 @@ uint32_t PageStore::Allocate() {
   return page;
 }
 
-void PageStore::LoadFrom(int fd, off_t size) {
-  uint32_t count = static_cast<uint32_t>(size / kPageSize);
-  if (size % kPageSize != 0 || count < 2 || count > kMaxPages) {
+void PageStore::LoadFrom(file::ReadableFile& file, uint64_t size) {
+  constexpr uint64_t kPageBytes = kPageSize;
+  const uint64_t count64 = size / kPageBytes;
+  if (size % kPageBytes != 0 || count64 < 2 || count64 > kMaxPages) {
     throw Error(u"データベースファイルの大きさが不正です");
   }
+  const auto count = static_cast<uint32_t>(count64);
   std::vector<std::unique_ptr<PageBytes>> pages;
   for (uint32_t n = 0; n < count; ++n) {
     auto page = std::make_unique<PageBytes>();
-    size_t done = 0;
-    while (done < kPageSize) {
-      ssize_t got = pread(fd, page->data() + done, kPageSize - done,
-                          static_cast<off_t>(n) * kPageSize + static_cast<off_t>(done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) throw Error(u"データベースファイルを読み込めません");
-      done += static_cast<size_t>(got);
+    if (file.ReadAt(n * kPageBytes, *page) != kPageBytes) {
+      throw Error(u"データベースファイルを読み込めません");
     }
     pages.push_back(std::move(page));
   }
@@ -97,21 +90,10 @@ void PageStore::WriteGlobalMap() {
   data_page::AddRow(p, zeros.data(), zeros.size());
 }
 
-void PageStore::WriteDirty(int fd) {
+void PageStore::WriteDirty(file::WritableFile& file) {
   std::sort(dirty_list_.begin(), dirty_list_.end());
   for (uint32_t page : dirty_list_) {
-    const uint8_t* data = pages_[page]->data();
-    off_t offset = static_cast<off_t>(page) * kPageSize;
-    size_t done = 0;
-    while (done < kPageSize) {
-      ssize_t n = pwrite(fd, data + done, kPageSize - done, offset + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        throw Error(u"データベースファイルに書き込めません: " +
-                    Utf8ToUtf16(n < 0 ? std::strerror(errno) : "0 bytes written"));
-      }
-      done += static_cast<size_t>(n);
-    }
+    file.WriteAt(static_cast<uint64_t>(page) * static_cast<uint64_t>(kPageSize), *pages_[page]);
   }
   for (uint32_t page : dirty_list_) dirty_[page] = false;
   dirty_list_.clear();

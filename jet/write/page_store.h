@@ -6,13 +6,12 @@
 #ifndef QUORVEL_JET_WRITE_PAGE_STORE_H_
 #define QUORVEL_JET_WRITE_PAGE_STORE_H_
 
-#include <sys/types.h>
 #include <array>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "jet/file/file.h"
 #include "jet/write/bytes.h"
 
 namespace jet::write {
@@ -37,15 +36,15 @@ class PageStore {
   void Free(uint32_t page);
   bool IsFree(uint32_t page) const { return page < free_.size() && free_[page]; }
 
-  // Replaces the pages with those of the file `fd` (`size` bytes), with nothing changed.
+  // Replaces the pages with the first `size` bytes of `file`, with nothing changed.
   // Throws jet::Error when the file cannot be read.
-  void LoadFrom(int fd, off_t size);
+  void LoadFrom(file::ReadableFile& file, uint64_t size);
 
   // Rebuilds the global usage map on page 1 (rows 0 and 1) from the allocation state.
   void WriteGlobalMap();
 
-  // Writes every changed page at its offset in `fd`, then forgets the changes.
-  void WriteDirty(int fd);
+  // Writes every changed page at its offset in `file`, then forgets the changes.
+  void WriteDirty(file::WritableFile& file);
   bool has_dirty() const { return !dirty_list_.empty(); }
 
  private:

@@ -1,14 +1,13 @@
 // The writer's entry points: jet::CreateDatabase and Writer::OpenIfOwned. Every database
-// this process creates stays registered (by device and inode) with its in-memory pages, so
+// this process creates stays registered (by its identity on the disk) with its in-memory pages, so
 // that later connections to the same file write through the same state.
 #include "jet/write/writer.h"
 
-#include <sys/stat.h>
-
-#include <ctime>
+#include <chrono>
 #include <map>
 #include <mutex>
 
+#include "jet/file/file.h"
 #include "jet/write/database_file.h"
 
 namespace jet::write {
@@ -25,22 +24,24 @@ std::mutex& RegistryMutex() {
   return m;
 }
 
-std::map<std::pair<dev_t, ino_t>, std::shared_ptr<Registered>>& Registry() {
-  static std::map<std::pair<dev_t, ino_t>, std::shared_ptr<Registered>> r;
+std::map<file::FileId, std::shared_ptr<Registered>>& Registry() {
+  static std::map<file::FileId, std::shared_ptr<Registered>> r;
   return r;
 }
 
 // The current local time as an OLE automation date.
 double NowOleDate() {
-  timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  time_t secs = ts.tv_sec;
-  tm local;
-  localtime_r(&secs, &local);
-  double local_secs = static_cast<double>(secs) + static_cast<double>(local.tm_gmtoff);
-  double days = local_secs / 86400.0 + 25569.0;  // 1970-01-01 is day 25569
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  using std::chrono::seconds;
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  const int64_t secs = std::chrono::floor<seconds>(since_epoch).count();
+  const int64_t millis = duration_cast<milliseconds>(since_epoch).count() - secs * 1000;
+  const double local_secs =
+      static_cast<double>(secs) + static_cast<double>(file::LocalUtcOffsetSeconds(secs));
+  const double days = local_secs / 86400.0 + 25569.0;  // 1970-01-01 is day 25569
   // Whole milliseconds, as Jet keeps them.
-  double ms = static_cast<double>(ts.tv_nsec / 1000000) / 86400000.0;
+  const double ms = static_cast<double>(millis) / 86400000.0;
   return days + ms;
 }
 
@@ -100,15 +101,15 @@ class FileWriter : public Writer {
 }  // namespace
 
 std::unique_ptr<Writer> Writer::OpenIfOwned(const std::filesystem::path& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  const std::optional<file::RegularFileStatus> status = file::StatusOfRegularFile(path);
+  if (!status) return nullptr;
   std::lock_guard lock(RegistryMutex());
-  auto it = Registry().find({st.st_dev, st.st_ino});
+  auto it = Registry().find(status->id);
   if (it == Registry().end()) return nullptr;
   {
     std::lock_guard file_lock(it->second->mutex);
     // A file of another size is no longer the one we wrote (replaced or changed by others).
-    if (st.st_size != it->second->file->flushed_size()) return nullptr;
+    if (status->size != it->second->file->flushed_size()) return nullptr;
   }
   return std::make_unique<FileWriter>(it->second);
 }
@@ -122,7 +123,7 @@ void CreateDatabase(const std::filesystem::path& path) {
   auto entry = std::make_shared<write::Registered>();
   entry->file = std::move(file);
   std::lock_guard lock(write::RegistryMutex());
-  write::Registry()[{entry->file->device(), entry->file->inode()}] = entry;
+  write::Registry()[entry->file->id()] = entry;
 }
 
 }  // namespace jet

@@ -12,12 +12,15 @@
 #include <random>
 #include <system_error>
 
+#include "platform/system_error.h"
+#include "platform/text.h"
+
 namespace platform {
 namespace {
 
-[[noreturn]] void ThrowErrno(int error, const std::string& what) {
-  throw std::system_error(error, std::generic_category(), what);
-}
+std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
+
+std::error_code ErrorOf(std::errc condition) { return std::make_error_code(condition); }
 
 class FileDescriptor {
  public:
@@ -40,15 +43,16 @@ class FileDescriptor {
   int fd_;
 };
 
-void WriteAll(int fd, std::string_view bytes) {
+std::error_code WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      ThrowErrno(errno, "write");
+      return LastError();
     }
     bytes.remove_prefix(static_cast<size_t>(written));
   }
+  return {};
 }
 
 // A name for the temporary file that no other writer picks: the target's name behind a dot,
@@ -60,102 +64,152 @@ std::string TemporaryName(const std::string& base_name) {
          std::to_string(counter.fetch_add(1)) + "-" + std::to_string(random() % 1000000007u);
 }
 
+// The file a replacement goes to, with what is known about it beforehand.
+struct Target {
+  std::filesystem::path path;  // links followed
+  bool exists = false;
+  struct stat info {};
+};
+
+// Finds the file that replacing `file` replaces and checks that it may be replaced.
+std::error_code InspectTarget(const std::filesystem::path& file, Target& target) {
+  target.path = file;
+  struct stat link_info {};
+  if (::lstat(file.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
+    // Replace the file the link points at, not the link itself.
+    std::error_code error;
+    target.path = std::filesystem::weakly_canonical(file, error);
+    if (error) return error;
+  }
+  target.exists = ::stat(target.path.c_str(), &target.info) == 0;
+  if (!target.exists && errno != ENOENT) return LastError();
+  if (target.exists) {
+    if (S_ISDIR(target.info.st_mode)) return ErrorOf(std::errc::is_a_directory);
+    if (!S_ISREG(target.info.st_mode)) return ErrorOf(std::errc::invalid_argument);
+    // A file we may not write stays as it is, even where the folder would let us replace it.
+    const int probe = ::open(target.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (probe < 0) return LastError();
+    ::close(probe);
+  }
+  return {};
+}
+
 }  // namespace
 
 std::optional<std::string> ReadFileBytes(const std::filesystem::path& file, size_t max_size) {
+  const auto fail = [&](std::error_code error) {
+    return SystemError(u"ファイル「" + FromPath(file) + u"」を読み込めません", error);
+  };
   // Without blocking, so that a named pipe in the file's place cannot stall the caller.
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return std::nullopt;
-    ThrowErrno(errno, "open");
+    throw fail(LastError());
   }
   FileDescriptor guard(fd);
-  struct stat info;
-  if (::fstat(fd, &info) != 0) ThrowErrno(errno, "fstat");
-  if (S_ISDIR(info.st_mode)) ThrowErrno(EISDIR, "open");
-  if (!S_ISREG(info.st_mode)) ThrowErrno(EINVAL, "not a regular file");
-  if (static_cast<uint64_t>(info.st_size) > max_size) ThrowErrno(EFBIG, "file too large");
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) throw fail(LastError());
+  if (S_ISDIR(info.st_mode)) throw fail(ErrorOf(std::errc::is_a_directory));
+  if (!S_ISREG(info.st_mode)) throw fail(ErrorOf(std::errc::invalid_argument));
+  if (static_cast<uint64_t>(info.st_size) > max_size)
+    throw fail(ErrorOf(std::errc::file_too_large));
   // Read straight into the result; the file may still grow or shrink while it is read.
   std::string bytes(static_cast<size_t>(info.st_size) + 1, '\0');
   size_t used = 0;
   for (;;) {
     if (used == bytes.size()) {
-      if (bytes.size() > max_size) ThrowErrno(EFBIG, "file too large");
+      if (bytes.size() > max_size) throw fail(ErrorOf(std::errc::file_too_large));
       bytes.resize(std::min(bytes.size() * 2, max_size + 1));
     }
     const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
     if (got < 0) {
       if (errno == EINTR) continue;
-      ThrowErrno(errno, "read");
+      throw fail(LastError());
     }
     if (got == 0) break;
     used += static_cast<size_t>(got);
   }
-  if (used > max_size) ThrowErrno(EFBIG, "file too large");
+  if (used > max_size) throw fail(ErrorOf(std::errc::file_too_large));
   bytes.resize(used);
   return bytes;
 }
 
-void ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
-  std::filesystem::path target = file;
-  struct stat link_info;
-  if (::lstat(target.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
-    // Replace the file the link points at, not the link itself.
-    std::error_code error;
-    target = std::filesystem::weakly_canonical(file, error);
-    if (error) ThrowErrno(error.value(), "resolve link");
-  }
+TemporaryBeside::TemporaryBeside(const std::filesystem::path& target, std::u16string_view kind)
+    : target_(target), kind_(kind) {
+  const auto fail = [&](std::error_code error) {
+    return SystemError(kind_ + u"「" + FromPath(target_) + u"」を作成できませんでした", error);
+  };
+  Target inspected;
+  if (const std::error_code error = InspectTarget(target_, inspected)) throw fail(error);
 
-  struct stat old_info;
-  const bool exists = ::stat(target.c_str(), &old_info) == 0;
-  if (!exists && errno != ENOENT) ThrowErrno(errno, "stat");
-  if (exists) {
-    if (S_ISDIR(old_info.st_mode)) ThrowErrno(EISDIR, "target is a folder");
-    if (!S_ISREG(old_info.st_mode)) ThrowErrno(EINVAL, "target is not a regular file");
-    // A file we may not write stays as it is, even where the folder would let us replace it.
-    const int probe = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (probe < 0) ThrowErrno(errno, "open for writing");
-    ::close(probe);
-  }
-
-  std::filesystem::path folder = target.parent_path();
+  std::filesystem::path folder = inspected.path.parent_path();
   if (folder.empty()) folder = ".";
-  const std::string base_name = target.filename().string();
-
-  std::filesystem::path temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = folder / TemporaryName(base_name);
+  const std::string base_name = inspected.path.filename().string();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path_ = folder / TemporaryName(base_name);
     // Mode 0666 under the process umask gives a new file the usual permissions.
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0 && errno != EEXIST) ThrowErrno(errno, "create temporary file");
-  }
-  if (fd < 0) ThrowErrno(EEXIST, "create temporary file");
-
-  FileDescriptor guard(fd);
-  try {
-    WriteAll(fd, bytes);
-    if (exists) {
-      ::fchmod(fd, old_info.st_mode & 07777);
-      if (old_info.st_uid != ::geteuid() || old_info.st_gid != ::getegid()) {
-        // Only a privileged process may give the file away; otherwise it becomes ours.
-        [[maybe_unused]] const int ignored = ::fchown(fd, old_info.st_uid, old_info.st_gid);
-      }
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return;
     }
-    if (::fsync(fd) != 0) ThrowErrno(errno, "fsync");
-    if (guard.Close() != 0) ThrowErrno(errno, "close");
-    if (::rename(temporary.c_str(), target.c_str()) != 0) ThrowErrno(errno, "rename");
-  } catch (...) {
-    ::unlink(temporary.c_str());
-    throw;
+    if (errno != EEXIST) {
+      const std::error_code error = LastError();
+      path_.clear();
+      throw fail(error);
+    }
   }
+  path_.clear();
+  throw fail(ErrorOf(std::errc::file_exists));
+}
+
+TemporaryBeside::~TemporaryBeside() {
+  if (!committed_ && !path_.empty()) ::unlink(path_.c_str());
+}
+
+void TemporaryBeside::Commit() {
+  const auto fail = [&](std::error_code error) {
+    return SystemError(kind_ + u"「" + FromPath(target_) + u"」を書き込めませんでした", error);
+  };
+  Target target;
+  if (const std::error_code error = InspectTarget(target_, target)) throw fail(error);
+
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw fail(LastError());
+  FileDescriptor guard(fd);
+  if (target.exists) {
+    ::fchmod(fd, target.info.st_mode & 07777);
+    if (target.info.st_uid != ::geteuid() || target.info.st_gid != ::getegid()) {
+      // Only a privileged process may give the file away; otherwise it becomes ours.
+      [[maybe_unused]] const int ignored = ::fchown(fd, target.info.st_uid, target.info.st_gid);
+    }
+  }
+  if (::fsync(fd) != 0) throw fail(LastError());
+  if (guard.Close() != 0) throw fail(LastError());
+  if (::rename(path_.c_str(), target.path.c_str()) != 0) throw fail(LastError());
+  committed_ = true;
 
   // Make the rename itself durable; a failure here no longer affects the content.
+  std::filesystem::path folder = target.path.parent_path();
+  if (folder.empty()) folder = ".";
   const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder_fd >= 0) {
     ::fsync(folder_fd);
     ::close(folder_fd);
   }
+}
+
+void ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
+  TemporaryBeside temporary(file);
+  const auto fail = [&](std::error_code error) {
+    return SystemError(u"ファイル「" + FromPath(file) + u"」を書き込めませんでした", error);
+  };
+  const int fd = ::open(temporary.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw fail(LastError());
+  FileDescriptor guard(fd);
+  if (const std::error_code error = WriteAll(fd, bytes)) throw fail(error);
+  if (guard.Close() != 0) throw fail(LastError());
+  temporary.Commit();
 }
 
 }  // namespace platform

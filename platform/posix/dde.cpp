@@ -1,7 +1,6 @@
-// The DDE channel over Unix-domain stream sockets (layout of the exchange in dde.h).
+// DDE over Unix-domain stream sockets (folder, names and wire form in dde_socket.h).
 #include "platform/dde.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,36 +9,18 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
-#include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/posix/dde_socket.h"
 #include "platform/process.h"
+#include "platform/system_error.h"
 #include "platform/text.h"
 
 namespace platform::dde {
 namespace {
-
-constexpr char kExecuteTag = 'E';
-constexpr size_t kFrameHeader = 9;  // tag, format, length
-
-std::string FoldAsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-void PutU32(std::string& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-uint32_t GetU32(const char* p) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(p[i]);
-  return value;
-}
 
 bool FillAddress(const std::filesystem::path& path, sockaddr_un& address) {
   std::memset(&address, 0, sizeof address);
@@ -48,20 +29,6 @@ bool FillAddress(const std::filesystem::path& path, sockaddr_un& address) {
   if (text.size() >= sizeof address.sun_path) return false;
   std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
   return true;
-}
-
-bool PeerIsSameUser(int fd) {
-  ucred credentials{};
-  socklen_t size = sizeof credentials;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return false;
-  return credentials.uid == getuid();
-}
-
-// Whether the folder holding the sockets is ours alone; sockets elsewhere are never used.
-bool DirectoryIsPrivate(const std::filesystem::path& dir) {
-  struct stat st;
-  if (lstat(dir.c_str(), &st) != 0) return false;
-  return S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
 }
 
 bool SendAll(int fd, const std::string& bytes, int timeout_ms) {
@@ -86,48 +53,27 @@ bool SendAll(int fd, const std::string& bytes, int timeout_ms) {
 
 }  // namespace
 
-std::filesystem::path EndpointDirectory() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') {
-    return std::filesystem::path(runtime) / "dde";
-  }
-  return std::filesystem::path("/tmp") / ("dde-" + std::to_string(getuid()));
-}
-
-std::filesystem::path EndpointPath(std::u16string_view service, std::u16string_view topic) {
-  // Names go to the code page first, as DDE string handles do, then to file-name bytes.
-  const std::u16string s = FromCodePage932(ToCodePage932(service));
-  const std::u16string t = FromCodePage932(ToCodePage932(topic));
-  return EndpointDirectory() / FoldAsciiLower(ToUtf8(s) + "." + ToUtf8(t));
-}
-
-void EnsureEndpointDirectory() {
-  const std::filesystem::path dir = EndpointDirectory();
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    throw Error(u"DDE の通信用フォルダを作成できません: " + FromPath(dir));
-  }
-  if (!DirectoryIsPrivate(dir)) {
-    throw Error(u"DDE の通信用フォルダが安全ではありません: " + FromPath(dir));
-  }
-}
-
 // ---- client ----
+
+struct Conversation::Link {
+  int fd = -1;
+  std::optional<uint32_t> format;
+};
+
+Conversation::Conversation(std::unique_ptr<Link> link) : link_(std::move(link)) {}
 
 Conversation::~Conversation() { Disconnect(); }
 
+std::optional<uint32_t> Conversation::format() const { return link_->format; }
+
 bool Conversation::Execute(std::string_view data, uint32_t format) {
-  if (fd_ < 0 || data.size() > kMaxExecuteLength) return false;
-  std::string frame;
-  frame.reserve(kFrameHeader + data.size());
-  frame.push_back(kExecuteTag);
-  PutU32(frame, format);
-  PutU32(frame, static_cast<uint32_t>(data.size()));
-  frame.append(data);
-  return SendAll(fd_, frame, 2000);
+  if (link_->fd < 0 || data.size() > kMaxExecuteLength) return false;
+  return SendAll(link_->fd, ExecuteFrame(data, format), 2000);
 }
 
 void Conversation::Disconnect() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  if (link_->fd >= 0) close(link_->fd);
+  link_->fd = -1;
 }
 
 Instance::Instance() {
@@ -143,13 +89,12 @@ std::unique_ptr<Conversation> Instance::Connect(std::u16string_view service,
   sockaddr_un address;
   if (!FillAddress(path, address)) return nullptr;
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw Error(u"DDE の接続を作成できません");
+  if (fd < 0) throw SystemError(u"DDE の接続を作成できません", errno);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       !PeerIsSameUser(fd)) {
     close(fd);
     return nullptr;
   }
-  std::optional<uint32_t> format;
   char bytes[4];
   size_t got = 0;
   while (got < sizeof bytes) {
@@ -162,39 +107,67 @@ std::unique_ptr<Conversation> Instance::Connect(std::u16string_view service,
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  if (got == sizeof bytes) format = GetU32(bytes);
-  return std::unique_ptr<Conversation>(new Conversation(fd, format));
+  auto link = std::make_unique<Conversation::Link>();
+  link->fd = fd;
+  if (got == sizeof bytes) link->format = GetU32(bytes);
+  return std::unique_ptr<Conversation>(new Conversation(std::move(link)));
 }
 
 // ---- server ----
 
-Server::Server(std::u16string_view service, std::u16string_view topic, uint32_t format)
-    : path_(EndpointPath(service, topic)), format_(format) {
+struct Server::Endpoint {
+  struct Peer {
+    int fd = -1;
+    uint64_t id = 0;
+    std::string buffer;
+  };
+
+  Endpoint(std::filesystem::path endpoint_path, uint32_t endpoint_format)
+      : path(std::move(endpoint_path)), format(endpoint_format) {}
+  ~Endpoint();
+  Endpoint(const Endpoint&) = delete;
+  Endpoint& operator=(const Endpoint&) = delete;
+
+  void Listen();
+  std::vector<int> Descriptors() const;
+  void Accept(const Handlers& handlers);
+  bool Read(Peer& peer, const Handlers& handlers);  // false when the conversation ended
+
+  std::filesystem::path path;
+  int listen_fd = -1;
+  uint64_t device = 0, inode = 0;  // of the socket file this server made
+  uint32_t format;
+  uint64_t next_id = 1;
+  std::vector<Peer> peers;
+};
+
+void Server::Endpoint::Listen() {
   EnsureEndpointDirectory();
   // The socket is bound and listening under a private name first and then linked to the
   // endpoint name, which fails when that name exists: a client never finds a socket that does
   // not accept yet, and two servers starting at once cannot take the name from each other.
-  std::filesystem::path staging = path_;
+  std::filesystem::path staging = path;
   staging += "." + std::to_string(getpid()) + ".new";
   sockaddr_un address, staging_address;
-  if (!FillAddress(path_, address) || !FillAddress(staging, staging_address)) {
-    throw Error(u"DDE の名前が長すぎます: " + FromPath(path_));
+  if (!FillAddress(path, address) || !FillAddress(staging, staging_address)) {
+    throw Error(u"DDE の名前が長すぎます: " + FromPath(path));
   }
   const auto fail = [&] {
-    if (listen_fd_ >= 0) close(listen_fd_);
-    listen_fd_ = -1;
+    const int error = errno;
+    if (listen_fd >= 0) close(listen_fd);
+    listen_fd = -1;
     unlink(staging.c_str());
-    throw Error(u"DDE サーバーを開始できません: " + FromPath(path_));
+    throw SystemError(u"DDE サーバーを開始できません: " + FromPath(path), error);
   };
-  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listen_fd_ < 0) fail();
+  listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (listen_fd < 0) fail();
   unlink(staging.c_str());
-  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&staging_address),
+  if (bind(listen_fd, reinterpret_cast<const sockaddr*>(&staging_address),
            sizeof staging_address) != 0 ||
-      listen(listen_fd_, 16) != 0) {
+      listen(listen_fd, 16) != 0) {
     fail();
   }
-  if (link(staging.c_str(), path_.c_str()) != 0) {
+  if (link(staging.c_str(), path.c_str()) != 0) {
     if (errno != EEXIST) fail();
     // A socket file nobody accepts on is left over from a program that ended.
     const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -203,38 +176,41 @@ Server::Server(std::u16string_view service, std::u16string_view topic, uint32_t 
         connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         (errno == ECONNREFUSED || errno == ENOENT);
     if (probe >= 0) close(probe);
-    if (!stale) fail();
-    unlink(path_.c_str());
-    if (link(staging.c_str(), path_.c_str()) != 0) fail();
+    if (!stale) {
+      errno = EEXIST;  // a running server holds the name
+      fail();
+    }
+    unlink(path.c_str());
+    if (link(staging.c_str(), path.c_str()) != 0) fail();
   }
   unlink(staging.c_str());
-  struct stat st;
-  if (stat(path_.c_str(), &st) == 0) {
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) {
+    device = st.st_dev;
+    inode = st.st_ino;
   }
-  NotifyStarterReady();
 }
 
-Server::~Server() {
-  for (auto& peer : peers_) close(peer.fd);
-  if (listen_fd_ >= 0) close(listen_fd_);
+Server::Endpoint::~Endpoint() {
+  for (auto& peer : peers) close(peer.fd);
+  if (listen_fd >= 0) close(listen_fd);
+  if (device == 0 && inode == 0) return;  // never took the name
   // Only the socket file this server made; another server may have replaced it since.
-  struct stat st;
-  if (stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_) {
-    unlink(path_.c_str());
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && st.st_dev == device && st.st_ino == inode) {
+    unlink(path.c_str());
   }
 }
 
-std::vector<int> Server::PollDescriptors() const {
-  std::vector<int> fds{listen_fd_};
-  for (const auto& peer : peers_) fds.push_back(peer.fd);
+std::vector<int> Server::Endpoint::Descriptors() const {
+  std::vector<int> fds{listen_fd};
+  for (const auto& peer : peers) fds.push_back(peer.fd);
   return fds;
 }
 
-void Server::Accept(const Handlers& handlers) {
+void Server::Endpoint::Accept(const Handlers& handlers) {
   for (;;) {
-    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
       if (errno == EINTR) continue;
       return;  // nothing more waiting
@@ -246,17 +222,17 @@ void Server::Accept(const Handlers& handlers) {
     // A client that posted its command and left already cannot be greeted; what it sent is
     // still read.
     std::string greeting;
-    PutU32(greeting, format_);
+    PutU32(greeting, format);
     SendAll(fd, greeting, 1000);
     Peer peer;
     peer.fd = fd;
-    peer.id = next_id_++;
-    peers_.push_back(std::move(peer));
-    if (handlers.on_connect) handlers.on_connect(peers_.back().id);
+    peer.id = next_id++;
+    peers.push_back(std::move(peer));
+    if (handlers.on_connect) handlers.on_connect(peers.back().id);
   }
 }
 
-bool Server::Read(Peer& peer, const Handlers& handlers) {
+bool Server::Endpoint::Read(Peer& peer, const Handlers& handlers) {
   char chunk[4096];
   bool open = true;
   for (;;) {
@@ -289,23 +265,32 @@ bool Server::Read(Peer& peer, const Handlers& handlers) {
   return open;
 }
 
+Server::Server(std::u16string_view service, std::u16string_view topic, uint32_t format)
+    : endpoint_(std::make_unique<Endpoint>(EndpointPath(service, topic), format)) {
+  endpoint_->Listen();
+  NotifyStarterReady();
+}
+
+Server::~Server() = default;
+
 void Server::Dispatch(const Handlers& handlers) {
-  Accept(handlers);
-  for (size_t i = 0; i < peers_.size();) {
-    if (Read(peers_[i], handlers)) {
+  Endpoint& e = *endpoint_;
+  e.Accept(handlers);
+  for (size_t i = 0; i < e.peers.size();) {
+    if (e.Read(e.peers[i], handlers)) {
       ++i;
       continue;
     }
-    const uint64_t id = peers_[i].id;
-    close(peers_[i].fd);
-    peers_.erase(peers_.begin() + static_cast<std::ptrdiff_t>(i));
+    const uint64_t id = e.peers[i].id;
+    close(e.peers[i].fd);
+    e.peers.erase(e.peers.begin() + static_cast<std::ptrdiff_t>(i));
     if (handlers.on_disconnect) handlers.on_disconnect(id);
   }
 }
 
 bool Server::WaitAndDispatch(int timeout_ms, const Handlers& handlers) {
   std::vector<pollfd> fds;
-  for (int fd : PollDescriptors()) fds.push_back(pollfd{fd, POLLIN, 0});
+  for (int fd : endpoint_->Descriptors()) fds.push_back(pollfd{fd, POLLIN, 0});
   int ready = poll(fds.data(), fds.size(), timeout_ms);
   if (ready < 0 && errno == EINTR) ready = 0;
   Dispatch(handlers);

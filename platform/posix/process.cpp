@@ -221,6 +221,21 @@ std::optional<int64_t> SpawnDetached(const std::filesystem::path& program,
   return program_pid;
 }
 
+// The folders of a PATH value in order; an empty entry means the current directory.
+std::vector<std::filesystem::path> SplitSearchPath(std::string_view search_path,
+                                                   const std::filesystem::path& current) {
+  std::vector<std::filesystem::path> folders;
+  size_t start = 0;
+  while (start <= search_path.size()) {
+    size_t colon = search_path.find(':', start);
+    if (colon == std::string_view::npos) colon = search_path.size();
+    const std::string_view folder = search_path.substr(start, colon - start);
+    folders.push_back(folder.empty() ? current : std::filesystem::path(folder));
+    start = colon + 1;
+  }
+  return folders;
+}
+
 }  // namespace
 
 std::optional<std::vector<ProcessEntry>> SnapshotProcesses() {
@@ -268,21 +283,15 @@ int64_t CreateProcessFromCommandLine(std::u16string_view command_line) {
 
 std::optional<std::filesystem::path> FindLoaderProgram(
     std::u16string_view word, const std::filesystem::path& program_directory,
-    const std::filesystem::path& current_directory, std::string_view search_path) {
+    const std::filesystem::path& current_directory,
+    const std::vector<std::filesystem::path>& search_folders) {
   if (word.empty()) return std::nullopt;
   const std::filesystem::path name = ToPath(word);
   if (word.find(u'/') != std::u16string_view::npos) {
     return MatchExecutable(name.is_absolute() ? name : current_directory / name);
   }
   std::vector<std::filesystem::path> folders{program_directory, current_directory};
-  size_t start = 0;
-  while (start <= search_path.size()) {
-    size_t colon = search_path.find(':', start);
-    if (colon == std::string_view::npos) colon = search_path.size();
-    const std::string_view folder = search_path.substr(start, colon - start);
-    folders.push_back(folder.empty() ? current_directory : std::filesystem::path(folder));
-    start = colon + 1;
-  }
+  folders.insert(folders.end(), search_folders.begin(), search_folders.end());
   for (const auto& folder : folders) {
     if (folder.empty()) continue;
     if (auto found = MatchExecutable(folder / name)) return found;
@@ -296,8 +305,9 @@ uint32_t WinExecLike(std::u16string_view command_line, ShowState /*show*/, int w
   std::error_code ignored;
   const std::filesystem::path current = std::filesystem::current_path(ignored);
   const char* path_variable = std::getenv("PATH");
-  const auto program = FindLoaderProgram(word, ToPath(ProgramDirectory()), current,
-                                         path_variable != nullptr ? path_variable : "");
+  const auto program =
+      FindLoaderProgram(word, ToPath(ProgramDirectory()), current,
+                        SplitSearchPath(path_variable != nullptr ? path_variable : "", current));
   if (!program) return kLoaderFileNotFound;
   std::vector<std::string> arguments;
   if (blank != std::u16string_view::npos && blank + 1 < command_line.size()) {

@@ -8,6 +8,7 @@
 
 #include "gis/dde_channel.h"
 #include "platform/dde.h"
+#include "platform/posix/dde_socket.h"
 #include "platform/text.h"
 #include "tests/gis/support/test_env.h"
 

@@ -277,7 +277,7 @@ TEST(FindLoaderProgramTest, SearchesProgramDirectoryThenCurrentThenPath) {
   MakeExecutable(d / "p1" / "tool");
   MakeExecutable(d / "p2" / "tool.exe");
   MakeExecutable(d / "p2" / "other.exe");
-  const std::string path = (d / "p1").string() + ":" + (d / "p2").string();
+  const std::vector<fs::path> path{d / "p1", fs::path(), d / "p2"};
   EXPECT_EQ(platform::FindLoaderProgram(u"quorvel", d / "prog", d / "cur", path),
             d / "prog" / "quorvel.exe");
   EXPECT_EQ(platform::FindLoaderProgram(u"QUORVEL", d / "none", d / "cur", path), std::nullopt);

@@ -11,10 +11,8 @@
 //   exit        pid
 // One copy serves at a time: a copy started while another serves hands its project (if any)
 // to that one over DDE and ends. Without a display it runs without windows.
-#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,14 +108,9 @@ int main(int argc, char** argv) {
   };
 
   while (!quit && !stub::StopRequested()) {
-    std::vector<pollfd> fds;
-    if (display) fds.push_back(pollfd{display.fd(), POLLIN, 0});
-    if (server) {
-      for (int fd : server->PollDescriptors()) fds.push_back(pollfd{fd, POLLIN, 0});
-    }
     if (display) XFlush(display.get());
-    if (poll(fds.data(), fds.size(), 200) < 0 && errno != EINTR) break;
-    if (server) server->Dispatch(handlers);
+    // Short waits for commands keep the windows answering their events in between.
+    if (server) server->WaitAndDispatch(display ? 50 : 200, handlers);
     while (display && XPending(display.get()) > 0) {
       XEvent event;
       XNextEvent(display.get(), &event);

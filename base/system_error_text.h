@@ -1,0 +1,22 @@
+// Japanese wording of operating-system errors. Users read error messages in Japanese, so the
+// English text the C++ library attaches to an error code never reaches them; the platform layer
+// and the engine's file face both word their errors here.
+#ifndef QUORVEL_BASE_SYSTEM_ERROR_TEXT_H_
+#define QUORVEL_BASE_SYSTEM_ERROR_TEXT_H_
+
+#include <string>
+#include <system_error>
+
+namespace base {
+
+// A short Japanese reason for an operating-system error, for example "アクセスが拒否されました".
+// Works for codes of the generic category and for system codes that map to a generic
+// condition; any other code gives a generic text that carries its number.
+std::u16string SystemErrorReason(std::error_code code);
+
+// The common message form "<what>: <reason>".
+std::u16string SystemErrorMessage(std::u16string_view what, std::error_code code);
+
+}  // namespace base
+
+#endif  // QUORVEL_BASE_SYSTEM_ERROR_TEXT_H_
