@@ -9,9 +9,9 @@
 #include <string>
 
 #include "app/environment.h"
-#include "app/support/dialogs.h"
 #include "gis/open_project.h"
 #include "jet/jet.h"
+#include "ui/dialogs.h"
 
 class QAction;
 class QCheckBox;
@@ -37,8 +37,8 @@ extern TfrmSplash* frmSplash;
 inline constexpr std::u16string_view kNothingChosenMessage = u"選択されませんでした";
 
 // The two file dialogs of the settings tab (the first one is also the start-up choice).
-FileDialogOptions KihonMdbDialogOptions();
-FileDialogOptions QuorvelPathDialogOptions();
+ui::FileDialogOptions KihonMdbDialogOptions();
+ui::FileDialogOptions QuorvelPathDialogOptions();
 
 class TfrmMain : public QMainWindow {
   Q_OBJECT

@@ -7,9 +7,9 @@
 
 #include "app/main_window.h"
 #include "app/splash.h"
-#include "app/support/qt_text.h"
 #include "db/ui/export_window.h"
 #include "gis/ui/password_window.h"
+#include "ui/qt_text.h"
 
 namespace app {
 
@@ -43,7 +43,7 @@ Program::Program(AppEnvironment environment) {
   TfrmMain* main = main_.get();
   // The export window, hidden; it reads the basic database path when its export runs.
   export_sqlite_ =
-      std::make_unique<TfrmExportSQLite>([main] { return ToU16(main->editKihonMDB->text()); });
+      std::make_unique<TfrmExportSQLite>([main] { return ui::ToU16(main->editKihonMDB->text()); });
   frmExportSQLite = export_sqlite_.get();
   password_ = std::make_unique<gis::TfrmPassword>([main] { return ProjectOpeningContext(main); });
 }

@@ -7,12 +7,12 @@
 #include <QTableView>
 #include <QWidget>
 
-#include "app/support/qt_text.h"
 #include "lib/tclib.h"
 #include "platform/error.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
+#include "ui/qt_text.h"
 
 namespace app {
 
@@ -59,7 +59,7 @@ int ReadPlacementInteger(const std::u16string& path, std::u16string_view section
 }
 
 std::u16string SectionFor(const QWidget* window, std::u16string_view section) {
-  return section.empty() ? ToU16(window->objectName()) : std::u16string(section);
+  return section.empty() ? ui::ToU16(window->objectName()) : std::u16string(section);
 }
 
 }  // namespace
@@ -69,10 +69,10 @@ void LoadWorkSettings(const std::u16string& path, QWidget* form) {
   for (const WorkSetting& setting : kWorkSettings) {
     const std::u16string value =
         platform::ReadProfileString(file, kWorkSection, setting.key, setting.default_value);
-    Box(form, setting.box)->setText(ToQString(value));
+    Box(form, setting.box)->setText(ui::ToQString(value));
   }
   QTableView* grid = form->findChild<QTableView*>(QStringLiteral("DBGrid1"));
-  const int font_size = tclib::StrToInt(ToU16(Box(form, "editGridFontSize")->text()));
+  const int font_size = tclib::StrToInt(ui::ToU16(Box(form, "editGridFontSize")->text()));
   if (grid != nullptr) {
     QFont font = grid->font();
     if (font_size > 0) {
@@ -89,7 +89,7 @@ void LoadWorkSettings(const std::u16string& path, QWidget* form) {
 
 void SaveWorkSettings(const std::u16string& path, QWidget* form) {
   for (const WorkSetting& setting : kWorkSettings) {
-    WriteOrRaise(path, kWorkSection, setting.key, ToU16(Box(form, setting.box)->text()));
+    WriteOrRaise(path, kWorkSection, setting.key, ui::ToU16(Box(form, setting.box)->text()));
   }
 }
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/support/dialogs.h"
+#include "ui/dialogs.h"
 
 class QGroupBox;
 class QLineEdit;
@@ -29,7 +29,7 @@ class TfrmExportSQLite : public QDialog {
   void ShowCentered();
 
   // The save dialog's settings.
-  static app::FileDialogOptions SaveDialogSQLiteFname();
+  static ui::FileDialogOptions SaveDialogSQLiteFname();
 
   // Event handlers of the two buttons.
   void bbtnKihonMDBClick();

@@ -17,7 +17,6 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "app/project_model.h"
-#include "app/support/dialogs.h"
 #include "gis/dde_channel.h"
 #include "gis/open_project.h"
 #include "gis/ui/password_window.h"
@@ -26,6 +25,7 @@
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "tests/gis/support/test_env.h"
+#include "ui/dialogs.h"
 
 namespace {
 
@@ -132,7 +132,7 @@ class MainRoadGuiTest : public testing::Test {
   gistest::TempDir dir_;
   gistest::PrivateRuntimeDir runtime_{dir_.path()};
   fs::path open_, locked_, gone_, old_cwd_;
-  app::DialogAnswers answers_;
+  ui::DialogAnswers answers_;
   std::unique_ptr<app::Program> program_;
   app::TfrmMain* window_ = nullptr;
 };
