@@ -39,9 +39,6 @@
 
 namespace app {
 
-TfrmMain* frmMain = nullptr;
-TfrmSplash* frmSplash = nullptr;
-
 namespace {
 
 constexpr int kDesignedClientWidth = 624;
@@ -150,7 +147,6 @@ TfrmMain::TfrmMain(AppEnvironment environment, QWidget* parent)
       environment_(std::move(environment)),
       connection_(std::make_unique<jet::Connection>()),
       dataset_(std::make_unique<jet::Dataset>(connection_.get())) {
-  frmMain = this;
   BuildControls();
   ui::RunReported([&] { FormCreate(); });
 }
@@ -162,8 +158,17 @@ TfrmMain::~TfrmMain() {
   DBGrid1->setModel(nullptr);
   delete model_;
   model_ = nullptr;
-  if (frmMain == this) frmMain = nullptr;
 }
+
+void TfrmMain::SetExportWindow(TfrmExportSQLite* window) { export_window_ = window; }
+
+void TfrmMain::SetPasswordWindow(gis::TfrmPassword* window) { password_window_ = window; }
+
+TfrmExportSQLite* TfrmMain::export_window() const { return export_window_; }
+
+gis::TfrmPassword* TfrmMain::password_window() const { return password_window_; }
+
+TfrmSplash* TfrmMain::startup_splash() const { return startup_splash_; }
 
 void TfrmMain::BuildControls() {
   setObjectName(QStringLiteral("frmMain"));
@@ -321,10 +326,8 @@ void TfrmMain::FormCreate() {
   const int splash_time = tclib::StrToIntDef(ui::ToU16(editSplashTime->text()), kDefaultSplashTime);
 
   startup_splash_ = new TfrmSplash(environment_.program_directory, this);
-  frmSplash = startup_splash_;
   auto release_splash = [this] {
     if (startup_splash_ == nullptr) return;
-    if (frmSplash == startup_splash_) frmSplash = nullptr;
     startup_splash_->deleteLater();
     startup_splash_ = nullptr;
   };
@@ -400,8 +403,8 @@ void TfrmMain::SendCloseAndQuit() {
 }
 
 void TfrmMain::DBGrid1DblClick() {
-  gis::ProjectDoubleClicked(ProjectOpeningContext(this), [] {
-    if (gis::frmPassword != nullptr) gis::frmPassword->ShowPasswordWindow();
+  gis::ProjectDoubleClicked(ProjectOpeningContext(this), [this] {
+    if (password_window_ != nullptr) password_window_->ShowPasswordWindow();
   });
 }
 
@@ -438,7 +441,7 @@ std::u16string TfrmMain::ProgramPath() const {
 }
 
 void TfrmMain::SQLite1Click() {
-  if (frmExportSQLite != nullptr) frmExportSQLite->ShowCentered();
+  if (export_window_ != nullptr) export_window_->ShowCentered();
 }
 
 void TfrmMain::PageControl1Change() {}

@@ -22,17 +22,16 @@ class QPushButton;
 class QStatusBar;
 class QTabWidget;
 class QTableView;
+class TfrmExportSQLite;
+
+namespace gis {
+class TfrmPassword;
+}
 
 namespace app {
 
 class ProjectTableModel;
 class TfrmSplash;
-class TfrmMain;
-
-// The one instance of each window, set while it is created (frmMain before its controls
-// exist, so that the start-up sequence can reach it).
-extern TfrmMain* frmMain;
-extern TfrmSplash* frmSplash;
 
 inline constexpr std::u16string_view kNothingChosenMessage = u"選択されませんでした";
 
@@ -49,6 +48,18 @@ class TfrmMain : public QMainWindow {
   explicit TfrmMain(AppEnvironment environment, QWidget* parent = nullptr);
   // Hides the window and runs the shutdown sequence (FormDestroy).
   ~TfrmMain() override;
+
+  // The windows the main window opens, owned by the program object and handed over once
+  // they exist; either may be missing (start-up ended early, or a test builds the main
+  // window alone), and then its menu item or double-click does nothing.
+  void SetExportWindow(TfrmExportSQLite* window);
+  void SetPasswordWindow(gis::TfrmPassword* window);
+  TfrmExportSQLite* export_window() const;
+  gis::TfrmPassword* password_window() const;
+
+  // The splash window shown during start-up, a child of this window; nullptr once start-up
+  // has taken it down (or never showed it).
+  TfrmSplash* startup_splash() const;
 
   // True when start-up ended the program (no basic database chosen, or the new basic
   // database exists): the window is then never shown.
@@ -133,6 +144,9 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<jet::Dataset> dataset_;
   ProjectTableModel* model_ = nullptr;
   QPointer<TfrmSplash> startup_splash_;
+  // Owned by the program object; QPointer so that a window destroyed first is never reached.
+  QPointer<TfrmExportSQLite> export_window_;
+  QPointer<gis::TfrmPassword> password_window_;
   bool ended_during_startup_ = false;
 };
 

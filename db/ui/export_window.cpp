@@ -18,8 +18,6 @@
 #include "ui/error_report.h"
 #include "ui/qt_text.h"
 
-TfrmExportSQLite* frmExportSQLite = nullptr;
-
 namespace {
 
 constexpr int kClientWidth = 624;
@@ -86,9 +84,7 @@ TfrmExportSQLite::TfrmExportSQLite(std::function<std::u16string()> basic_databas
           [this] { ui::RunReported([this] { bbtnStartClick(); }, this); });
 }
 
-TfrmExportSQLite::~TfrmExportSQLite() {
-  if (frmExportSQLite == this) frmExportSQLite = nullptr;
-}
+TfrmExportSQLite::~TfrmExportSQLite() = default;
 
 ui::FileDialogOptions TfrmExportSQLite::SaveDialogSQLiteFname() {
   ui::FileDialogOptions options;

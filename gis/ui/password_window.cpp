@@ -14,8 +14,6 @@
 
 namespace gis {
 
-TfrmPassword* frmPassword = nullptr;
-
 namespace {
 
 constexpr int kClientWidth = 304;
@@ -54,13 +52,9 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
   BitBtn1->setAutoDefault(true);
   setTabOrder(editPassword, BitBtn1);
   connect(BitBtn1, &QPushButton::clicked, this, &TfrmPassword::BitBtn1Click);
-
-  frmPassword = this;
 }
 
-TfrmPassword::~TfrmPassword() {
-  if (frmPassword == this) frmPassword = nullptr;
-}
+TfrmPassword::~TfrmPassword() = default;
 
 void TfrmPassword::ShowPasswordWindow() {
   if (!isVisible()) {

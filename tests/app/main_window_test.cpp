@@ -303,7 +303,9 @@ TEST(MainWindow, BadFontSizeIsReportedAndTheLaterStepsAreSkipped) {
     EXPECT_EQ(grid->model()->rowCount(), 0);
     EXPECT_NE(window.pos().x(), 300);
     EXPECT_TRUE(recorder.pauses.empty());
-    EXPECT_EQ(app::frmSplash, nullptr);
+    // The error came before the splash window.
+    EXPECT_EQ(window.startup_splash(), nullptr);
+    EXPECT_EQ(window.findChild<app::TfrmSplash*>(), nullptr);
     EXPECT_EQ(window.StatusText(), u"");
     EXPECT_EQ(Text(&window, "editGridFontSize"), u"abc");
   }
@@ -473,7 +475,7 @@ TEST(MainWindow, FailedStartupStillTakesTheSplashDown) {
   QPointer<app::TfrmSplash> splash = window.findChild<app::TfrmSplash*>("frmSplash");
   ProcessDeferredDeletes();
   EXPECT_TRUE(splash.isNull());
-  EXPECT_EQ(app::frmSplash, nullptr);
+  EXPECT_EQ(window.startup_splash(), nullptr);
 }
 
 TEST(MainWindow, SplashIsReleasedAfterTheListingAndBeforeTheLoop) {
@@ -485,6 +487,7 @@ TEST(MainWindow, SplashIsReleasedAfterTheListingAndBeforeTheLoop) {
   QPointer<app::TfrmSplash> splash = window.findChild<app::TfrmSplash*>("frmSplash");
   ASSERT_FALSE(splash.isNull());  // still there until events are processed
   EXPECT_TRUE(splash->isVisible());
+  EXPECT_EQ(window.startup_splash(), nullptr);  // no longer the window's start-up splash
   ProcessDeferredDeletes();
   EXPECT_TRUE(splash.isNull());
 }
@@ -557,17 +560,19 @@ TEST(Program, ABadSplashFileIsReportedByBothSplashInstances) {
   dir.Write("splash.bmp", "not a bitmap");
   Recorder recorder;
   ui::DialogAnswers answers;
+  QPointer<app::TfrmSplash> hidden;
   {
     app::Program program(apptest::TestEnvironment(dir, &recorder));
     EXPECT_FALSE(program.ended_during_startup());
-    EXPECT_NE(app::frmSplash, nullptr);  // the hidden instance
-    EXPECT_FALSE(app::frmSplash->isVisible());
+    hidden = program.hidden_splash();
+    ASSERT_FALSE(hidden.isNull());
+    EXPECT_FALSE(hidden->isVisible());
     ProcessDeferredDeletes();
   }
   const auto messages = answers.messages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].text, messages[1].text);
-  EXPECT_EQ(app::frmSplash, nullptr);
+  EXPECT_TRUE(hidden.isNull());  // gone with the program
   EXPECT_EQ(recorder.steps, (std::vector<std::string>{"update", "close"}));
 }
 

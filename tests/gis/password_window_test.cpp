@@ -64,7 +64,6 @@ class PasswordWindowTest : public testing::Test {
 
 TEST_F(PasswordWindowTest, LayoutAsDesigned) {
   gis::TfrmPassword& w = *window_;
-  EXPECT_EQ(gis::frmPassword, &w);
   EXPECT_EQ(w.objectName(), "frmPassword");
   EXPECT_EQ(w.windowTitle(), QStringLiteral("パスワード認証"));
   EXPECT_EQ(w.size(), QSize(304, 97));
