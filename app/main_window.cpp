@@ -156,8 +156,7 @@ TfrmMain::~TfrmMain() {
   ui::RunReported([&] { FormDestroy(); });
   // The grid must not outlive the dataset behind its model.
   DBGrid1->setModel(nullptr);
-  delete model_;
-  model_ = nullptr;
+  model_.reset();
 }
 
 void TfrmMain::SetExportWindow(TfrmExportSQLite* window) { export_window_ = window; }
@@ -242,9 +241,9 @@ void TfrmMain::BuildControls() {
   grid_layout->setContentsMargins(0, 0, 0, 0);
   grid_layout->addWidget(DBGrid1);
 
-  model_ = new ProjectTableModel(dataset_.get(), this);
+  model_ = std::make_unique<ProjectTableModel>(dataset_.get());
   model_->setObjectName(QStringLiteral("DataSourceT_projectMain"));
-  DBGrid1->setModel(model_);
+  DBGrid1->setModel(model_.get());
   DBGrid1->setColumnWidth(0, 262);
   DBGrid1->setItemDelegate(new AlternateRowDelegate(
       DBGrid1, [this] { return ui::ToU16(editColorGridalternately->text()); }));
@@ -374,7 +373,7 @@ bool TfrmMain::OpenBasicDatabaseAtStartup() {
       [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kWarning, text); });
   db::StartupResult result;
   {
-    ProjectTableModel::ResetScope reset(model_);
+    ProjectTableModel::ResetScope reset(model_.get());
     result = db::OpenBasicDatabaseAtStartup(io);
   }
   SyncCurrentRow();
@@ -454,7 +453,7 @@ void TfrmMain::SetStatusText(std::u16string_view text) {
 
 void TfrmMain::ApplyKeywordFilter(std::u16string_view keyword) {
   {
-    ProjectTableModel::ResetScope reset(model_);
+    ProjectTableModel::ResetScope reset(model_.get());
     db::ApplyKeywordFilter(*dataset_, keyword,
                            [this](const std::u16string& text) { SetStatusText(text); });
   }

@@ -75,7 +75,7 @@ class TfrmMain : public QMainWindow {
   // The data objects of the window.
   jet::Connection& ADOConnectionMain() { return *connection_; }
   jet::Dataset& ADODataSetT_projectMain() { return *dataset_; }
-  ProjectTableModel* DataSourceT_projectMain() { return model_; }
+  ProjectTableModel* DataSourceT_projectMain() { return model_.get(); }
 
   // Runs the keyword filter over the project dataset and updates the grid and status bar.
   void ApplyKeywordFilter(std::u16string_view keyword);
@@ -142,7 +142,9 @@ class TfrmMain : public QMainWindow {
   AppEnvironment environment_;
   std::unique_ptr<jet::Connection> connection_;
   std::unique_ptr<jet::Dataset> dataset_;
-  ProjectTableModel* model_ = nullptr;
+  // The grid's data source, owned here alone (no Qt parent); declared after the dataset it
+  // reads, and taken from the grid before it goes.
+  std::unique_ptr<ProjectTableModel> model_;
   QPointer<TfrmSplash> startup_splash_;
   // Owned by the program object; QPointer so that a window destroyed first is never reached.
   QPointer<TfrmExportSQLite> export_window_;
