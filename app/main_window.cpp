@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QEvent>
+#include <QFont>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -43,7 +44,6 @@ namespace {
 
 constexpr int kDesignedClientWidth = 624;
 constexpr int kDesignedClientHeight = 817;
-constexpr int kDefaultSplashTime = 1000;
 
 // The grid of the project tab: its rows follow the height of its font.
 class ProjectGrid : public QTableView {
@@ -319,7 +319,9 @@ void TfrmMain::BuildSettingsTab() {
 // The start-up sequence.
 void TfrmMain::FormCreate() {
   const std::u16string settings_file = SettingsFile();
-  LoadWorkSettings(settings_file, this);
+  const WorkSettings settings = ReadWorkSettings(settings_file);
+  ShowWorkSettings(settings);
+  ApplyGridSettings(settings);
   LoadFormPlacement(this, u"", settings_file, environment_.work_area());
 
   const int splash_time = tclib::StrToIntDef(ui::ToU16(editSplashTime->text()), kDefaultSplashTime);
@@ -351,11 +353,45 @@ void TfrmMain::FormCreate() {
 // The shutdown sequence.
 void TfrmMain::FormDestroy() {
   const std::u16string settings_file = SettingsFile();
-  SaveWorkSettings(settings_file, this);
+  WriteWorkSettings(settings_file, WorkSettingsFromBoxes());
   SaveFormPlacement(this, u"", settings_file);
   // After an early end during start-up the GIS application was never commanded; telling it
   // to close then would only fail with a warning.
   if (ckQuitAll->isChecked() && !ended_during_startup_) SendCloseAndQuit();
+}
+
+std::array<std::pair<std::u16string WorkSettings::*, QLineEdit*>, kWorkSettings.size()>
+TfrmMain::SettingBoxes() const {
+  return {{
+      {&WorkSettings::basic_database, editKihonMDB},
+      {&WorkSettings::splash_time, editSplashTime},
+      {&WorkSettings::quorvel_path, editQuorvelPath},
+      {&WorkSettings::grid_font_size, editGridFontSize},
+      {&WorkSettings::grid_title, editGridTitle},
+      {&WorkSettings::grid_alternate_colour, editColorGridalternately},
+  }};
+}
+
+void TfrmMain::ShowWorkSettings(const WorkSettings& settings) {
+  for (const auto& [field, box] : SettingBoxes()) box->setText(ui::ToQString(settings.*field));
+}
+
+WorkSettings TfrmMain::WorkSettingsFromBoxes() const {
+  WorkSettings settings;
+  for (const auto& [field, box] : SettingBoxes()) settings.*field = ui::ToU16(box->text());
+  return settings;
+}
+
+void TfrmMain::ApplyGridSettings(const WorkSettings& settings) {
+  const int font_size = tclib::StrToInt(settings.grid_font_size);
+  QFont font = DBGrid1->font();
+  if (font_size > 0) {
+    font.setPointSize(font_size);
+  } else if (font_size < 0) {
+    font.setPixelSize(-font_size);  // a negative size counts in pixels, as on Windows
+  }
+  DBGrid1->setFont(font);
+  model_->setHeaderData(0, Qt::Horizontal, ui::ToQString(settings.grid_title));
 }
 
 bool TfrmMain::OpenBasicDatabaseAtStartup() {

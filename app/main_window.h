@@ -5,10 +5,13 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <array>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/environment.h"
+#include "app/work_settings.h"
 #include "gis/open_project.h"
 #include "jet/jet.h"
 #include "ui/dialogs.h"
@@ -128,9 +131,22 @@ class TfrmMain : public QMainWindow {
   void FormCreate();
   void FormDestroy();
   void FormResize();
-  // Start-up step 7: the basic database. Returns false when the program is to end.
+  // The one binding between the work-environment settings and the boxes of the settings
+  // tab: each field of WorkSettings with the box that holds it while the program runs.
+  std::array<std::pair<std::u16string WorkSettings::*, QLineEdit*>, kWorkSettings.size()>
+  SettingBoxes() const;
+  // Puts the settings into the boxes.
+  void ShowWorkSettings(const WorkSettings& settings);
+  // The boxes' texts, as they are saved.
+  WorkSettings WorkSettingsFromBoxes() const;
+  // Sets the grid's font size and its one column's caption from the settings. Raises
+  // "'%s' は整数ではありません" when the font size is not an integer; the caption is then
+  // not applied.
+  void ApplyGridSettings(const WorkSettings& settings);
+  // The start-up step that opens the basic database. Returns false when the program is to
+  // end.
   bool OpenBasicDatabaseAtStartup();
-  // Start-up step 9 and shutdown step 4: the update check and the GIS close command.
+  // The last steps of start-up and of shutdown: the update check and the GIS close command.
   void CheckForUpdate();
   void SendCloseAndQuit();
   // The environment's program path, or the running executable's when it names none.
