@@ -20,9 +20,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "app/lifecycle.h"
 #include "app/project_model.h"
 #include "app/row_colour.h"
-#include "app/settings.h"
 #include "app/splash.h"
 #include "db/basic_database.h"
 #include "db/import_sqlite.h"
@@ -316,49 +316,9 @@ void TfrmMain::BuildSettingsTab() {
   ckQuitAll->setChecked(true);
 }
 
-// The start-up sequence.
-void TfrmMain::FormCreate() {
-  const std::u16string settings_file = SettingsFile();
-  const WorkSettings settings = ReadWorkSettings(settings_file);
-  ShowWorkSettings(settings);
-  ApplyGridSettings(settings);
-  LoadFormPlacement(this, u"", settings_file, environment_.work_area());
+void TfrmMain::FormCreate() { RunStartupSequence(*this); }
 
-  const int splash_time = tclib::StrToIntDef(ui::ToU16(editSplashTime->text()), kDefaultSplashTime);
-
-  startup_splash_ = new TfrmSplash(environment_.program_directory, this);
-  auto release_splash = [this] {
-    if (startup_splash_ == nullptr) return;
-    startup_splash_->deleteLater();
-    startup_splash_ = nullptr;
-  };
-  // A start-up that fails or ends early still takes the splash window down.
-  struct ReleaseOnExit {
-    decltype(release_splash)& release;
-    ~ReleaseOnExit() { release(); }
-  } release_on_exit{release_splash};
-
-  startup_splash_->ShowAndPaint();
-  // A negative time means no pause, like zero.
-  if (splash_time > 0 && environment_.pause) environment_.pause(splash_time);
-
-  if (!OpenBasicDatabaseAtStartup()) {
-    ended_during_startup_ = true;
-    return;
-  }
-  release_splash();
-  CheckForUpdate();
-}
-
-// The shutdown sequence.
-void TfrmMain::FormDestroy() {
-  const std::u16string settings_file = SettingsFile();
-  WriteWorkSettings(settings_file, WorkSettingsFromBoxes());
-  SaveFormPlacement(this, u"", settings_file);
-  // After an early end during start-up the GIS application was never commanded; telling it
-  // to close then would only fail with a warning.
-  if (ckQuitAll->isChecked() && !ended_during_startup_) SendCloseAndQuit();
-}
+void TfrmMain::FormDestroy() { RunShutdownSequence(*this); }
 
 std::array<std::pair<std::u16string WorkSettings::*, QLineEdit*>, kWorkSettings.size()>
 TfrmMain::SettingBoxes() const {

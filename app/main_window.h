@@ -1,5 +1,6 @@
 // The main window: the keyword box, the project and settings tabs, the status bar and the
-// menu. Its creation runs the start-up sequence and its destruction the shutdown sequence.
+// menu. Its creation runs the start-up sequence and its destruction the shutdown sequence
+// (both in app/lifecycle.cpp).
 #ifndef QUORVEL_APP_MAIN_WINDOW_H_
 #define QUORVEL_APP_MAIN_WINDOW_H_
 
@@ -126,6 +127,10 @@ class TfrmMain : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The start-up and shutdown sequences work through the private steps below.
+  friend void RunStartupSequence(TfrmMain& window);
+  friend void RunShutdownSequence(TfrmMain& window);
+
   void BuildControls();
   void BuildSettingsTab();
   void FormCreate();
