@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QEvent>
+#include <QFont>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -19,12 +20,10 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "app/lifecycle.h"
 #include "app/project_model.h"
 #include "app/row_colour.h"
-#include "app/settings.h"
 #include "app/splash.h"
-#include "app/support/error_report.h"
-#include "app/support/qt_text.h"
 #include "db/basic_database.h"
 #include "db/import_sqlite.h"
 #include "db/startup.h"
@@ -35,18 +34,16 @@
 #include "lib/process.h"
 #include "lib/tclib.h"
 #include "platform/program_path.h"
+#include "ui/error_report.h"
+#include "ui/qt_text.h"
 #include "update/update_check.h"
 
 namespace app {
-
-TfrmMain* frmMain = nullptr;
-TfrmSplash* frmSplash = nullptr;
 
 namespace {
 
 constexpr int kDesignedClientWidth = 624;
 constexpr int kDesignedClientHeight = 817;
-constexpr int kDefaultSplashTime = 1000;
 
 // The grid of the project tab: its rows follow the height of its font.
 class ProjectGrid : public QTableView {
@@ -126,16 +123,16 @@ QGroupBox* AddGroup(QWidget* parent, const char* name, const QString& caption, i
 
 }  // namespace
 
-FileDialogOptions KihonMdbDialogOptions() {
-  FileDialogOptions options;
+ui::FileDialogOptions KihonMdbDialogOptions() {
+  ui::FileDialogOptions options;
   options.title = u"基本データベースの選択";
   options.filters = {{u"Mobile Quorvelデータベース", u"*.mdb;*.sqlite"},
                      {u"全てのファイル(*.*)", u"*.*"}};
   return options;
 }
 
-FileDialogOptions QuorvelPathDialogOptions() {
-  FileDialogOptions options;
+ui::FileDialogOptions QuorvelPathDialogOptions() {
+  ui::FileDialogOptions options;
   options.title = u"GIS Quorvelのモジュール(exe)を選択してください";
   options.filters = {{u"GIS Quorvel(quorvel.exe)", u"quorvel.exe"},
                      {u"全てのファイル(*.*)", u"*.*"}};
@@ -150,20 +147,27 @@ TfrmMain::TfrmMain(AppEnvironment environment, QWidget* parent)
       environment_(std::move(environment)),
       connection_(std::make_unique<jet::Connection>()),
       dataset_(std::make_unique<jet::Dataset>(connection_.get())) {
-  frmMain = this;
   BuildControls();
-  RunReported([&] { FormCreate(); });
+  ui::RunReported([&] { FormCreate(); });
 }
 
 TfrmMain::~TfrmMain() {
   hide();
-  RunReported([&] { FormDestroy(); });
+  ui::RunReported([&] { FormDestroy(); });
   // The grid must not outlive the dataset behind its model.
   DBGrid1->setModel(nullptr);
-  delete model_;
-  model_ = nullptr;
-  if (frmMain == this) frmMain = nullptr;
+  model_.reset();
 }
+
+void TfrmMain::SetExportWindow(TfrmExportSQLite* window) { export_window_ = window; }
+
+void TfrmMain::SetPasswordWindow(gis::TfrmPassword* window) { password_window_ = window; }
+
+TfrmExportSQLite* TfrmMain::export_window() const { return export_window_; }
+
+gis::TfrmPassword* TfrmMain::password_window() const { return password_window_; }
+
+TfrmSplash* TfrmMain::startup_splash() const { return startup_splash_; }
 
 void TfrmMain::BuildControls() {
   setObjectName(QStringLiteral("frmMain"));
@@ -174,7 +178,7 @@ void TfrmMain::BuildControls() {
   file_menu->setObjectName(QStringLiteral("File1"));
   SQLite1 = file_menu->addAction(QStringLiteral("モバイルクォルヴェル用(SQLite)に書き出す(&S)"));
   SQLite1->setObjectName(QStringLiteral("SQLite1"));
-  connect(SQLite1, &QAction::triggered, this, [this] { RunReported([&] { SQLite1Click(); }); });
+  connect(SQLite1, &QAction::triggered, this, [this] { ui::RunReported([&] { SQLite1Click(); }); });
 
   auto* central = new QWidget(this);
   auto* column = new QVBoxLayout(central);
@@ -237,12 +241,12 @@ void TfrmMain::BuildControls() {
   grid_layout->setContentsMargins(0, 0, 0, 0);
   grid_layout->addWidget(DBGrid1);
 
-  model_ = new ProjectTableModel(dataset_.get(), this);
+  model_ = std::make_unique<ProjectTableModel>(dataset_.get());
   model_->setObjectName(QStringLiteral("DataSourceT_projectMain"));
-  DBGrid1->setModel(model_);
+  DBGrid1->setModel(model_.get());
   DBGrid1->setColumnWidth(0, 262);
   DBGrid1->setItemDelegate(new AlternateRowDelegate(
-      DBGrid1, [this] { return ToU16(editColorGridalternately->text()); }));
+      DBGrid1, [this] { return ui::ToU16(editColorGridalternately->text()); }));
   connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current, const QModelIndex&) {
             OnCurrentRowChanged(current.isValid() ? current.row() : -1);
@@ -266,11 +270,11 @@ void TfrmMain::BuildControls() {
   connect(editKeyword, &QLineEdit::textChanged, this, [this] { editKeywordChange(); });
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageControl1Change(); });
   connect(bbtnKihonMDB, &QPushButton::clicked, this,
-          [this] { RunReported([&] { bbtnKihonMDBClick(); }, this); });
+          [this] { ui::RunReported([&] { bbtnKihonMDBClick(); }, this); });
   connect(bbtnQuorvelPath, &QPushButton::clicked, this,
-          [this] { RunReported([&] { bbtnQuorvelPathClick(); }, this); });
+          [this] { ui::RunReported([&] { bbtnQuorvelPathClick(); }, this); });
   connect(BitBtn1, &QPushButton::clicked, this,
-          [this] { RunReported([&] { BitBtn1Click(); }, this); });
+          [this] { ui::RunReported([&] { BitBtn1Click(); }, this); });
   connect(editColorGridalternately, &QLineEdit::textChanged, DBGrid1->viewport(),
           [this] { DBGrid1->viewport()->update(); });
 
@@ -312,66 +316,60 @@ void TfrmMain::BuildSettingsTab() {
   ckQuitAll->setChecked(true);
 }
 
-// The start-up sequence.
-void TfrmMain::FormCreate() {
-  const std::u16string settings_file = SettingsFile();
-  LoadWorkSettings(settings_file, this);
-  LoadFormPlacement(this, u"", settings_file, environment_.work_area());
+void TfrmMain::FormCreate() { RunStartupSequence(*this); }
 
-  const int splash_time = tclib::StrToIntDef(ToU16(editSplashTime->text()), kDefaultSplashTime);
+void TfrmMain::FormDestroy() { RunShutdownSequence(*this); }
 
-  startup_splash_ = new TfrmSplash(environment_.program_directory, this);
-  frmSplash = startup_splash_;
-  auto release_splash = [this] {
-    if (startup_splash_ == nullptr) return;
-    if (frmSplash == startup_splash_) frmSplash = nullptr;
-    startup_splash_->deleteLater();
-    startup_splash_ = nullptr;
-  };
-  // A start-up that fails or ends early still takes the splash window down.
-  struct ReleaseOnExit {
-    decltype(release_splash)& release;
-    ~ReleaseOnExit() { release(); }
-  } release_on_exit{release_splash};
-
-  startup_splash_->ShowAndPaint();
-  // A negative time means no pause, like zero.
-  if (splash_time > 0 && environment_.pause) environment_.pause(splash_time);
-
-  if (!OpenBasicDatabaseAtStartup()) {
-    ended_during_startup_ = true;
-    return;
-  }
-  release_splash();
-  CheckForUpdate();
+std::array<std::pair<std::u16string WorkSettings::*, QLineEdit*>, kWorkSettings.size()>
+TfrmMain::SettingBoxes() const {
+  return {{
+      {&WorkSettings::basic_database, editKihonMDB},
+      {&WorkSettings::splash_time, editSplashTime},
+      {&WorkSettings::quorvel_path, editQuorvelPath},
+      {&WorkSettings::grid_font_size, editGridFontSize},
+      {&WorkSettings::grid_title, editGridTitle},
+      {&WorkSettings::grid_alternate_colour, editColorGridalternately},
+  }};
 }
 
-// The shutdown sequence.
-void TfrmMain::FormDestroy() {
-  const std::u16string settings_file = SettingsFile();
-  SaveWorkSettings(settings_file, this);
-  SaveFormPlacement(this, u"", settings_file);
-  // After an early end during start-up the GIS application was never commanded; telling it
-  // to close then would only fail with a warning.
-  if (ckQuitAll->isChecked() && !ended_during_startup_) SendCloseAndQuit();
+void TfrmMain::ShowWorkSettings(const WorkSettings& settings) {
+  for (const auto& [field, box] : SettingBoxes()) box->setText(ui::ToQString(settings.*field));
+}
+
+WorkSettings TfrmMain::WorkSettingsFromBoxes() const {
+  WorkSettings settings;
+  for (const auto& [field, box] : SettingBoxes()) settings.*field = ui::ToU16(box->text());
+  return settings;
+}
+
+void TfrmMain::ApplyGridSettings(const WorkSettings& settings) {
+  const int font_size = tclib::StrToInt(settings.grid_font_size);
+  QFont font = DBGrid1->font();
+  if (font_size > 0) {
+    font.setPointSize(font_size);
+  } else if (font_size < 0) {
+    font.setPixelSize(-font_size);  // a negative size counts in pixels, as on Windows
+  }
+  DBGrid1->setFont(font);
+  model_->setHeaderData(0, Qt::Horizontal, ui::ToQString(settings.grid_title));
 }
 
 bool TfrmMain::OpenBasicDatabaseAtStartup() {
   db::StartupIo io;
   io.connection = connection_.get();
   io.dataset = dataset_.get();
-  io.get_configured_path = [this] { return ToU16(editKihonMDB->text()); };
+  io.get_configured_path = [this] { return ui::ToU16(editKihonMDB->text()); };
   io.set_configured_path = [this](const std::u16string& path) {
-    editKihonMDB->setText(ToQString(path));
+    editKihonMDB->setText(ui::ToQString(path));
   };
-  io.choose_file = [] { return GetOpenFileName(KihonMdbDialogOptions()); };
-  io.show_error = [](std::u16string_view text) { ShowMessage(MessageKind::kError, text); };
+  io.choose_file = [] { return ui::GetOpenFileName(KihonMdbDialogOptions()); };
+  io.show_error = [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kError, text); };
   io.set_status = [this](const std::u16string& text) { SetStatusText(text); };
-  io.import_sqlite_to_jet =
-      db::StartupImport([](std::u16string_view text) { ShowMessage(MessageKind::kWarning, text); });
+  io.import_sqlite_to_jet = db::StartupImport(
+      [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kWarning, text); });
   db::StartupResult result;
   {
-    ProjectTableModel::ResetScope reset(model_);
+    ProjectTableModel::ResetScope reset(model_.get());
     result = db::OpenBasicDatabaseAtStartup(io);
   }
   SyncCurrentRow();
@@ -392,15 +390,16 @@ void TfrmMain::SendCloseAndQuit() {
     return;
   }
   // At shutdown the window is hidden already and the closing request changes nothing.
-  gis::SendCloseAndQuit([](std::u16string_view text) { ShowMessage(MessageKind::kWarning, text); },
-                        [this] {
-                          if (isVisible()) close();
-                        });
+  gis::SendCloseAndQuit(
+      [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kWarning, text); },
+      [this] {
+        if (isVisible()) close();
+      });
 }
 
 void TfrmMain::DBGrid1DblClick() {
-  gis::ProjectDoubleClicked(ProjectOpeningContext(this), [] {
-    if (gis::frmPassword != nullptr) gis::frmPassword->ShowPasswordWindow();
+  gis::ProjectDoubleClicked(ProjectOpeningContext(this), [this] {
+    if (password_window_ != nullptr) password_window_->ShowPasswordWindow();
   });
 }
 
@@ -412,9 +411,9 @@ gis::OpenProjectContext ProjectOpeningContext(TfrmMain* window) {
   context.read_password = [window] {
     return gis::CurrentRowText(window->ADODataSetT_projectMain(), gis::kPasswordField);
   };
-  context.quorvel_path_setting = [window] { return ToU16(window->editQuorvelPath->text()); };
+  context.quorvel_path_setting = [window] { return ui::ToU16(window->editQuorvelPath->text()); };
   context.warn = [window](std::u16string_view text) {
-    ShowMessage(MessageKind::kWarning, text, window);
+    ui::ShowMessage(ui::MessageKind::kWarning, text, window);
   };
   context.program_directory = window->environment().program_directory;
   return context;
@@ -427,7 +426,7 @@ void TfrmMain::StatusBar1DblClick() {
   parts.width = [this] { return frameGeometry().width(); };
   parts.set_left = [this](int left) { move(left, y()); };
   parts.show_warning = [this](std::u16string_view text) {
-    ShowMessage(MessageKind::kWarning, text, this);
+    ui::ShowMessage(ui::MessageKind::kWarning, text, this);
   };
   update::StatusBar1DblClick(ProgramPath(), parts, tclib::LaunchOrActivate);
 }
@@ -437,18 +436,20 @@ std::u16string TfrmMain::ProgramPath() const {
 }
 
 void TfrmMain::SQLite1Click() {
-  if (frmExportSQLite != nullptr) frmExportSQLite->ShowCentered();
+  if (export_window_ != nullptr) export_window_->ShowCentered();
 }
 
 void TfrmMain::PageControl1Change() {}
 
-std::u16string TfrmMain::StatusText() const { return ToU16(StatusText1->text()); }
+std::u16string TfrmMain::StatusText() const { return ui::ToU16(StatusText1->text()); }
 
-void TfrmMain::SetStatusText(std::u16string_view text) { StatusText1->setText(ToQString(text)); }
+void TfrmMain::SetStatusText(std::u16string_view text) {
+  StatusText1->setText(ui::ToQString(text));
+}
 
 void TfrmMain::ApplyKeywordFilter(std::u16string_view keyword) {
   {
-    ProjectTableModel::ResetScope reset(model_);
+    ProjectTableModel::ResetScope reset(model_.get());
     db::ApplyKeywordFilter(*dataset_, keyword,
                            [this](const std::u16string& text) { SetStatusText(text); });
   }
@@ -456,33 +457,33 @@ void TfrmMain::ApplyKeywordFilter(std::u16string_view keyword) {
 }
 
 void TfrmMain::editKeywordChange() {
-  RunReported([&] { ApplyKeywordFilter(ToU16(editKeyword->text())); }, this);
+  ui::RunReported([&] { ApplyKeywordFilter(ui::ToU16(editKeyword->text())); }, this);
 }
 
 void TfrmMain::bbtnKihonMDBClick() {
-  FileDialogOptions options = KihonMdbDialogOptions();
-  options.initial_path = ToU16(editKihonMDB->text());
-  if (std::optional<std::u16string> path = GetOpenFileName(options, this)) {
-    editKihonMDB->setText(ToQString(*path));
+  ui::FileDialogOptions options = KihonMdbDialogOptions();
+  options.initial_path = ui::ToU16(editKihonMDB->text());
+  if (std::optional<std::u16string> path = ui::GetOpenFileName(options, this)) {
+    editKihonMDB->setText(ui::ToQString(*path));
   } else {
-    ShowMessage(MessageKind::kError, kNothingChosenMessage, this);
+    ui::ShowMessage(ui::MessageKind::kError, kNothingChosenMessage, this);
   }
 }
 
 void TfrmMain::bbtnQuorvelPathClick() {
-  FileDialogOptions options = QuorvelPathDialogOptions();
-  options.initial_path = ToU16(editQuorvelPath->text());
-  if (std::optional<std::u16string> path = GetOpenFileName(options, this)) {
-    editQuorvelPath->setText(ToQString(*path));
+  ui::FileDialogOptions options = QuorvelPathDialogOptions();
+  options.initial_path = ui::ToU16(editQuorvelPath->text());
+  if (std::optional<std::u16string> path = ui::GetOpenFileName(options, this)) {
+    editQuorvelPath->setText(ui::ToQString(*path));
   } else {
-    ShowMessage(MessageKind::kError, kNothingChosenMessage, this);
+    ui::ShowMessage(ui::MessageKind::kError, kNothingChosenMessage, this);
   }
 }
 
 void TfrmMain::BitBtn1Click() {
   std::u16string text;
   PickGridColor(text, this);
-  if (!text.empty()) editColorGridalternately->setText(ToQString(text));
+  if (!text.empty()) editColorGridalternately->setText(ui::ToQString(text));
 }
 
 void TfrmMain::FormResize() { DBGrid1->setColumnWidth(0, frameGeometry().width() - 10); }
@@ -495,9 +496,9 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonDblClick) {
     if (watched == DBGrid1->viewport()) {
-      RunReported([&] { DBGrid1DblClick(); }, this);
+      ui::RunReported([&] { DBGrid1DblClick(); }, this);
     } else if (watched == StatusBar1 || watched == StatusText1) {
-      RunReported([&] { StatusBar1DblClick(); }, this);
+      ui::RunReported([&] { StatusBar1DblClick(); }, this);
       // Handled here: the label would pass the event on to the bar, which would run the
       // handler a second time (two updater starts, two moves).
       return true;

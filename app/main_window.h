@@ -1,17 +1,21 @@
 // The main window: the keyword box, the project and settings tabs, the status bar and the
-// menu. Its creation runs the start-up sequence and its destruction the shutdown sequence.
+// menu. Its creation runs the start-up sequence and its destruction the shutdown sequence
+// (both in app/lifecycle.cpp).
 #ifndef QUORVEL_APP_MAIN_WINDOW_H_
 #define QUORVEL_APP_MAIN_WINDOW_H_
 
 #include <QMainWindow>
 #include <QPointer>
+#include <array>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/environment.h"
-#include "app/support/dialogs.h"
+#include "app/work_settings.h"
 #include "gis/open_project.h"
 #include "jet/jet.h"
+#include "ui/dialogs.h"
 
 class QAction;
 class QCheckBox;
@@ -22,23 +26,22 @@ class QPushButton;
 class QStatusBar;
 class QTabWidget;
 class QTableView;
+class TfrmExportSQLite;
+
+namespace gis {
+class TfrmPassword;
+}
 
 namespace app {
 
 class ProjectTableModel;
 class TfrmSplash;
-class TfrmMain;
-
-// The one instance of each window, set while it is created (frmMain before its controls
-// exist, so that the start-up sequence can reach it).
-extern TfrmMain* frmMain;
-extern TfrmSplash* frmSplash;
 
 inline constexpr std::u16string_view kNothingChosenMessage = u"選択されませんでした";
 
 // The two file dialogs of the settings tab (the first one is also the start-up choice).
-FileDialogOptions KihonMdbDialogOptions();
-FileDialogOptions QuorvelPathDialogOptions();
+ui::FileDialogOptions KihonMdbDialogOptions();
+ui::FileDialogOptions QuorvelPathDialogOptions();
 
 class TfrmMain : public QMainWindow {
   Q_OBJECT
@@ -49,6 +52,18 @@ class TfrmMain : public QMainWindow {
   explicit TfrmMain(AppEnvironment environment, QWidget* parent = nullptr);
   // Hides the window and runs the shutdown sequence (FormDestroy).
   ~TfrmMain() override;
+
+  // The windows the main window opens, owned by the program object and handed over once
+  // they exist; either may be missing (start-up ended early, or a test builds the main
+  // window alone), and then its menu item or double-click does nothing.
+  void SetExportWindow(TfrmExportSQLite* window);
+  void SetPasswordWindow(gis::TfrmPassword* window);
+  TfrmExportSQLite* export_window() const;
+  gis::TfrmPassword* password_window() const;
+
+  // The splash window shown during start-up, a child of this window; nullptr once start-up
+  // has taken it down (or never showed it).
+  TfrmSplash* startup_splash() const;
 
   // True when start-up ended the program (no basic database chosen, or the new basic
   // database exists): the window is then never shown.
@@ -64,7 +79,7 @@ class TfrmMain : public QMainWindow {
   // The data objects of the window.
   jet::Connection& ADOConnectionMain() { return *connection_; }
   jet::Dataset& ADODataSetT_projectMain() { return *dataset_; }
-  ProjectTableModel* DataSourceT_projectMain() { return model_; }
+  ProjectTableModel* DataSourceT_projectMain() { return model_.get(); }
 
   // Runs the keyword filter over the project dataset and updates the grid and status bar.
   void ApplyKeywordFilter(std::u16string_view keyword);
@@ -112,14 +127,31 @@ class TfrmMain : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The start-up and shutdown sequences work through the private steps below.
+  friend void RunStartupSequence(TfrmMain& window);
+  friend void RunShutdownSequence(TfrmMain& window);
+
   void BuildControls();
   void BuildSettingsTab();
   void FormCreate();
   void FormDestroy();
   void FormResize();
-  // Start-up step 7: the basic database. Returns false when the program is to end.
+  // The one binding between the work-environment settings and the boxes of the settings
+  // tab: each field of WorkSettings with the box that holds it while the program runs.
+  std::array<std::pair<std::u16string WorkSettings::*, QLineEdit*>, kWorkSettings.size()>
+  SettingBoxes() const;
+  // Puts the settings into the boxes.
+  void ShowWorkSettings(const WorkSettings& settings);
+  // The boxes' texts, as they are saved.
+  WorkSettings WorkSettingsFromBoxes() const;
+  // Sets the grid's font size and its one column's caption from the settings. Raises
+  // "'%s' は整数ではありません" when the font size is not an integer; the caption is then
+  // not applied.
+  void ApplyGridSettings(const WorkSettings& settings);
+  // The start-up step that opens the basic database. Returns false when the program is to
+  // end.
   bool OpenBasicDatabaseAtStartup();
-  // Start-up step 9 and shutdown step 4: the update check and the GIS close command.
+  // The last steps of start-up and of shutdown: the update check and the GIS close command.
   void CheckForUpdate();
   void SendCloseAndQuit();
   // The environment's program path, or the running executable's when it names none.
@@ -131,8 +163,13 @@ class TfrmMain : public QMainWindow {
   AppEnvironment environment_;
   std::unique_ptr<jet::Connection> connection_;
   std::unique_ptr<jet::Dataset> dataset_;
-  ProjectTableModel* model_ = nullptr;
+  // The grid's data source, owned here alone (no Qt parent); declared after the dataset it
+  // reads, and taken from the grid before it goes.
+  std::unique_ptr<ProjectTableModel> model_;
   QPointer<TfrmSplash> startup_splash_;
+  // Owned by the program object; QPointer so that a window destroyed first is never reached.
+  QPointer<TfrmExportSQLite> export_window_;
+  QPointer<gis::TfrmPassword> password_window_;
   bool ended_during_startup_ = false;
 };
 

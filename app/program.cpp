@@ -7,9 +7,9 @@
 
 #include "app/main_window.h"
 #include "app/splash.h"
-#include "app/support/qt_text.h"
 #include "db/ui/export_window.h"
 #include "gis/ui/password_window.h"
+#include "ui/qt_text.h"
 
 namespace app {
 
@@ -39,19 +39,20 @@ Program::Program(AppEnvironment environment) {
   if (main_->ended_during_startup()) return;
   // A second splash instance, never shown, lives until the program ends.
   hidden_splash_ = std::make_unique<TfrmSplash>(environment.program_directory);
-  frmSplash = hidden_splash_.get();
   TfrmMain* main = main_.get();
   // The export window, hidden; it reads the basic database path when its export runs.
   export_sqlite_ =
-      std::make_unique<TfrmExportSQLite>([main] { return ToU16(main->editKihonMDB->text()); });
-  frmExportSQLite = export_sqlite_.get();
+      std::make_unique<TfrmExportSQLite>([main] { return ui::ToU16(main->editKihonMDB->text()); });
+  main_->SetExportWindow(export_sqlite_.get());
+  // The password window, hidden; a double-click on a protected project shows it.
   password_ = std::make_unique<gis::TfrmPassword>([main] { return ProjectOpeningContext(main); });
+  main_->SetPasswordWindow(password_.get());
 }
 
 Program::~Program() {
+  // The main window holds the two windows through guarded pointers, which forget them here.
   password_.reset();
   export_sqlite_.reset();
-  if (frmSplash == hidden_splash_.get()) frmSplash = nullptr;
   hidden_splash_.reset();
   main_.reset();
 }

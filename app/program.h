@@ -1,5 +1,6 @@
 // The program's life: the windows in their order of creation, the message loop, and their
-// destruction in reverse order.
+// destruction in reverse order. The program object owns every window; the main window is
+// handed the windows it opens.
 #ifndef QUORVEL_APP_PROGRAM_H_
 #define QUORVEL_APP_PROGRAM_H_
 
@@ -35,6 +36,10 @@ class Program {
 
   bool ended_during_startup() const;
   TfrmMain* main_window() const { return main_.get(); }
+  // The hidden windows; nullptr when start-up ended the program.
+  TfrmSplash* hidden_splash() const { return hidden_splash_.get(); }
+  TfrmExportSQLite* export_window() const { return export_sqlite_.get(); }
+  gis::TfrmPassword* password_window() const { return password_.get(); }
 
   // Shows the main window and runs the message loop until it is closed. Returns at once
   // when start-up ended the program.

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "app/support/qt_text.h"
+#include "ui/qt_text.h"
 
 namespace app {
 
@@ -41,7 +41,7 @@ QVariant ProjectTableModel::data(const QModelIndex& index, int role) const {
     return QVariant();
   }
   try {
-    return ToQString(dataset_->ValueAt(index.row(), title_field_).ToDisplayText());
+    return ui::ToQString(dataset_->ValueAt(index.row(), title_field_).ToDisplayText());
   } catch (const std::exception&) {
     return QVariant();
   }

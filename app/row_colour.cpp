@@ -4,9 +4,9 @@
 #include <QPainter>
 #include <QWidget>
 
-#include "app/support/dialogs.h"
 #include "lib/tclib.h"
 #include "platform/text.h"
+#include "ui/dialogs.h"
 
 namespace app {
 
@@ -63,7 +63,7 @@ void PickGridColor(std::u16string& text, QWidget* window) {
   std::optional<QColor> picked;
   {
     NotOnTop off_top(window);
-    picked = PickColor(LastPickedColour(), window);
+    picked = ui::PickColor(LastPickedColour(), window);
   }
   if (!picked) return;
   LastPickedColour() = *picked;

@@ -1,18 +1,14 @@
 #include "app/settings.h"
 
-#include <QAbstractItemModel>
 #include <QEvent>
-#include <QFont>
-#include <QLineEdit>
-#include <QTableView>
 #include <QWidget>
 
-#include "app/support/qt_text.h"
+#include "app/work_settings.h"
 #include "lib/tclib.h"
-#include "platform/error.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
+#include "ui/qt_text.h"
 
 namespace app {
 
@@ -22,24 +18,6 @@ constexpr std::u16string_view kTop = u"Top";
 constexpr std::u16string_view kLeft = u"Left";
 constexpr std::u16string_view kWidth = u"Width";
 constexpr std::u16string_view kHeight = u"Height";
-
-QLineEdit* Box(QWidget* form, const char* name) {
-  QLineEdit* box = form->findChild<QLineEdit*>(QString::fromLatin1(name));
-  if (box == nullptr) {
-    throw platform::Error(u"設定欄 " + platform::FromUtf8(name) + u" がありません");
-  }
-  return box;
-}
-
-// Every write of a save goes through here, so that a failure names the settings file.
-void WriteOrRaise(const std::u16string& path, std::u16string_view section, std::u16string_view key,
-                  std::u16string_view value) {
-  try {
-    platform::WriteProfileString(platform::ToPath(path), section, key, value);
-  } catch (const std::exception&) {
-    throw platform::Error(path + u" に書き込めません");
-  }
-}
 
 std::u16string DefaultSettingsPath() {
   std::u16string path = platform::ProgramPath();
@@ -59,39 +37,10 @@ int ReadPlacementInteger(const std::u16string& path, std::u16string_view section
 }
 
 std::u16string SectionFor(const QWidget* window, std::u16string_view section) {
-  return section.empty() ? ToU16(window->objectName()) : std::u16string(section);
+  return section.empty() ? ui::ToU16(window->objectName()) : std::u16string(section);
 }
 
 }  // namespace
-
-void LoadWorkSettings(const std::u16string& path, QWidget* form) {
-  const std::filesystem::path file = platform::ToPath(path);
-  for (const WorkSetting& setting : kWorkSettings) {
-    const std::u16string value =
-        platform::ReadProfileString(file, kWorkSection, setting.key, setting.default_value);
-    Box(form, setting.box)->setText(ToQString(value));
-  }
-  QTableView* grid = form->findChild<QTableView*>(QStringLiteral("DBGrid1"));
-  const int font_size = tclib::StrToInt(ToU16(Box(form, "editGridFontSize")->text()));
-  if (grid != nullptr) {
-    QFont font = grid->font();
-    if (font_size > 0) {
-      font.setPointSize(font_size);
-    } else if (font_size < 0) {
-      font.setPixelSize(-font_size);  // a negative size counts in pixels, as on Windows
-    }
-    grid->setFont(font);
-    if (grid->model() != nullptr) {
-      grid->model()->setHeaderData(0, Qt::Horizontal, Box(form, "editGridTitle")->text());
-    }
-  }
-}
-
-void SaveWorkSettings(const std::u16string& path, QWidget* form) {
-  for (const WorkSetting& setting : kWorkSettings) {
-    WriteOrRaise(path, kWorkSection, setting.key, ToU16(Box(form, setting.box)->text()));
-  }
-}
 
 std::optional<int> ParsePlacementInteger(std::u16string_view text) {
   if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
@@ -227,10 +176,10 @@ void SaveFormPlacement(const QWidget* window, std::u16string_view section, std::
   if (path.empty()) path = DefaultSettingsPath();
   const Placement placement = WindowPlacement(window);
   auto decimal = [](int value) { return platform::FromUtf8(std::to_string(value)); };
-  WriteOrRaise(path, name, kTop, decimal(placement.top));
-  WriteOrRaise(path, name, kLeft, decimal(placement.left));
-  WriteOrRaise(path, name, kWidth, decimal(placement.width));
-  WriteOrRaise(path, name, kHeight, decimal(placement.height));
+  WriteSettingOrRaise(path, name, kTop, decimal(placement.top));
+  WriteSettingOrRaise(path, name, kLeft, decimal(placement.left));
+  WriteSettingOrRaise(path, name, kWidth, decimal(placement.width));
+  WriteSettingOrRaise(path, name, kHeight, decimal(placement.height));
 }
 
 }  // namespace app

@@ -1,10 +1,9 @@
-// The settings file: the work-environment settings, kept in the settings tab's boxes while
-// the program runs, and the placement of a window.
+// The placement of a window in the settings file (the work-environment settings are in
+// app/work_settings.h).
 #ifndef QUORVEL_APP_SETTINGS_H_
 #define QUORVEL_APP_SETTINGS_H_
 
 #include <QRect>
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,36 +11,6 @@
 class QWidget;
 
 namespace app {
-
-inline constexpr std::u16string_view kWorkSection = u"作業環境";
-
-// One work-environment setting: its key in the file, its default when the key is missing,
-// and the settings-tab box (object name) that holds it while the program runs.
-struct WorkSetting {
-  std::u16string_view key;
-  std::u16string_view default_value;
-  const char* box;
-};
-
-// Keys in file order, which is also the order of reading and writing.
-inline constexpr std::array<WorkSetting, 6> kWorkSettings = {{
-    {u"基本データベース", u"", "editKihonMDB"},
-    {u"スプラッシュ画像表示時間", u"1000", "editSplashTime"},
-    {u"クォルヴェルパス", u"", "editQuorvelPath"},
-    {u"グリッドフォントサイズ", u"16", "editGridFontSize"},
-    {u"グリッドタイトル", u"主題図", "editGridTitle"},
-    {u"グリッドの交互の背景色", u"200:255:255", "editColorGridalternately"},
-}};
-
-// Reads section "作業環境" of the file at `path` into the boxes of `form` (found by object
-// name), then sets the grid "DBGrid1" of `form` to the font size of editGridFontSize and its
-// one column's caption to editGridTitle. Raises "'%s' は整数ではありません" when the font
-// size is not an integer; the caption is then not applied.
-void LoadWorkSettings(const std::u16string& path, QWidget* form);
-
-// Writes the six boxes of `form` into section "作業環境". Raises "%s に書き込めません" with
-// the path when the file cannot be written; keys written before stay written.
-void SaveWorkSettings(const std::u16string& path, QWidget* form);
 
 // A window's outer rectangle in screen pixels.
 struct Placement {

@@ -16,10 +16,10 @@
 #include <system_error>
 
 #include "app/environment.h"
-#include "app/support/error_report.h"
-#include "app/support/qt_text.h"
 #include "platform/error.h"
 #include "platform/text.h"
+#include "ui/error_report.h"
+#include "ui/qt_text.h"
 
 namespace app {
 
@@ -86,7 +86,7 @@ QPixmap BuiltInSplashPicture() {
 }
 
 QPixmap LoadSplashBitmap(const std::u16string& path) {
-  QImageReader reader(ToQString(path), "BMP");
+  QImageReader reader(ui::ToQString(path), "BMP");
   QImage image = reader.read();
   if (image.isNull()) {
     throw platform::Error(path + u" はビットマップ画像として読み込めません");
@@ -111,7 +111,7 @@ TfrmSplash::TfrmSplash(const std::u16string& program_directory, QWidget* owner)
 
   picture_ = BuiltInSplashPicture();
   Image1->setPixmap(picture_);
-  RunReported([&] { FormCreate(program_directory); });
+  ui::RunReported([&] { FormCreate(program_directory); });
 }
 
 void TfrmSplash::FormCreate(const std::u16string& program_directory) {

@@ -12,13 +12,11 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/support/error_report.h"
-#include "app/support/qt_text.h"
 #include "db/basic_database.h"
 #include "db/conversion.h"
 #include "db/export_sqlite.h"
-
-TfrmExportSQLite* frmExportSQLite = nullptr;
+#include "ui/error_report.h"
+#include "ui/qt_text.h"
 
 namespace {
 
@@ -81,17 +79,15 @@ TfrmExportSQLite::TfrmExportSQLite(std::function<std::u16string()> basic_databas
   setFixedSize(kClientWidth, kClientHeight);
 
   connect(bbtnKihonMDB, &QPushButton::clicked, this,
-          [this] { app::RunReported([this] { bbtnKihonMDBClick(); }, this); });
+          [this] { ui::RunReported([this] { bbtnKihonMDBClick(); }, this); });
   connect(bbtnStart, &QPushButton::clicked, this,
-          [this] { app::RunReported([this] { bbtnStartClick(); }, this); });
+          [this] { ui::RunReported([this] { bbtnStartClick(); }, this); });
 }
 
-TfrmExportSQLite::~TfrmExportSQLite() {
-  if (frmExportSQLite == this) frmExportSQLite = nullptr;
-}
+TfrmExportSQLite::~TfrmExportSQLite() = default;
 
-app::FileDialogOptions TfrmExportSQLite::SaveDialogSQLiteFname() {
-  app::FileDialogOptions options;
+ui::FileDialogOptions TfrmExportSQLite::SaveDialogSQLiteFname() {
+  ui::FileDialogOptions options;
   options.title = u"SQLiteファイル名を指定してください";
   options.filters = {{u"SQLiteデータベース(*.sqlite)", u"*.sqlite"},
                      {u"全てのファイル(*.*)", u"*.*"}};
@@ -112,22 +108,22 @@ void TfrmExportSQLite::ShowCentered() {
 }
 
 void TfrmExportSQLite::bbtnKihonMDBClick() {
-  app::FileDialogOptions options = SaveDialogSQLiteFname();
-  options.initial_path = app::ToU16(editSQLiteFname->text());
-  const std::optional<std::u16string> chosen = app::GetSaveFileName(options, this);
+  ui::FileDialogOptions options = SaveDialogSQLiteFname();
+  options.initial_path = ui::ToU16(editSQLiteFname->text());
+  const std::optional<std::u16string> chosen = ui::GetSaveFileName(options, this);
   if (!chosen) {
-    app::ShowMessage(app::MessageKind::kError, db::kNotChosenMessage, this);
+    ui::ShowMessage(ui::MessageKind::kError, db::kNotChosenMessage, this);
     return;
   }
-  editSQLiteFname->setText(app::ToQString(*chosen));
+  editSQLiteFname->setText(ui::ToQString(*chosen));
 }
 
 void TfrmExportSQLite::bbtnStartClick() {
   const std::u16string mdb_path = basic_database_path_ ? basic_database_path_() : u"";
-  const std::u16string sqlite_path = app::ToU16(editSQLiteFname->text());
+  const std::u16string sqlite_path = ui::ToU16(editSQLiteFname->text());
   if (sqlite_path.empty()) {
     // Nothing is written without a chosen file.
-    app::ShowMessage(app::MessageKind::kError, db::kNotChosenMessage, this);
+    ui::ShowMessage(ui::MessageKind::kError, db::kNotChosenMessage, this);
     return;
   }
   db::CopyCounts counts;
@@ -135,8 +131,8 @@ void TfrmExportSQLite::bbtnStartClick() {
     WaitCursor wait;
     counts = db::ExportToSQLite(sqlite_path, mdb_path, db::kProjectTable);
   }
-  app::ShowMessage(
-      db::CompletionIsWarning(counts) ? app::MessageKind::kWarning : app::MessageKind::kInformation,
+  ui::ShowMessage(
+      db::CompletionIsWarning(counts) ? ui::MessageKind::kWarning : ui::MessageKind::kInformation,
       db::CompletionMessage(counts), this);
   hide();
 }

@@ -7,14 +7,15 @@
 #include <functional>
 #include <string>
 
-#include "app/support/dialogs.h"
+#include "ui/dialogs.h"
 
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QStatusBar;
 
-// Shown not modally from the main window's File menu; hidden again after a successful export,
+// The program creates one, hidden, at start-up and hands it to the main window. Shown not
+// modally from the main window's File menu; hidden again after a successful export,
 // keeping its contents. The basic database is read from the main window's path box at the
 // moment "実行" is clicked, through `basic_database_path`.
 class TfrmExportSQLite : public QDialog {
@@ -29,7 +30,7 @@ class TfrmExportSQLite : public QDialog {
   void ShowCentered();
 
   // The save dialog's settings.
-  static app::FileDialogOptions SaveDialogSQLiteFname();
+  static ui::FileDialogOptions SaveDialogSQLiteFname();
 
   // Event handlers of the two buttons.
   void bbtnKihonMDBClick();
@@ -44,8 +45,5 @@ class TfrmExportSQLite : public QDialog {
  private:
   std::function<std::u16string()> basic_database_path_;
 };
-
-// The program-wide instance (created hidden at start-up), or nullptr.
-extern TfrmExportSQLite* frmExportSQLite;
 
 #endif  // QUORVEL_DB_UI_EXPORT_WINDOW_H_

@@ -8,13 +8,11 @@
 #include <QScreen>
 #include <QStyle>
 
-#include "app/support/dialogs.h"
-#include "app/support/error_report.h"
-#include "app/support/qt_text.h"
+#include "ui/dialogs.h"
+#include "ui/error_report.h"
+#include "ui/qt_text.h"
 
 namespace gis {
-
-TfrmPassword* frmPassword = nullptr;
 
 namespace {
 
@@ -54,13 +52,9 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
   BitBtn1->setAutoDefault(true);
   setTabOrder(editPassword, BitBtn1);
   connect(BitBtn1, &QPushButton::clicked, this, &TfrmPassword::BitBtn1Click);
-
-  frmPassword = this;
 }
 
-TfrmPassword::~TfrmPassword() {
-  if (frmPassword == this) frmPassword = nullptr;
-}
+TfrmPassword::~TfrmPassword() = default;
 
 void TfrmPassword::ShowPasswordWindow() {
   if (!isVisible()) {
@@ -76,16 +70,16 @@ void TfrmPassword::ShowPasswordWindow() {
 }
 
 void TfrmPassword::BitBtn1Click() {
-  app::RunReported(
+  ui::RunReported(
       [this] {
         OpenProjectContext context = context_();
         // The window's own warning appears above it, as the window stays on top.
         context.warn = [this](std::u16string_view text) {
-          app::ShowMessage(app::MessageKind::kWarning, text, this);
+          ui::ShowMessage(ui::MessageKind::kWarning, text, this);
         };
         // On a match the project is opened, then the window is hidden (and keeps its text);
         // an error while opening leaves it open.
-        if (AuthenticateAndOpen(context, app::ToU16(editPassword->text()))) close();
+        if (AuthenticateAndOpen(context, ui::ToU16(editPassword->text()))) close();
       },
       this);
 }

@@ -1,6 +1,6 @@
 // The password window: asks for the password of a protected project before it is opened.
-// One instance, created hidden at start-up and shown again for every use; it keeps the typed
-// text while hidden.
+// The program creates one, hidden, at start-up and hands it to the main window, which shows it
+// again for every use; it keeps the typed text while hidden.
 #ifndef QUORVEL_GIS_UI_PASSWORD_WINDOW_H_
 #define QUORVEL_GIS_UI_PASSWORD_WINDOW_H_
 
@@ -14,11 +14,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace gis {
-
-class TfrmPassword;
-
-// The program's instance, set while it exists.
-extern TfrmPassword* frmPassword;
 
 class TfrmPassword : public QDialog {
   Q_OBJECT

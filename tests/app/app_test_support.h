@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/environment.h"
-#include "app/support/dialogs.h"
+#include "ui/dialogs.h"
 
 namespace apptest {
 

@@ -21,12 +21,12 @@
 #include "app/program.h"
 #include "app/project_model.h"
 #include "app/splash.h"
-#include "app/support/error_report.h"
-#include "app/support/qt_text.h"
 #include "app_test_support.h"
 #include "db/basic_database.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
+#include "ui/error_report.h"
+#include "ui/qt_text.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ T* Find(QWidget* form, const char* name) {
 }
 
 std::u16string Text(QWidget* form, const char* name) {
-  return app::ToU16(Find<QLineEdit>(form, name)->text());
+  return ui::ToU16(Find<QLineEdit>(form, name)->text());
 }
 
 void ConfigureProjects(const ScratchDir& dir) {
@@ -61,7 +61,7 @@ TEST(MainWindow, DesignedLayoutTextsAndFlags) {
   ScratchDir dir("layout");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   EXPECT_EQ(window.objectName(), "frmMain");
   EXPECT_EQ(window.windowTitle(), "プロジェクトクォルヴェル");
@@ -135,7 +135,7 @@ TEST(MainWindow, DesignedLayoutTextsAndFlags) {
 TEST(MainWindow, NoSettingsFileDefaultsDialogAndCancelEndsButStillSaves) {
   ScratchDir dir("nosettings");
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   answers.QueueFile(std::nullopt);
   {
     app::Program program(apptest::TestEnvironment(dir, &recorder));
@@ -151,8 +151,8 @@ TEST(MainWindow, NoSettingsFileDefaultsDialogAndCancelEndsButStillSaves) {
     EXPECT_EQ(Text(window, "editColorGridalternately"), u"200:255:255");
     EXPECT_EQ(window->pos(), QPoint(0, 0));  // the work area's corner
     ASSERT_EQ(answers.shown().size(), 2u);
-    const app::ShownDialog& dialog = answers.shown()[0];
-    EXPECT_EQ(dialog.type, app::ShownDialog::Type::kOpenFile);
+    const ui::ShownDialog& dialog = answers.shown()[0];
+    EXPECT_EQ(dialog.type, ui::ShownDialog::Type::kOpenFile);
     EXPECT_EQ(dialog.caption, u"基本データベースの選択");
     ASSERT_EQ(dialog.file_options.filters.size(), 2u);
     EXPECT_EQ(dialog.file_options.filters[0].name, u"Mobile Quorvelデータベース");
@@ -193,7 +193,7 @@ TEST(MainWindow, ConfiguredDatabaseListedByIdWithCount) {
   ScratchDir dir("configured");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   {
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
     EXPECT_TRUE(answers.shown().empty());
@@ -221,7 +221,7 @@ TEST(MainWindow, TypingFiltersOnEveryKeystroke) {
   ScratchDir dir("typing");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   window.show();
   QLineEdit* keyword = Find<QLineEdit>(&window, "editKeyword");
@@ -239,7 +239,7 @@ TEST(MainWindow, TypingFiltersOnEveryKeystroke) {
   for (const char* key :
        {"S", "a", "m", "p", "l", "e", " ", "p", "r", "o", "j", "e", "c", "t", " ", "#", "1", "1"}) {
     QTest::keyClicks(keyword, QString::fromLatin1(key));
-    typed += app::ToU16(QString::fromLatin1(key));
+    typed += ui::ToU16(QString::fromLatin1(key));
     SCOPED_TRACE(apptest::Utf8(typed));
     const int64_t count = expected_count(typed);
     EXPECT_EQ(grid->model()->rowCount(), count);
@@ -260,7 +260,7 @@ TEST(MainWindow, KeywordsWithQuotesBracketsAndPercentNeverBreakTheList) {
   ScratchDir dir("badkeywords");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   QLineEdit* keyword = Find<QLineEdit>(&window, "editKeyword");
   keyword->setText(QStringLiteral("B\""));
@@ -278,7 +278,7 @@ TEST(MainWindow, KeywordsWithQuotesBracketsAndPercentNeverBreakTheList) {
           << text;
     } else {
       // A pattern the engine refuses: its message, an unchanged status bar.
-      EXPECT_EQ(answers.messages()[0].caption, app::RunningApplicationTitle());
+      EXPECT_EQ(answers.messages()[0].caption, ui::RunningApplicationTitle());
       EXPECT_EQ(window.StatusText(), before);
     }
   }
@@ -291,19 +291,21 @@ TEST(MainWindow, BadFontSizeIsReportedAndTheLaterStepsAreSkipped) {
   WriteSetting(dir, kWork, u"グリッドタイトル", u"題名");
   WriteSetting(dir, u"frmMain", u"Left", u"300");
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   {
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
     const auto messages = answers.messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, u"'abc' は整数ではありません.");
-    EXPECT_EQ(messages[0].caption, app::ApplicationTitle(platform::ProgramPath()));
+    EXPECT_EQ(messages[0].caption, ui::ApplicationTitle(platform::ProgramPath()));
     QTableView* grid = Find<QTableView>(&window, "DBGrid1");
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), "名前");
     EXPECT_EQ(grid->model()->rowCount(), 0);
     EXPECT_NE(window.pos().x(), 300);
     EXPECT_TRUE(recorder.pauses.empty());
-    EXPECT_EQ(app::frmSplash, nullptr);
+    // The error came before the splash window.
+    EXPECT_EQ(window.startup_splash(), nullptr);
+    EXPECT_EQ(window.findChild<app::TfrmSplash*>(), nullptr);
     EXPECT_EQ(window.StatusText(), u"");
     EXPECT_EQ(Text(&window, "editGridFontSize"), u"abc");
   }
@@ -328,7 +330,7 @@ TEST(MainWindow, SplashTimeTexts) {
     ConfigureProjects(dir);
     WriteSetting(dir, kWork, u"スプラッシュ画像表示時間", u"\"" + c.text + u"\"");
     Recorder recorder;
-    app::DialogAnswers answers;
+    ui::DialogAnswers answers;
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
     EXPECT_EQ(recorder.pauses, c.pauses);
     EXPECT_EQ(Text(&window, "editSplashTime"), c.text);
@@ -352,7 +354,7 @@ TEST(MainWindow, PlacementFromTheFileIsClampedToTheInjectedWorkArea) {
     WriteSetting(dir, u"frmMain", u"Width", u"700");
     WriteSetting(dir, u"frmMain", u"Height", u"0x258");
     Recorder recorder;
-    app::DialogAnswers answers;
+    ui::DialogAnswers answers;
     // A work area from x=100 to 1920 (a taskbar on the left).
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder, QRect(100, 0, 1820, 1040)));
     EXPECT_EQ(window.pos(), c.expected) << apptest::Utf8(c.left) << "," << apptest::Utf8(c.top);
@@ -364,7 +366,7 @@ TEST(MainWindow, ColumnWidthFollowsTheWindowWidth) {
   ScratchDir dir("columnwidth");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   window.show();
   QCoreApplication::processEvents();
@@ -382,7 +384,7 @@ TEST(MainWindow, FileChoiceButtons) {
   ScratchDir dir("filechoice");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   answers.QueueFile(u"/opt/gis/quorvel");
   answers.QueueFile(std::nullopt);
@@ -405,7 +407,7 @@ TEST(MainWindow, FileChoiceButtons) {
   EXPECT_EQ(answers.shown()[0].file_options.filters[0].name, u"GIS Quorvel(quorvel.exe)");
   EXPECT_EQ(answers.shown()[0].file_options.filters[0].patterns, u"quorvel.exe");
   EXPECT_EQ(answers.shown()[2].text, u"選択されませんでした");
-  EXPECT_EQ(answers.shown()[2].kind, app::MessageKind::kError);
+  EXPECT_EQ(answers.shown()[2].kind, ui::MessageKind::kError);
   EXPECT_EQ(answers.shown()[3].caption, u"基本データベースの選択");
   EXPECT_EQ(answers.shown()[5].text, u"選択されませんでした");
 }
@@ -414,7 +416,7 @@ TEST(MainWindow, ColourButtonPutsTheColourTextAndStaysOnTop) {
   ScratchDir dir("colourbutton");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   window.show();
   answers.QueueColor(QColor(12, 34, 56));
@@ -424,7 +426,7 @@ TEST(MainWindow, ColourButtonPutsTheColourTextAndStaysOnTop) {
   QTest::mouseClick(Find<QPushButton>(&window, "BitBtn1"), Qt::LeftButton);
   EXPECT_EQ(Text(&window, "editColorGridalternately"), u"12:34:56");
   ASSERT_EQ(answers.shown().size(), 2u);
-  EXPECT_EQ(answers.shown()[0].type, app::ShownDialog::Type::kColor);
+  EXPECT_EQ(answers.shown()[0].type, ui::ShownDialog::Type::kColor);
   EXPECT_EQ(answers.shown()[1].initial_color, QColor(12, 34, 56));  // the last one chosen
   EXPECT_TRUE(window.windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_TRUE(window.isVisible());
@@ -444,7 +446,7 @@ TEST(MainWindow, DamagedOrForeignDatabaseFiles) {
     ScratchDir dir("damaged");
     WriteSetting(dir, kWork, u"基本データベース", U16(dir.Write(file.name, file.bytes)));
     Recorder recorder;
-    app::DialogAnswers answers;
+    ui::DialogAnswers answers;
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
     ASSERT_EQ(answers.messages().size(), 1u) << file.name;
     EXPECT_EQ(answers.messages()[0].text, u"基本情報データベースが開けませんでした");
@@ -465,26 +467,27 @@ TEST(MainWindow, FailedStartupStillTakesTheSplashDown) {
   WriteSetting(dir, kWork, u"基本データベース",
                U16(apptest::kFixtures / "jackcess-empty-V2000.mdb"));
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   ASSERT_EQ(answers.messages().size(), 1u);
-  EXPECT_EQ(answers.messages()[0].caption, app::RunningApplicationTitle());
+  EXPECT_EQ(answers.messages()[0].caption, ui::RunningApplicationTitle());
   EXPECT_TRUE(recorder.steps.empty());  // no update check
   QPointer<app::TfrmSplash> splash = window.findChild<app::TfrmSplash*>("frmSplash");
   ProcessDeferredDeletes();
   EXPECT_TRUE(splash.isNull());
-  EXPECT_EQ(app::frmSplash, nullptr);
+  EXPECT_EQ(window.startup_splash(), nullptr);
 }
 
 TEST(MainWindow, SplashIsReleasedAfterTheListingAndBeforeTheLoop) {
   ScratchDir dir("splashrelease");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   QPointer<app::TfrmSplash> splash = window.findChild<app::TfrmSplash*>("frmSplash");
   ASSERT_FALSE(splash.isNull());  // still there until events are processed
   EXPECT_TRUE(splash->isVisible());
+  EXPECT_EQ(window.startup_splash(), nullptr);  // no longer the window's start-up splash
   ProcessDeferredDeletes();
   EXPECT_TRUE(splash.isNull());
 }
@@ -496,7 +499,7 @@ TEST(MainWindow, GarbageSettingsFile) {
   bytes += "\n[作業環境\n=\n[]\n==x\n";
   dir.Write("ProjectQuorvel.ini", bytes);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   answers.QueueFile(U16(apptest::kProjects));
   app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
   EXPECT_FALSE(window.ended_during_startup());
@@ -509,12 +512,12 @@ TEST(MainWindow, ChosenDatabaseIsSavedForTheNextStart) {
   ScratchDir dir("chosen");
   Recorder recorder;
   {
-    app::DialogAnswers answers;
+    ui::DialogAnswers answers;
     answers.QueueFile(U16(apptest::kProjects));
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
     EXPECT_EQ(window.ADODataSetT_projectMain().command_text(), u"SELECT * FROM T_projectMain  ");
   }
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmMain again(apptest::TestEnvironment(dir, &recorder));
   EXPECT_TRUE(answers.shown().empty());
   EXPECT_EQ(again.ADODataSetT_projectMain().command_text(),
@@ -525,7 +528,7 @@ TEST(MainWindow, UnwritableSettingsFileIsReportedAndStopsTheShutdown) {
   ScratchDir dir("readonly");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   {
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
     apptest::fs::remove(dir.path() / "ProjectQuorvel.ini");
@@ -541,7 +544,7 @@ TEST(MainWindow, UntickedQuitAllSendsNoCloseCommand) {
   ScratchDir dir("quitall");
   ConfigureProjects(dir);
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   {
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
     QTest::mouseClick(Find<QCheckBox>(&window, "ckQuitAll"), Qt::LeftButton, {},
@@ -556,18 +559,20 @@ TEST(Program, ABadSplashFileIsReportedByBothSplashInstances) {
   ConfigureProjects(dir);
   dir.Write("splash.bmp", "not a bitmap");
   Recorder recorder;
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
+  QPointer<app::TfrmSplash> hidden;
   {
     app::Program program(apptest::TestEnvironment(dir, &recorder));
     EXPECT_FALSE(program.ended_during_startup());
-    EXPECT_NE(app::frmSplash, nullptr);  // the hidden instance
-    EXPECT_FALSE(app::frmSplash->isVisible());
+    hidden = program.hidden_splash();
+    ASSERT_FALSE(hidden.isNull());
+    EXPECT_FALSE(hidden->isVisible());
     ProcessDeferredDeletes();
   }
   const auto messages = answers.messages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].text, messages[1].text);
-  EXPECT_EQ(app::frmSplash, nullptr);
+  EXPECT_TRUE(hidden.isNull());  // gone with the program
   EXPECT_EQ(recorder.steps, (std::vector<std::string>{"update", "close"}));
 }
 

@@ -74,7 +74,7 @@ class PaintedGrid : public ::testing::Test {
 
   ScratchDir dir_{"rowcolour"};
   Recorder recorder_;
-  app::DialogAnswers answers_;
+  ui::DialogAnswers answers_;
   std::unique_ptr<app::TfrmMain> window_;
 };
 

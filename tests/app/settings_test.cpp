@@ -1,9 +1,11 @@
-// The settings file: integer reading, the work-area clamps, and the work-environment keys.
+// The settings file: integer reading, the work-area clamps, and the work-environment keys
+// read into and written from a plain value.
 #include <gtest/gtest.h>
 
 #include <QWidget>
 
 #include "app/settings.h"
+#include "app/work_settings.h"
 #include "app_test_support.h"
 #include "platform/error.h"
 
@@ -120,6 +122,48 @@ TEST(WorkSettings, KeyTableInFileOrder) {
   for (size_t i = 0; i < app::kWorkSettings.size(); ++i) {
     EXPECT_EQ(app::kWorkSettings[i].key, keys[i]);
     EXPECT_EQ(app::kWorkSettings[i].default_value, defaults[i]);
+  }
+}
+
+TEST(WorkSettings, MissingKeysGiveTheDefaultsAndWrittenTextsReadBackUnchanged) {
+  apptest::ScratchDir dir("work-settings");
+  const std::u16string path = dir.u16() + u"ProjectQuorvel.ini";
+  app::WorkSettings defaults;
+  for (const app::WorkSetting& setting : app::kWorkSettings) {
+    defaults.*setting.field = std::u16string(setting.default_value);
+  }
+  EXPECT_EQ(defaults.grid_font_size, u"16");
+  // No file at all, then a file where only one key is present.
+  EXPECT_EQ(app::ReadWorkSettings(path), defaults);
+  apptest::WriteSetting(dir, app::kWorkSection, u"グリッドタイトル", u"題名");
+  app::WorkSettings expected = defaults;
+  expected.grid_title = u"題名";
+  EXPECT_EQ(app::ReadWorkSettings(path), expected);
+
+  // Every text is stored as it is, also texts that are no valid setting; a new file gets
+  // the keys in the table's order.
+  apptest::ScratchDir fresh("work-settings-written");
+  const std::u16string fresh_path = fresh.u16() + u"ProjectQuorvel.ini";
+  const app::WorkSettings written{u"/data/基本 データ.mdb", u"abc", u"", u"-12", u"", u"1:2"};
+  app::WriteWorkSettings(fresh_path, written);
+  EXPECT_EQ(app::ReadWorkSettings(fresh_path), written);
+  const std::vector<std::u16string> lines = apptest::SettingsLines(fresh);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[0], u"[作業環境]");
+  for (size_t i = 0; i < app::kWorkSettings.size(); ++i) {
+    const app::WorkSetting& setting = app::kWorkSettings[i];
+    EXPECT_EQ(lines[i + 1], std::u16string(setting.key) + u"=" + written.*setting.field);
+  }
+}
+
+TEST(WorkSettings, UnwritableFileNamesThePath) {
+  apptest::ScratchDir dir("work-settings-readonly");
+  const std::u16string path = dir.u16() + u"sub/none/x.ini";  // folder does not exist
+  try {
+    app::WriteWorkSettings(path, app::WorkSettings{});
+    FAIL() << "no error";
+  } catch (const platform::Error& error) {
+    EXPECT_EQ(error.message(), path + u" に書き込めません");
   }
 }
 

@@ -5,8 +5,8 @@
 #include <QLabel>
 
 #include "app/splash.h"
-#include "app/support/error_report.h"
 #include "app_test_support.h"
+#include "ui/error_report.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ using apptest::ScratchDir;
 
 TEST(Splash, BuiltInPictureWithoutASplashFile) {
   ScratchDir dir("splash-builtin");
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmSplash splash(dir.u16());
   EXPECT_EQ(splash.size(), QSize(640, 320));
   EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
@@ -32,7 +32,7 @@ TEST(Splash, LargerBitmapIsClippedNotStretched) {
     for (int x = 0; x < 620; ++x) picture.setPixelColor(x, y, QColor(255, 0, 0));
   }
   ASSERT_TRUE(picture.save(QString::fromStdString((dir.path() / "splash.bmp").string()), "BMP"));
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmSplash splash(dir.u16());
   EXPECT_EQ(splash.picture().size(), QSize(800, 400));
   const QImage shown = splash.Image1->grab().toImage();
@@ -49,7 +49,7 @@ TEST(Splash, SmallerBitmapSitsTopLeft) {
   QImage picture(100, 50, QImage::Format_RGB32);
   picture.fill(QColor(0, 128, 0));
   ASSERT_TRUE(picture.save(QString::fromStdString((dir.path() / "splash.bmp").string()), "BMP"));
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmSplash splash(dir.u16());
   const QImage shown = splash.Image1->grab().toImage();
   EXPECT_EQ(shown.pixelColor(0, 0), QColor(0, 128, 0));
@@ -60,19 +60,19 @@ TEST(Splash, SmallerBitmapSitsTopLeft) {
 TEST(Splash, UnreadableBitmapIsReportedAndTheBuiltInPictureStays) {
   ScratchDir dir("splash-bad");
   dir.Write("splash.bmp", "BM this is not a bitmap");
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmSplash splash(dir.u16());
   EXPECT_EQ(splash.picture().toImage(), app::BuiltInSplashPicture().toImage());
   const auto messages = answers.messages();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].caption, app::RunningApplicationTitle());
+  EXPECT_EQ(messages[0].caption, ui::RunningApplicationTitle());
   EXPECT_EQ(messages[0].text, dir.u16() + u"splash.bmp はビットマップ画像として読み込めません.");
 }
 
 TEST(Splash, AFolderNamedSplashBmpIsIgnored) {
   ScratchDir dir("splash-folder");
   apptest::fs::create_directory(dir.path() / "splash.bmp");
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   app::TfrmSplash splash(dir.u16());
   EXPECT_TRUE(answers.messages().empty());
 }

@@ -17,7 +17,6 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "app/project_model.h"
-#include "app/support/dialogs.h"
 #include "gis/dde_channel.h"
 #include "gis/open_project.h"
 #include "gis/ui/password_window.h"
@@ -26,6 +25,7 @@
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "tests/gis/support/test_env.h"
+#include "ui/dialogs.h"
 
 namespace {
 
@@ -112,6 +112,8 @@ class MainRoadGuiTest : public testing::Test {
     window_->show();
     ASSERT_EQ(window_->DataSourceT_projectMain()->rowCount(), 3);
     ASSERT_TRUE(window_->ckQuitAll->isChecked());
+    ASSERT_NE(Password(), nullptr);
+    ASSERT_EQ(window_->password_window(), Password());
   }
 
   void DoubleClickRow(int row) {
@@ -120,6 +122,9 @@ class MainRoadGuiTest : public testing::Test {
     grid->setCurrentIndex(index);
     QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
   }
+
+  // The password window the program owns and the main window shows.
+  gis::TfrmPassword* Password() const { return program_->password_window(); }
 
   std::vector<LogRecord> Log() const { return gistest::ReadLog(dir_.path() / "quorvel-stub.log"); }
   size_t Executes() const { return gistest::RecordsOf(Log(), "execute").size(); }
@@ -132,7 +137,7 @@ class MainRoadGuiTest : public testing::Test {
   gistest::TempDir dir_;
   gistest::PrivateRuntimeDir runtime_{dir_.path()};
   fs::path open_, locked_, gone_, old_cwd_;
-  app::DialogAnswers answers_;
+  ui::DialogAnswers answers_;
   std::unique_ptr<app::Program> program_;
   app::TfrmMain* window_ = nullptr;
 };
@@ -145,7 +150,7 @@ TEST_F(MainRoadGuiTest, DoubleClicksOpenProjectsInTheStandInAndShutdownClosesIt)
   // A project without a password: the stand-in starts with the project on its command line
   // and the open command arrives over DDE.
   DoubleClickRow(0);
-  EXPECT_FALSE(gis::frmPassword->isVisible());
+  EXPECT_FALSE(Password()->isVisible());
   ASSERT_TRUE(gistest::WaitFor([&] {
     for (const auto& r : gistest::RecordsOf(Log(), "start")) {
       if (r.size() == 4 && r[3] == open_path) return true;
@@ -168,17 +173,17 @@ TEST_F(MainRoadGuiTest, DoubleClicksOpenProjectsInTheStandInAndShutdownClosesIt)
 
   // A project with a password: the password window refuses near misses with the exact text.
   DoubleClickRow(1);
-  ASSERT_TRUE(gis::frmPassword->isVisible());
+  ASSERT_TRUE(Password()->isVisible());
   for (const QString& wrong :
        {QStringLiteral("pass 1"), QStringLiteral(" Pass 1"), QStringLiteral("Pass 1 ")}) {
-    gis::frmPassword->editPassword->setText(wrong);
-    gis::frmPassword->BitBtn1->click();
+    Password()->editPassword->setText(wrong);
+    Password()->BitBtn1->click();
   }
   EXPECT_EQ(Messages(), std::vector<std::u16string>(3, u"設定されているパスワードと一致しません"));
-  EXPECT_TRUE(gis::frmPassword->isVisible());
-  gis::frmPassword->editPassword->setText(QStringLiteral("Pass 1"));
-  gis::frmPassword->BitBtn1->click();
-  EXPECT_FALSE(gis::frmPassword->isVisible());
+  EXPECT_TRUE(Password()->isVisible());
+  Password()->editPassword->setText(QStringLiteral("Pass 1"));
+  Password()->BitBtn1->click();
+  EXPECT_FALSE(Password()->isVisible());
   ASSERT_TRUE(gistest::WaitFor([&] { return Executes() == 3; }));
   EXPECT_EQ(gistest::RecordsOf(Log(), "execute")[2][5], "READ_PROJECT@" + locked_.string());
 

@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "app/support/dialogs.h"
-#include "app/support/qt_text.h"
 #include "gis/ui/password_window.h"
 #include "platform/error.h"
 #include "platform/text.h"
 #include "tests/gis/support/test_env.h"
+#include "ui/dialogs.h"
+#include "ui/qt_text.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ class PasswordWindowTest : public testing::Test {
   void Type(const QString& text) { window_->editPassword->setText(text); }
 
   gistest::TempDir dir_;
-  app::DialogAnswers answers_;
+  ui::DialogAnswers answers_;
   std::u16string filename_, password_ = u"Secret";
   std::vector<std::u16string> opened_;
   bool fail_open_ = false;
@@ -64,7 +64,6 @@ class PasswordWindowTest : public testing::Test {
 
 TEST_F(PasswordWindowTest, LayoutAsDesigned) {
   gis::TfrmPassword& w = *window_;
-  EXPECT_EQ(gis::frmPassword, &w);
   EXPECT_EQ(w.objectName(), "frmPassword");
   EXPECT_EQ(w.windowTitle(), QStringLiteral("パスワード認証"));
   EXPECT_EQ(w.size(), QSize(304, 97));
@@ -100,7 +99,7 @@ TEST_F(PasswordWindowTest, WrongPasswordsAreRefusedAndTheTextKept) {
     window_->BitBtn1->click();
     const auto messages = answers_.messages();
     ASSERT_EQ(messages.size(), 1u) << typed.toStdString();
-    EXPECT_EQ(messages[0].kind, app::MessageKind::kWarning);
+    EXPECT_EQ(messages[0].kind, ui::MessageKind::kWarning);
     EXPECT_EQ(messages[0].caption, u"警告");
     EXPECT_EQ(messages[0].text, u"設定されているパスワードと一致しません");
     EXPECT_TRUE(window_->isVisible());
@@ -146,7 +145,7 @@ TEST_F(PasswordWindowTest, AFailedOpenIsReportedAndTheWindowStays) {
   window_->BitBtn1->click();
   const auto messages = answers_.messages();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].kind, app::MessageKind::kError);
+  EXPECT_EQ(messages[0].kind, ui::MessageKind::kError);
   EXPECT_EQ(messages[0].text, u"プロセスの生成に失敗しました.");
   EXPECT_TRUE(window_->isVisible());
 }

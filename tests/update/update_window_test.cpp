@@ -16,8 +16,6 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
-#include "app/support/dialogs.h"
-#include "app/support/qt_text.h"
 #include "pe_builder.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -25,6 +23,8 @@
 #include "routed_server.h"
 #include "temp_dir.h"
 #include "tests/gis/support/test_env.h"
+#include "ui/dialogs.h"
+#include "ui/qt_text.h"
 #include "update/update_check.h"
 #include "update/version_block.h"
 #include "update/version_string.h"
@@ -123,14 +123,14 @@ class UpdateWindowTest : public testing::Test {
   update_test::TempDir dir_;
   fs::path program_;
   RoutedServer server_;
-  app::DialogAnswers answers_;
+  ui::DialogAnswers answers_;
 };
 
 TEST_F(UpdateWindowTest, NoUpdaterLeavesTheRecordCountAndSendsNothing) {
   server_.Route("/ProjectQuorvel.zip", Ok(HttpDate(kT + 60)));
   auto window = Start();
   EXPECT_TRUE(Status(*window).ends_with(kRecordCountSuffix))
-      << app::ToQString(Status(*window)).toStdString();
+      << ui::ToQString(Status(*window)).toStdString();
   EXPECT_TRUE(server_.requests().empty());
   EXPECT_TRUE(answers_.messages().empty());
 }
@@ -172,7 +172,7 @@ TEST_F(UpdateWindowTest, VersionBlockWithoutTranslationIsReportedAndStartUpGoesO
   WriteProgram(server_.Url("/ProjectQuorvel.zip"), false);
   auto window = Start();
   ASSERT_EQ(answers_.messages().size(), 1u);
-  EXPECT_EQ(answers_.messages()[0].kind, app::MessageKind::kError);
+  EXPECT_EQ(answers_.messages()[0].kind, ui::MessageKind::kError);
   EXPECT_TRUE(answers_.messages()[0].text.starts_with(update::kVersionInfoError));
   EXPECT_TRUE(Status(*window).ends_with(kRecordCountSuffix));
   EXPECT_TRUE(server_.requests().empty());
@@ -201,7 +201,7 @@ TEST_F(UpdateWindowTest, DoubleClickWithoutUpdaterWarnsAndStays) {
   DoubleClickStatusBar(*window);
   EXPECT_EQ(window->x(), left);
   ASSERT_EQ(answers_.messages().size(), 1u);
-  EXPECT_EQ(answers_.messages()[0].kind, app::MessageKind::kWarning);
+  EXPECT_EQ(answers_.messages()[0].kind, ui::MessageKind::kWarning);
   EXPECT_EQ(answers_.messages()[0].caption, u"警告");
   EXPECT_EQ(answers_.messages()[0].text, update::kUpdaterMissingWarning);
 }

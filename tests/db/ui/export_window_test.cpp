@@ -14,18 +14,18 @@
 #include <memory>
 #include <string>
 
-#include "app/support/dialogs.h"
-#include "app/support/error_report.h"
-#include "app/support/qt_text.h"
 #include "sqlite_test_support.h"
+#include "ui/dialogs.h"
+#include "ui/error_report.h"
+#include "ui/qt_text.h"
 
 namespace {
 
-using app::DialogAnswers;
-using app::MessageKind;
 using db_test::RawSQLite;
 using db_test::ScratchDir;
 using db_test::U8;
+using ui::DialogAnswers;
+using ui::MessageKind;
 
 QApplication& App() {
   static int argc = 1;
@@ -80,7 +80,7 @@ TEST_F(ExportWindowTest, ControlsTextsAndWindowKind) {
   ASSERT_NE(status, nullptr);
   EXPECT_TRUE(status->currentMessage().isEmpty());
 
-  const app::FileDialogOptions options = TfrmExportSQLite::SaveDialogSQLiteFname();
+  const ui::FileDialogOptions options = TfrmExportSQLite::SaveDialogSQLiteFname();
   EXPECT_EQ(U8(options.title), "SQLiteファイル名を指定してください");
   ASSERT_EQ(options.filters.size(), 2u);
   EXPECT_EQ(U8(options.filters[0].name), "SQLiteデータベース(*.sqlite)");
@@ -106,7 +106,7 @@ TEST_F(ExportWindowTest, ChoosingAFileFillsTheBoxAndCancellingKeepsIt) {
   window_->bbtnKihonMDB->click();
   EXPECT_EQ(window_->editSQLiteFname->text(), QStringLiteral("/data/mobile/projects.sqlite"));
   ASSERT_EQ(answers.shown().size(), 1u);
-  EXPECT_EQ(answers.shown()[0].type, app::ShownDialog::Type::kSaveFile);
+  EXPECT_EQ(answers.shown()[0].type, ui::ShownDialog::Type::kSaveFile);
   EXPECT_EQ(U8(answers.shown()[0].caption), "SQLiteファイル名を指定してください");
 
   window_->bbtnKihonMDB->click();
@@ -120,7 +120,7 @@ TEST_F(ExportWindowTest, ChoosingAFileFillsTheBoxAndCancellingKeepsIt) {
 TEST_F(ExportWindowTest, EnterRunsTheExportThenTheWindowHidesAndKeepsItsPath) {
   ScratchDir dir;
   DialogAnswers answers;
-  const QString target = app::ToQString(dir.U16("mobile.sqlite"));
+  const QString target = ui::ToQString(dir.U16("mobile.sqlite"));
   window_->ShowCentered();
   window_->editSQLiteFname->setText(target);
   QTest::keyClick(window_.get(), Qt::Key_Return);
@@ -140,7 +140,7 @@ TEST_F(ExportWindowTest, TheBasicDatabaseIsReadAtTheMomentOfTheClick) {
   db_test::MakeJetTable(dir / "other.mdb",
                         u"CREATE TABLE T_projectMain ([ID] Integer, [TITLE] VARCHAR(255))",
                         u"T_projectMain", {{jet::Value::Integer(1), jet::Value::Text(u"x")}});
-  window_->editSQLiteFname->setText(app::ToQString(dir.U16("o.sqlite")));
+  window_->editSQLiteFname->setText(ui::ToQString(dir.U16("o.sqlite")));
   basic_database_ = dir.U16("other.mdb");
   window_->bbtnStart->click();
   RawSQLite raw(dir / "o.sqlite");
@@ -170,7 +170,7 @@ TEST_F(ExportWindowTest, RefusedRowsEndWithAWarningThatCountsThem) {
       dir / "dup.mdb", u"CREATE TABLE T_projectMain ([TITLE] VARCHAR(255))", u"T_projectMain",
       {{jet::Value::Text(u"a")}, {jet::Value::Text(u"a")}, {jet::Value::Text(u"b")}});
   basic_database_ = dir.U16("dup.mdb");
-  window_->editSQLiteFname->setText(app::ToQString(dir.U16("d.sqlite")));
+  window_->editSQLiteFname->setText(ui::ToQString(dir.U16("d.sqlite")));
   window_->bbtnStart->click();
   const auto messages = answers.messages();
   ASSERT_EQ(messages.size(), 1u);
@@ -188,14 +188,14 @@ TEST_F(ExportWindowTest, AFailedExportIsReportedAndTheWindowStaysWithItsContents
   const std::string before = db_test::ReadAll(dir / "keep.sqlite");
   basic_database_ = dir.U16("missing.mdb");
   window_->ShowCentered();
-  window_->editSQLiteFname->setText(app::ToQString(dir.U16("keep.sqlite")));
+  window_->editSQLiteFname->setText(ui::ToQString(dir.U16("keep.sqlite")));
   window_->bbtnStart->click();
   const auto messages = answers.messages();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].caption, app::RunningApplicationTitle());
+  EXPECT_EQ(messages[0].caption, ui::RunningApplicationTitle());
   EXPECT_NE(U8(messages[0].text).find("missing.mdb"), std::string::npos);
   EXPECT_TRUE(window_->isVisible());
-  EXPECT_EQ(window_->editSQLiteFname->text(), app::ToQString(dir.U16("keep.sqlite")));
+  EXPECT_EQ(window_->editSQLiteFname->text(), ui::ToQString(dir.U16("keep.sqlite")));
   EXPECT_EQ(db_test::ReadAll(dir / "keep.sqlite"), before);
 }
 

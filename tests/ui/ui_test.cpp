@@ -3,11 +3,11 @@
 
 #include <stdexcept>
 
-#include "app/support/dialogs.h"
-#include "app/support/error_report.h"
 #include "jet/jet.h"
 #include "platform/error.h"
 #include "platform/program_path.h"
+#include "ui/dialogs.h"
+#include "ui/error_report.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ TEST(ApplicationTitle, NameUpToFirstDotRestLowerCase) {
       {u"Q", u"Q"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(app::ApplicationTitle(c.path), c.title);
+    EXPECT_EQ(ui::ApplicationTitle(c.path), c.title);
   }
 }
 
@@ -48,24 +48,24 @@ TEST(ErrorReportText, FullStopWhenTheLastCodeIsAboveTheDot) {
       {u"a ", u"a "},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(app::ErrorReportText(c.message), c.shown);
+    EXPECT_EQ(ui::ErrorReportText(c.message), c.shown);
   }
 }
 
 TEST(RunReported, ShowsTheMessageOfEveryErrorKindAndCarriesOn) {
-  app::DialogAnswers answers;
-  EXPECT_FALSE(app::RunReported([] { throw platform::Error(u"書き込めません"); }));
-  EXPECT_FALSE(app::RunReported([] { throw jet::Error(u"表がありません"); }));
-  EXPECT_FALSE(app::RunReported([] { throw std::runtime_error("plain text"); }));
-  EXPECT_FALSE(app::RunReported([] { throw 42; }));
-  EXPECT_TRUE(app::RunReported([] {}));
+  ui::DialogAnswers answers;
+  EXPECT_FALSE(ui::RunReported([] { throw platform::Error(u"書き込めません"); }));
+  EXPECT_FALSE(ui::RunReported([] { throw jet::Error(u"表がありません"); }));
+  EXPECT_FALSE(ui::RunReported([] { throw std::runtime_error("plain text"); }));
+  EXPECT_FALSE(ui::RunReported([] { throw 42; }));
+  EXPECT_TRUE(ui::RunReported([] {}));
   const auto messages = answers.messages();
   ASSERT_EQ(messages.size(), 4u);
-  const std::u16string caption = app::ApplicationTitle(platform::ProgramPath());
-  EXPECT_EQ(caption, u"app_tests");  // the first character stays as it is
+  const std::u16string caption = ui::ApplicationTitle(platform::ProgramPath());
+  EXPECT_EQ(caption, u"ui_tests");  // the first character stays as it is
   for (const auto& message : messages) {
     EXPECT_EQ(message.caption, caption);
-    EXPECT_EQ(message.kind, app::MessageKind::kError);
+    EXPECT_EQ(message.kind, ui::MessageKind::kError);
   }
   EXPECT_EQ(messages[0].text, u"書き込めません.");
   EXPECT_EQ(messages[1].text, u"表がありません.");
@@ -74,10 +74,10 @@ TEST(RunReported, ShowsTheMessageOfEveryErrorKindAndCarriesOn) {
 }
 
 TEST(DialogAnswers, MessagesAreCaptionedByKind) {
-  app::DialogAnswers answers;
-  app::ShowMessage(app::MessageKind::kWarning, u"w");
-  app::ShowMessage(app::MessageKind::kError, u"e");
-  app::ShowMessage(app::MessageKind::kInformation, u"i");
+  ui::DialogAnswers answers;
+  ui::ShowMessage(ui::MessageKind::kWarning, u"w");
+  ui::ShowMessage(ui::MessageKind::kError, u"e");
+  ui::ShowMessage(ui::MessageKind::kInformation, u"i");
   const auto messages = answers.messages();
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[0].caption, u"警告");
@@ -86,25 +86,25 @@ TEST(DialogAnswers, MessagesAreCaptionedByKind) {
 }
 
 TEST(DialogAnswers, FileAnswersInOrderThenCancel) {
-  app::DialogAnswers answers;
+  ui::DialogAnswers answers;
   answers.QueueFile(u"/a/b.mdb");
   answers.QueueFile(std::nullopt);
-  app::FileDialogOptions options;
+  ui::FileDialogOptions options;
   options.title = u"t";
-  EXPECT_EQ(app::GetOpenFileName(options), u"/a/b.mdb");
-  EXPECT_EQ(app::GetOpenFileName(options), std::nullopt);
-  EXPECT_EQ(app::GetSaveFileName(options), std::nullopt);  // nothing queued: a cancel
+  EXPECT_EQ(ui::GetOpenFileName(options), u"/a/b.mdb");
+  EXPECT_EQ(ui::GetOpenFileName(options), std::nullopt);
+  EXPECT_EQ(ui::GetSaveFileName(options), std::nullopt);  // nothing queued: a cancel
   ASSERT_EQ(answers.shown().size(), 3u);
-  EXPECT_EQ(answers.shown()[2].type, app::ShownDialog::Type::kSaveFile);
+  EXPECT_EQ(answers.shown()[2].type, ui::ShownDialog::Type::kSaveFile);
 }
 
 TEST(WithDefaultExtension, OnlyNamesWithoutExtension) {
-  EXPECT_EQ(app::WithDefaultExtension(u"/x/quorvel", u"exe"), u"/x/quorvel.exe");
-  EXPECT_EQ(app::WithDefaultExtension(u"/x/quorvel.exe", u"exe"), u"/x/quorvel.exe");
-  EXPECT_EQ(app::WithDefaultExtension(u"/x.d/quorvel", u"exe"), u"/x.d/quorvel.exe");
-  EXPECT_EQ(app::WithDefaultExtension(u"/x/a.b", u"exe"), u"/x/a.b");
-  EXPECT_EQ(app::WithDefaultExtension(u"/x/", u"exe"), u"/x/");
-  EXPECT_EQ(app::WithDefaultExtension(u"/x/quorvel", u""), u"/x/quorvel");
+  EXPECT_EQ(ui::WithDefaultExtension(u"/x/quorvel", u"exe"), u"/x/quorvel.exe");
+  EXPECT_EQ(ui::WithDefaultExtension(u"/x/quorvel.exe", u"exe"), u"/x/quorvel.exe");
+  EXPECT_EQ(ui::WithDefaultExtension(u"/x.d/quorvel", u"exe"), u"/x.d/quorvel.exe");
+  EXPECT_EQ(ui::WithDefaultExtension(u"/x/a.b", u"exe"), u"/x/a.b");
+  EXPECT_EQ(ui::WithDefaultExtension(u"/x/", u"exe"), u"/x/");
+  EXPECT_EQ(ui::WithDefaultExtension(u"/x/quorvel", u""), u"/x/quorvel");
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 // The program's UTF-16 texts and Qt's QString, both UTF-16: conversion without loss.
-#ifndef QUORVEL_APP_SUPPORT_QT_TEXT_H_
-#define QUORVEL_APP_SUPPORT_QT_TEXT_H_
+#ifndef QUORVEL_UI_QT_TEXT_H_
+#define QUORVEL_UI_QT_TEXT_H_
 
 #include <QString>
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace ui {
 
 inline QString ToQString(std::u16string_view text) {
   return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
@@ -17,6 +17,6 @@ inline std::u16string ToU16(const QString& text) {
                         static_cast<size_t>(text.size()));
 }
 
-}  // namespace app
+}  // namespace ui
 
-#endif  // QUORVEL_APP_SUPPORT_QT_TEXT_H_
+#endif  // QUORVEL_UI_QT_TEXT_H_

@@ -4,8 +4,8 @@
 // Tests answer them without a screen: while a DialogAnswers object lives, no dialog opens.
 // Message boxes are recorded and answered "OK"; file and colour dialogs are recorded and take
 // the next queued answer (a cancel when nothing is queued).
-#ifndef QUORVEL_APP_SUPPORT_DIALOGS_H_
-#define QUORVEL_APP_SUPPORT_DIALOGS_H_
+#ifndef QUORVEL_UI_DIALOGS_H_
+#define QUORVEL_UI_DIALOGS_H_
 
 #include <QColor>
 #include <optional>
@@ -16,7 +16,7 @@
 
 class QWidget;
 
-namespace app {
+namespace ui {
 
 enum class MessageKind { kWarning, kError, kInformation };
 
@@ -97,6 +97,6 @@ class DialogAnswers {
   std::vector<std::optional<QColor>> colors_;
 };
 
-}  // namespace app
+}  // namespace ui
 
-#endif  // QUORVEL_APP_SUPPORT_DIALOGS_H_
+#endif  // QUORVEL_UI_DIALOGS_H_

@@ -1,4 +1,4 @@
-#include "app/support/dialogs.h"
+#include "ui/dialogs.h"
 
 #include <QColorDialog>
 #include <QDir>
@@ -8,9 +8,9 @@
 #include <QStringList>
 #include <cassert>
 
-#include "app/support/qt_text.h"
+#include "ui/qt_text.h"
 
-namespace app {
+namespace ui {
 
 namespace {
 
@@ -219,4 +219,4 @@ std::vector<ShownDialog> DialogAnswers::messages() const {
 
 DialogAnswers* DialogAnswers::Active() { return g_active_answers; }
 
-}  // namespace app
+}  // namespace ui

@@ -1,8 +1,8 @@
 // The application's default error report: whatever an event handler does not catch is shown
 // in a modal box with the error icon, captioned with the application title, and the program
 // carries on.
-#ifndef QUORVEL_APP_SUPPORT_ERROR_REPORT_H_
-#define QUORVEL_APP_SUPPORT_ERROR_REPORT_H_
+#ifndef QUORVEL_UI_ERROR_REPORT_H_
+#define QUORVEL_UI_ERROR_REPORT_H_
 
 #include <exception>
 #include <string>
@@ -11,7 +11,7 @@
 
 class QWidget;
 
-namespace app {
+namespace ui {
 
 // The executable's file name up to its first ".", every character after the first in lower
 // case: "/opt/q/ProjectQuorvel.exe" gives "Projectquorvel".
@@ -45,6 +45,6 @@ bool RunReported(Handler&& handler, QWidget* parent = nullptr) {
 // The title that ApplicationTitle gives for the running program (computed once).
 std::u16string RunningApplicationTitle();
 
-}  // namespace app
+}  // namespace ui
 
-#endif  // QUORVEL_APP_SUPPORT_ERROR_REPORT_H_
+#endif  // QUORVEL_UI_ERROR_REPORT_H_

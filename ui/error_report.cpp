@@ -1,15 +1,15 @@
-#include "app/support/error_report.h"
+#include "ui/error_report.h"
 
 #include <QString>
 
-#include "app/support/dialogs.h"
-#include "app/support/qt_text.h"
 #include "jet/jet.h"
 #include "platform/error.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
+#include "ui/dialogs.h"
+#include "ui/qt_text.h"
 
-namespace app {
+namespace ui {
 
 std::u16string ApplicationTitle(std::u16string_view program_path) {
   const size_t name_start = program_path.find_last_of(u"/\\");
@@ -62,4 +62,4 @@ void ReportCurrentException(QWidget* parent) {
   ShowErrorWithCaption(RunningApplicationTitle(), ErrorReportText(message), parent);
 }
 
-}  // namespace app
+}  // namespace ui

@@ -1,0 +1,58 @@
+#include "app/lifecycle.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include "app/main_window.h"
+#include "app/settings.h"
+#include "app/splash.h"
+#include "app/work_settings.h"
+#include "lib/tclib.h"
+#include "ui/qt_text.h"
+
+namespace app {
+
+void RunStartupSequence(TfrmMain& window) {
+  const std::u16string settings_file = window.SettingsFile();
+  const WorkSettings settings = ReadWorkSettings(settings_file);
+  window.ShowWorkSettings(settings);
+  window.ApplyGridSettings(settings);
+  LoadFormPlacement(&window, u"", settings_file, window.environment().work_area());
+
+  const int splash_time =
+      tclib::StrToIntDef(ui::ToU16(window.editSplashTime->text()), kDefaultSplashTime);
+
+  window.startup_splash_ = new TfrmSplash(window.environment().program_directory, &window);
+  auto release_splash = [&window] {
+    if (window.startup_splash_ == nullptr) return;
+    window.startup_splash_->deleteLater();
+    window.startup_splash_ = nullptr;
+  };
+  // A start-up that fails or ends early still takes the splash window down.
+  struct ReleaseOnExit {
+    decltype(release_splash)& release;
+    ~ReleaseOnExit() { release(); }
+  } release_on_exit{release_splash};
+
+  window.startup_splash_->ShowAndPaint();
+  // A negative time means no pause, like zero.
+  if (splash_time > 0 && window.environment().pause) window.environment().pause(splash_time);
+
+  if (!window.OpenBasicDatabaseAtStartup()) {
+    window.ended_during_startup_ = true;
+    return;
+  }
+  release_splash();
+  window.CheckForUpdate();
+}
+
+void RunShutdownSequence(TfrmMain& window) {
+  const std::u16string settings_file = window.SettingsFile();
+  WriteWorkSettings(settings_file, window.WorkSettingsFromBoxes());
+  SaveFormPlacement(&window, u"", settings_file);
+  // After an early end during start-up the GIS application was never commanded; telling it
+  // to close then would only fail with a warning.
+  if (window.ckQuitAll->isChecked() && !window.ended_during_startup_) window.SendCloseAndQuit();
+}
+
+}  // namespace app
