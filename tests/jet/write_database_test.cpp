@@ -35,7 +35,7 @@ void BlankUnusedDefinitionFields(uint8_t* page) {
     if (!(d[15] & 0x01)) d[21] = d[22] = 0;
   }
   at += 25 * columns;
-  for (uint16_t i = 0; i < columns; ++i) at += 2 + GetU16(page + at);
+  for (uint16_t i = 0; i < columns; ++i) at += 2u + GetU16(page + at);
   for (uint32_t r = 0; r < real; ++r) {
     uint8_t* block = page + at + 52 * r;
     for (int s = 0; s < 10; ++s) {
@@ -68,7 +68,7 @@ TEST(WriteDatabaseTest, EmptyDatabaseEqualsTheJetMadeOneExceptDatesAndStaleBytes
   BlankCatalogueDates(&ours[14 * kPageSize]);
   BlankCatalogueDates(&jet[14 * kPageSize]);
   for (uint32_t page = 0; page < 16; ++page) {
-    for (int at = 0; at < kPageSize; ++at) {
+    for (size_t at = 0; at < kPageSize; ++at) {
       size_t i = static_cast<size_t>(page) * kPageSize + at;
       ASSERT_EQ(ours[i], jet[i]) << "page " << page << " offset " << at;
     }
@@ -86,7 +86,7 @@ TEST(WriteDatabaseTest, CatalogueDatesAreTheCreationTime) {
   auto db = Database::Open(path);
   TableData objects = db->ReadTable(u"MSysObjects");
   ASSERT_EQ(objects.rows.size(), 8u);
-  int date_create = 0;
+  size_t date_create = 0;
   while (objects.fields[date_create].name != u"DateCreate") ++date_create;
   for (const auto& row : objects.rows) {
     double ole = row[date_create].date_time().ole;
@@ -160,7 +160,7 @@ std::unique_ptr<Connection> OpenConnection(const std::filesystem::path& path) {
 }
 
 const std::vector<Value>* FindByName(const TableData& data, std::u16string_view name) {
-  int col = 0;
+  size_t col = 0;
   while (data.fields[col].name != u"Name") ++col;
   for (const auto& row : data.rows) {
     if (row[col].kind() == Value::Kind::kText && row[col].text() == name) return &row;
@@ -205,8 +205,10 @@ TEST(WriteDatabaseTest, ProjectTableIsRegisteredLikeTheFixturesUserTable) {
 
   std::vector<uint8_t> our_bytes = ReadBytes(path);
   std::vector<uint8_t> their_bytes = ReadBytes(fixture);
-  const uint8_t* a = &our_bytes[Column(ours, *our_row, u"Id").integer() * kPageSize];
-  const uint8_t* b = &their_bytes[Column(theirs, *their_row, u"Id").integer() * kPageSize];
+  const uint8_t* a =
+      &our_bytes[static_cast<size_t>(Column(ours, *our_row, u"Id").integer()) * kPageSize];
+  const uint8_t* b =
+      &their_bytes[static_cast<size_t>(Column(theirs, *their_row, u"Id").integer()) * kPageSize];
   // Table type, column counts, index counts.
   EXPECT_EQ(0, std::memcmp(a + 40, b + 40, 15));
   uint32_t real = GetU32(a + 51);
@@ -221,7 +223,7 @@ TEST(WriteDatabaseTest, ProjectTableIsRegisteredLikeTheFixturesUserTable) {
   }
   // Column names, then the real index: columns and flags (0x89: unique, required).
   size_t names = 0;
-  for (int c = 0; c < 4; ++c) names += 2 + GetU16(da + 100 + names);
+  for (int c = 0; c < 4; ++c) names += 2u + GetU16(da + 100 + names);
   EXPECT_EQ(0, std::memcmp(da + 100, db + 100, names));
   const uint8_t* ra = da + 100 + names;
   const uint8_t* rb = db + 100 + names;

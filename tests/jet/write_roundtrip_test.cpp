@@ -331,7 +331,7 @@ TEST(WriteRoundTripTest, FiveThousandRowsReadBackIdenticallyEverywhere) {
   for (size_t r = 0; r < rows.size(); ++r) {
     std::vector<std::string> cells = ParseCsvLine(csv_lines[r + 1]);
     ASSERT_EQ(cells.size(), 9u) << "row " << r;
-    for (int c : {0, 1, 2, 3, 5, 8}) {
+    for (size_t c : {0u, 1u, 2u, 3u, 5u, 8u}) {
       const Value& v = rows[r][c].value;
       std::string expected = v.is_null()                      ? ""
                              : v.kind() == Value::Kind::kText ? Utf16ToUtf8(v.text())

@@ -101,7 +101,7 @@ std::vector<HttpRequest> TestHttpServer::requests() const {
 size_t TestHttpServer::CountRequests(std::string_view target) const {
   std::lock_guard lock(mutex_);
   size_t n = 0;
-  for (const HttpRequest& r : requests_) n += r.target == target ? 1 : 0;
+  for (const HttpRequest& r : requests_) n += r.target == target ? 1u : 0u;
   return n;
 }
 

@@ -142,7 +142,7 @@ TEST(VersionBlockTest, NamesCompareWithoutCase) {
 TEST(VersionBlockTest, EveryTruncationIsSafe) {
   std::vector<uint8_t> full = ProgramBlock();
   for (size_t n = 0; n < full.size(); ++n) {
-    std::vector<uint8_t> cut(full.begin(), full.begin() + n);
+    std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
     std::optional<VersionValue> v =
         QueryVersionValue(cut, u"\\StringFileInfo\\040904E4\\InternalName");
     if (v) {
@@ -336,8 +336,9 @@ TEST_F(PeVersionTest, DamagedFilesNeverCrash) {
     }
   }
   for (size_t n = 0; n < good.size(); n += 7) {
-    std::u16string file = Write("short-" + std::to_string(n) + ".exe",
-                                std::vector<uint8_t>(good.begin(), good.begin() + n));
+    std::u16string file =
+        Write("short-" + std::to_string(n) + ".exe",
+              std::vector<uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n)));
     try {
       GetVersionString(file, 4);
     } catch (const platform::Error& e) {
