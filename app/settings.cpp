@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/support/qt_text.h"
+#include "base/utf.h"
 #include "lib/tclib.h"
 #include "platform/error.h"
 #include "platform/profile.h"
@@ -26,7 +27,7 @@ constexpr std::u16string_view kHeight = u"Height";
 QLineEdit* Box(QWidget* form, const char* name) {
   QLineEdit* box = form->findChild<QLineEdit*>(QString::fromLatin1(name));
   if (box == nullptr) {
-    throw platform::Error(u"設定欄 " + platform::FromUtf8(name) + u" がありません");
+    throw platform::Error(u"設定欄 " + base::FromUtf8(name) + u" がありません");
   }
   return box;
 }
@@ -226,7 +227,7 @@ void SaveFormPlacement(const QWidget* window, std::u16string_view section, std::
   const std::u16string name = SectionFor(window, section);
   if (path.empty()) path = DefaultSettingsPath();
   const Placement placement = WindowPlacement(window);
-  auto decimal = [](int value) { return platform::FromUtf8(std::to_string(value)); };
+  auto decimal = [](int value) { return base::FromUtf8(std::to_string(value)); };
   WriteOrRaise(path, name, kTop, decimal(placement.top));
   WriteOrRaise(path, name, kLeft, decimal(placement.left));
   WriteOrRaise(path, name, kWidth, decimal(placement.width));

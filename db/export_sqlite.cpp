@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/sqlite_access.h"
 #include "platform/error.h"
@@ -53,8 +54,8 @@ std::u16string CreateTempBeside(std::u16string_view target) {
   static int counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::u16string candidate(target);
-    candidate += platform::FromUtf8(".~" + std::to_string(::getpid()) + "-" +
-                                    std::to_string(counter++) + ".tmp");
+    candidate += base::FromUtf8(".~" + std::to_string(::getpid()) + "-" +
+                                std::to_string(counter++) + ".tmp");
     const std::filesystem::path path = platform::ToPath(candidate);
     if (std::FILE* file = std::fopen(path.c_str(), "wbx")) {
       std::fclose(file);
@@ -63,7 +64,7 @@ std::u16string CreateTempBeside(std::u16string_view target) {
     if (errno != EEXIST) {
       const std::string reason = std::generic_category().message(errno);
       throw platform::Error(u"SQLiteデータベース「" + std::u16string(target) +
-                            u"」を作成できませんでした: " + platform::FromUtf8(reason));
+                            u"」を作成できませんでした: " + base::FromUtf8(reason));
     }
   }
   throw platform::Error(u"SQLiteデータベース「" + std::u16string(target) +
@@ -202,7 +203,7 @@ CopyCounts ExportToSQLite(std::u16string_view sqlite_path, std::u16string_view m
     std::filesystem::rename(platform::ToPath(temp), platform::ToPath(sqlite_path), error);
     if (error) {
       throw platform::Error(u"SQLiteデータベース「" + std::u16string(sqlite_path) +
-                            u"」を書き込めませんでした: " + platform::FromUtf8(error.message()));
+                            u"」を書き込めませんでした: " + base::FromUtf8(error.message()));
     }
   } catch (...) {
     RemoveQuietly(temp);

@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/sqlite_access.h"
 #include "platform/error.h"
@@ -59,7 +60,7 @@ std::u16string_view ImportTypeWord(TFieldType type) {
 Value ForJetField(const Value& value, const jet::Field& field) {
   if (field.type == TFieldType::ftBlob || field.type == TFieldType::ftVarBytes) {
     if (value.is_null() || value.kind() == Value::Kind::kBinary) return value;
-    const std::string text = platform::ToUtf8(ValueToText(value));
+    const std::string text = base::ToUtf8(ValueToText(value));
     return Value::Binary(jet::Bytes(text.begin(), text.end()));
   }
   const int32_t max_chars =

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/utf.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet::format {
 namespace {
@@ -28,8 +28,8 @@ class FileSource : public PageSource {
           ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        throw Error(u"データベース ファイルを読めません: " + Utf8ToUtf16(path_.string()) + u" (" +
-                    Utf8ToUtf16(std::strerror(errno)) + u")");
+        throw Error(u"データベース ファイルを読めません: " + base::FromUtf8(path_.string()) +
+                    u" (" + base::FromUtf8(std::strerror(errno)) + u")");
       }
       if (n == 0) break;
       done += static_cast<size_t>(n);
@@ -76,12 +76,12 @@ class BufferSource : public PageSource {
 std::unique_ptr<PageSource> OpenFileSource(const std::filesystem::path& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
-    throw Error(u"データベース ファイルではなくフォルダーです: " + Utf8ToUtf16(path.string()));
+    throw Error(u"データベース ファイルではなくフォルダーです: " + base::FromUtf8(path.string()));
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    throw Error(u"データベース ファイルを開けません: " + Utf8ToUtf16(path.string()) + u" (" +
-                Utf8ToUtf16(std::strerror(errno)) + u")");
+    throw Error(u"データベース ファイルを開けません: " + base::FromUtf8(path.string()) + u" (" +
+                base::FromUtf8(std::strerror(errno)) + u")");
   }
   return std::make_unique<FileSource>(fd, path);
 }

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/utf.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet::write {
 
@@ -108,7 +108,7 @@ void PageStore::WriteDirty(int fd) {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         throw Error(u"データベースファイルに書き込めません: " +
-                    Utf8ToUtf16(n < 0 ? std::strerror(errno) : "0 bytes written"));
+                    base::FromUtf8(n < 0 ? std::strerror(errno) : "0 bytes written"));
       }
       done += static_cast<size_t>(n);
     }

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 
+#include "base/calendar.h"
 #include "jet/write/database_file.h"
 
 namespace jet::write {
@@ -38,7 +39,7 @@ double NowOleDate() {
   tm local;
   localtime_r(&secs, &local);
   double local_secs = static_cast<double>(secs) + static_cast<double>(local.tm_gmtoff);
-  double days = local_secs / 86400.0 + 25569.0;  // 1970-01-01 is day 25569
+  double days = local_secs / 86400.0 + static_cast<double>(base::kUnixEpochOleDay);
   // Whole milliseconds, as Jet keeps them.
   double ms = static_cast<double>(ts.tv_nsec / 1000000) / 86400000.0;
   return days + ms;

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/fold.h"
+#include "base/utf.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/process.h"
@@ -23,13 +25,6 @@ namespace {
 
 constexpr char kExecuteTag = 'E';
 constexpr size_t kFrameHeader = 9;  // tag, format, length
-
-std::string FoldAsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 void PutU32(std::string& out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -97,7 +92,7 @@ std::filesystem::path EndpointPath(std::u16string_view service, std::u16string_v
   // Names go to the code page first, as DDE string handles do, then to file-name bytes.
   const std::u16string s = FromCodePage932(ToCodePage932(service));
   const std::u16string t = FromCodePage932(ToCodePage932(topic));
-  return EndpointDirectory() / FoldAsciiLower(ToUtf8(s) + "." + ToUtf8(t));
+  return EndpointDirectory() / base::AsciiLower(base::ToUtf8(s) + "." + base::ToUtf8(t));
 }
 
 void EnsureEndpointDirectory() {

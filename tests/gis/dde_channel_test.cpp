@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/utf.h"
 #include "gis/dde_channel.h"
 #include "platform/dde.h"
-#include "platform/text.h"
 #include "tests/gis/support/test_env.h"
 
 namespace {
@@ -38,7 +38,7 @@ TEST(CommandWireFormTest, CodePage932WithOneClosingNul) {
       {u"", std::string(1, '\0')},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(gis::CommandWireForm(c.command), c.bytes) << platform::ToUtf8(c.command);
+    EXPECT_EQ(gis::CommandWireForm(c.command), c.bytes) << base::ToUtf8(c.command);
   }
   EXPECT_EQ(gis::ReadProjectCommand(u"/p q/r.qvp"), u"READ_PROJECT@/p q/r.qvp");
 }
