@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QWidget>
 
+#include "base/utf.h"
 #include "lib/tclib.h"
 #include "platform/text.h"
 #include "ui/dialogs.h"
@@ -55,8 +56,8 @@ QColor RowColourOf(std::u16string_view text) {
 }
 
 std::u16string ColorText(const QColor& colour) {
-  return platform::FromUtf8(std::to_string(colour.red()) + ":" + std::to_string(colour.green()) +
-                            ":" + std::to_string(colour.blue()));
+  return base::FromUtf8(std::to_string(colour.red()) + ":" + std::to_string(colour.green()) + ":" +
+                        std::to_string(colour.blue()));
 }
 
 void PickGridColor(std::u16string& text, QWidget* window) {

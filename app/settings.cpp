@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include "app/work_settings.h"
+#include "base/utf.h"
 #include "lib/tclib.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
@@ -175,7 +176,7 @@ void SaveFormPlacement(const QWidget* window, std::u16string_view section, std::
   const std::u16string name = SectionFor(window, section);
   if (path.empty()) path = DefaultSettingsPath();
   const Placement placement = WindowPlacement(window);
-  auto decimal = [](int value) { return platform::FromUtf8(std::to_string(value)); };
+  auto decimal = [](int value) { return base::FromUtf8(std::to_string(value)); };
   WriteSettingOrRaise(path, name, kTop, decimal(placement.top));
   WriteSettingOrRaise(path, name, kLeft, decimal(placement.left));
   WriteSettingOrRaise(path, name, kWidth, decimal(placement.width));

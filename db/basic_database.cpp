@@ -3,23 +3,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/fold.h"
 #include "platform/text.h"
 
 namespace db {
 
 namespace {
-
-bool EqualsAsciiNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i];
-    char16_t y = b[i];
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - u'a' + u'A');
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - u'a' + u'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool IsSearchedType(jet::TFieldType type) {
   return type == jet::TFieldType::ftWideString || type == jet::TFieldType::ftString ||
@@ -116,7 +105,7 @@ std::u16string BuildKeywordFilter(const std::vector<jet::Field>& fields,
     if (!IsSearchedType(field.type)) continue;
     // Searching the password would let anyone find it one character at a time through the
     // record count.
-    if (EqualsAsciiNoCase(field.name, u"PASSWORD")) continue;
+    if (base::EqualIgnoringCase(field.name, u"PASSWORD")) continue;
     clause += clause.empty() ? u"WHERE ( " : u" OR ";
     clause += u"([";
     clause += field.name;

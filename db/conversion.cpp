@@ -8,6 +8,8 @@
 #include <limits>
 #include <string>
 
+#include "base/calendar.h"
+#include "base/fold.h"
 #include "platform/error.h"
 
 namespace db {
@@ -29,26 +31,10 @@ bool ToAsciiBytes(std::u16string_view text, std::string& out) {
   return true;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20) s.remove_suffix(1);
-  return s;
-}
-
 [[noreturn]] void CannotConvert(const Value& value, std::u16string_view what) {
   std::u16string shown = ValueToText(value);
   if (shown.size() > 60) shown = shown.substr(0, 60) + u"…";
   throw platform::Error(u"'" + shown + u"' は" + std::u16string(what) + u"に変換できません");
-}
-
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
 // Reads a run of digits (at least min, at most max) as a number.
@@ -94,9 +80,7 @@ bool ReadTime(std::u16string_view& text, int64_t& ms) {
 }
 
 double OleFromParts(int64_t days, int64_t ms) {
-  const double time = static_cast<double>(ms) / 86400000.0;
-  const auto day = static_cast<double>(days);
-  return days >= 0 ? day + time : day - time;
+  return base::OleDate(days, static_cast<double>(ms) / 86400000.0);
 }
 
 std::u16string DoubleText(double v) {
@@ -133,7 +117,7 @@ std::u16string CutText(std::u16string text, int32_t max_chars) {
 bool ParseInteger(std::u16string_view text, int64_t& out) {
   std::string bytes;
   if (!ToAsciiBytes(text, bytes)) return false;
-  std::string_view s = TrimBlanks(bytes);
+  std::string_view s = base::Trim(bytes);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   if (s.empty()) return false;
   auto result = std::from_chars(s.data(), s.data() + s.size(), out);
@@ -143,23 +127,11 @@ bool ParseInteger(std::u16string_view text, int64_t& out) {
 bool ParseDouble(std::u16string_view text, double& out) {
   std::string bytes;
   if (!ToAsciiBytes(text, bytes)) return false;
-  std::string_view s = TrimBlanks(bytes);
+  std::string_view s = base::Trim(bytes);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   if (s.empty()) return false;
   auto result = std::from_chars(s.data(), s.data() + s.size(), out);
   return result.ec == std::errc() && result.ptr == s.data() + s.size() && std::isfinite(out);
-}
-
-bool EqualsAsciiNoCase(std::u16string_view text, std::string_view word) {
-  if (text.size() != word.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-    char w = word[i];
-    if (w >= 'a' && w <= 'z') w = static_cast<char>(w - 32);
-    if (c != static_cast<char16_t>(w)) return false;
-  }
-  return true;
 }
 
 Value ToInteger(const Value& value, TFieldType type) {
@@ -234,15 +206,13 @@ Value ToBoolean(const Value& value) {
     case Value::Kind::kDecimal:
       return Value::Boolean(value.number() != 0);
     case Value::Kind::kText: {
-      std::u16string_view t = value.text();
-      while (!t.empty() && t.front() <= 0x20) t.remove_prefix(1);
-      while (!t.empty() && t.back() <= 0x20) t.remove_suffix(1);
-      if (EqualsAsciiNoCase(t, "true") || EqualsAsciiNoCase(t, "yes") ||
-          EqualsAsciiNoCase(t, "on")) {
+      const std::u16string_view t = base::Trim(value.text());
+      if (base::EqualAsciiIgnoringCase(t, u"true") || base::EqualAsciiIgnoringCase(t, u"yes") ||
+          base::EqualAsciiIgnoringCase(t, u"on")) {
         return Value::Boolean(true);
       }
-      if (EqualsAsciiNoCase(t, "false") || EqualsAsciiNoCase(t, "no") ||
-          EqualsAsciiNoCase(t, "off")) {
+      if (base::EqualAsciiIgnoringCase(t, u"false") || base::EqualAsciiIgnoringCase(t, u"no") ||
+          base::EqualAsciiIgnoringCase(t, u"off")) {
         return Value::Boolean(false);
       }
       double d = 0;
@@ -307,8 +277,7 @@ std::u16string ValueToText(const Value& value) {
 }
 
 bool ParseDateTimeText(std::u16string_view text, jet::DateTime& out) {
-  while (!text.empty() && text.front() <= 0x20) text.remove_prefix(1);
-  while (!text.empty() && text.back() <= 0x20) text.remove_suffix(1);
+  text = base::Trim(text);
   std::u16string_view rest = text;
   int64_t ms = 0;
   // A time alone.
@@ -327,19 +296,17 @@ bool ParseDateTimeText(std::u16string_view text, jet::DateTime& out) {
       !ReadNumber(rest, 1, 2, day)) {
     return false;
   }
-  if (month < 1 || month > 12 || day < 1) return false;
-  static constexpr int kDaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const int64_t y = negative_year ? -year : year;
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (day > kDaysInMonth[month - 1] || (month == 2 && day == 29 && !leap)) return false;
+  if (!base::IsValidDate(y, static_cast<unsigned>(month), static_cast<unsigned>(day))) {
+    return false;
+  }
   if (!rest.empty()) {
     if (rest.front() != u' ' && rest.front() != u'T') return false;
     rest.remove_prefix(1);
     if (!ReadTime(rest, ms) || !rest.empty()) return false;
   }
-  // OLE day 0 is 1899-12-30, which is day -25569 from 1970-01-01.
   const int64_t days =
-      DaysFromCivil(y, static_cast<unsigned>(month), static_cast<unsigned>(day)) + 25569;
+      base::OleDayFromCivil(y, static_cast<unsigned>(month), static_cast<unsigned>(day));
   out.ole = OleFromParts(days, ms);
   return true;
 }

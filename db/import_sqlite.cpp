@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/jet_rows.h"
 #include "db/row_copy.h"

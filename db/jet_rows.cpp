@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/conversion.h"
 #include "platform/text.h"
@@ -18,7 +19,7 @@ using jet::Value;
 Value ForJetField(const Value& value, const jet::Field& field) {
   if (field.type == TFieldType::ftBlob || field.type == TFieldType::ftVarBytes) {
     if (value.is_null() || value.kind() == Value::Kind::kBinary) return value;
-    const std::string text = platform::ToUtf8(ValueToText(value));
+    const std::string text = base::ToUtf8(ValueToText(value));
     return Value::Binary(jet::Bytes(text.begin(), text.end()));
   }
   const int32_t max_chars =

@@ -10,6 +10,8 @@
 #include <string>
 #include <system_error>
 
+#include "base/fold.h"
+#include "base/utf.h"
 #include "db/conversion.h"
 #include "platform/error.h"
 #include "platform/text.h"
@@ -24,7 +26,7 @@ std::u16string SQLiteMessage(std::u16string_view what, const char* detail) {
   std::u16string message(what);
   if (detail != nullptr && *detail != '\0') {
     message += u": ";
-    message += platform::FromUtf8(detail);
+    message += base::FromUtf8(detail);
   }
   return message;
 }
@@ -35,30 +37,14 @@ std::u16string SQLiteMessage(std::u16string_view what, const char* detail) {
 
 constexpr std::u16string_view kFailed = u"SQLiteの処理に失敗しました";
 
-char16_t UpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? c - 32 : c; }
-
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
-
 template <size_t N>
 bool OneOf(std::u16string_view name, const std::array<std::u16string_view, N>& names) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-std::u16string_view TrimView(std::u16string_view s) {
-  while (!s.empty() && s.front() <= 0x20) s.remove_prefix(1);
-  while (!s.empty() && s.back() <= 0x20) s.remove_suffix(1);
-  return s;
-}
-
 // A non-negative decimal number, or -1 when the text is none.
 int64_t ParseCount(std::u16string_view s) {
-  s = TrimView(s);
+  s = base::Trim(s);
   if (s.empty() || s.size() > 12) return -1;
   int64_t v = 0;
   for (char16_t c : s) {
@@ -125,7 +111,7 @@ Value ReadColumn(sqlite3_stmt* statement, int i) {
       while (!view.empty() && static_cast<unsigned char>(view.back()) <= 0x20) {
         view.remove_suffix(1);
       }
-      return Value::Text(platform::FromUtf8(view));
+      return Value::Text(base::FromUtf8(view));
     }
     case SQLITE_BLOB: {
       const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(statement, i));
@@ -135,37 +121,6 @@ Value ReadColumn(sqlite3_stmt* statement, int i) {
     }
     default:
       return Value::Null();
-  }
-}
-
-// UTF-16 to UTF-8 into a buffer that keeps its capacity from row to row. Unpaired
-// surrogates become U+FFFD.
-void AppendUtf8(std::u16string_view text, std::string& out) {
-  out.clear();
-  out.reserve(text.size() * 3);
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    }
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
   }
 }
 
@@ -192,7 +147,9 @@ int BindValue(sqlite3_stmt* statement, int index, const Value& value, std::strin
                                SQLITE_STATIC);
     }
     default:
-      AppendUtf8(ValueToText(value), scratch);
+      // One buffer that keeps its capacity from row to row.
+      scratch.clear();
+      base::AppendUtf8(ValueToText(value), scratch);
       return sqlite3_bind_text(statement, index, scratch.data(), static_cast<int>(scratch.size()),
                                SQLITE_STATIC);
   }
@@ -215,8 +172,8 @@ std::u16string QuoteName(std::u16string_view name) {
 
 SQLiteColumnType FieldTypeFromDeclaration(std::u16string_view declared_type,
                                           std::u16string_view column_name, bool auto_increment) {
-  std::u16string upper(declared_type);
-  for (char16_t& c : upper) c = UpperAscii(c);
+  // Type words follow SQLite's own rule: ASCII letters without case.
+  const std::u16string upper = base::AsciiUpper(declared_type);
 
   // Name before "(", length or precision and scale inside it.
   std::u16string_view whole = upper;
@@ -239,7 +196,7 @@ SQLiteColumnType FieldTypeFromDeclaration(std::u16string_view declared_type,
   // Blanks folded to one; a name of two words splits at its first blank into the name and a
   // modifier; "UNSIGNED" in front is read as the modifier.
   std::u16string folded;
-  for (char16_t c : TrimView(name_part)) {
+  for (char16_t c : base::Trim(name_part)) {
     if (c <= 0x20) {
       if (!folded.empty() && folded.back() != u' ') folded.push_back(u' ');
     } else {
@@ -264,7 +221,7 @@ SQLiteColumnType FieldTypeFromDeclaration(std::u16string_view declared_type,
   static constexpr std::array<std::u16string_view, 3> kRowIdNames = {u"ROWID", u"_ROWID_", u"OID"};
   if (name == u"INTEGER") {
     for (std::u16string_view rowid : kRowIdNames) {
-      if (EqualsNoCase(column_name, rowid)) return fixed(TFieldType::ftLargeint);
+      if (base::EqualAsciiIgnoringCase(column_name, rowid)) return fixed(TFieldType::ftLargeint);
     }
   }
   static constexpr std::array<std::u16string_view, 5> kBoolean = {u"BIT", u"BOOL", u"BOOLEAN",
@@ -431,7 +388,7 @@ std::u16string SQLiteConnection::Param(std::u16string_view name) const {
   for (const std::u16string& line : params_) {
     const size_t eq = line.find(u'=');
     if (eq == std::u16string::npos) continue;
-    if (EqualsNoCase(TrimView(std::u16string_view(line).substr(0, eq)), name)) {
+    if (base::EqualIgnoringCase(base::Trim(std::u16string_view(line).substr(0, eq)), name)) {
       value = line.substr(eq + 1);
     }
   }
@@ -452,7 +409,7 @@ int SQLiteConnection::TraceCallback(unsigned kind, void* context, void*, void* t
   if (kind == SQLITE_TRACE_STMT && self->trace_ && text != nullptr) {
     const char* sql = static_cast<const char*>(text);
     // Triggers report "-- …" comments; only statements are passed on.
-    if (sql[0] != '-' || sql[1] != '-') self->trace_(platform::FromUtf8(sql));
+    if (sql[0] != '-' || sql[1] != '-') self->trace_(base::FromUtf8(sql));
   }
   return 0;
 }
@@ -460,7 +417,7 @@ int SQLiteConnection::TraceCallback(unsigned kind, void* context, void*, void* t
 void SQLiteConnection::Open() {
   Close();
   const std::u16string path = Param(u"Database");
-  const std::string file = path.empty() ? std::string(":memory:") : platform::ToUtf8(path);
+  const std::string file = path.empty() ? std::string(":memory:") : base::ToUtf8(path);
   sqlite3* db = nullptr;
   const int rc =
       sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -503,7 +460,7 @@ sqlite3* SQLiteConnection::handle() const {
 
 void SQLiteConnection::Execute(std::u16string_view sql) {
   sqlite3* db = handle();
-  const std::string text = platform::ToUtf8(sql);
+  const std::string text = base::ToUtf8(sql);
   char* error = nullptr;
   if (sqlite3_exec(db, text.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
     std::u16string message = SQLiteMessage(kFailed, error != nullptr ? error : sqlite3_errmsg(db));
@@ -569,7 +526,7 @@ void SQLiteQuery::Open() {
     const auto* name = static_cast<const char16_t*>(sqlite3_column_name16(st, i));
     field.name = name != nullptr ? std::u16string(name) : std::u16string();
     if (const char* decl = sqlite3_column_decltype(st, i)) {
-      declared[static_cast<size_t>(i)] = platform::FromUtf8(decl);
+      declared[static_cast<size_t>(i)] = base::FromUtf8(decl);
     }
     const char* database = sqlite3_column_database_name(st, i);
     const char* table_name = sqlite3_column_table_name(st, i);
@@ -583,8 +540,8 @@ void SQLiteQuery::Open() {
         field.required = not_null != 0;
         field.auto_increment = auto_increment != 0;
       }
-      origins[static_cast<size_t>(i)] = platform::FromUtf8(origin);
-      const std::u16string this_table = platform::FromUtf8(table_name);
+      origins[static_cast<size_t>(i)] = base::FromUtf8(origin);
+      const std::u16string this_table = base::FromUtf8(table_name);
       if (i == 0) {
         table = this_table;
       } else if (this_table != table) {
@@ -609,7 +566,7 @@ void SQLiteQuery::Open() {
   for (size_t i = 0; i < fields.size(); ++i) {
     jet::Field& field = fields[i];
     std::u16string decl = declared[i];
-    if (TrimView(decl).empty()) {
+    if (base::Trim(decl).empty()) {
       // No declared type: the first row's value names one.
       decl.clear();
       if (!rows.empty()) {
@@ -663,7 +620,7 @@ void SQLiteQuery::ExecSQL() {
 
 int SQLiteQuery::FieldIndex(std::u16string_view name) const {
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (EqualsNoCase(fields_[i].name, name)) return static_cast<int>(i);
+    if (base::EqualIgnoringCase(fields_[i].name, name)) return static_cast<int>(i);
   }
   return -1;
 }

@@ -1,5 +1,6 @@
 #include "db/startup.h"
 
+#include "base/fold.h"
 #include "db/basic_database.h"
 #include "platform/error.h"
 
@@ -52,11 +53,7 @@ std::u16string_view PathExtension(std::u16string_view path) {
 }
 
 bool IsSQLitePath(std::u16string_view path) {
-  std::u16string extension(PathExtension(path));
-  for (char16_t& c : extension) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  return extension == u".SQLITE";
+  return base::AsciiUpper(PathExtension(path)) == u".SQLITE";
 }
 
 std::u16string NewBasicDatabasePath(std::u16string_view sqlite_path) {

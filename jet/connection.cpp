@@ -2,20 +2,15 @@
 // no rows (CREATE TABLE, INSERT INTO), which go to the writer of a file this process created.
 #include <optional>
 
+#include "base/fold.h"
+#include "base/utf.h"
 #include "jet/database.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
-#include "jet/utf.h"
 #include "jet/write/writer.h"
 
 namespace jet {
 namespace {
-
-std::u16string_view Trim(std::u16string_view s) {
-  while (!s.empty() && (s.front() == u' ' || s.front() == u'\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == u' ' || s.back() == u'\t')) s.remove_suffix(1);
-  return s;
-}
 
 // The value of `key` in a connection string "k1=v1;k2=v2;…". A value may be quoted with
 // double or single quotes, the quote doubled inside. Keys compare without letter case.
@@ -24,7 +19,7 @@ std::optional<std::u16string> ConnectionValue(std::u16string_view text, std::u16
   while (i < text.size()) {
     const size_t eq = text.find(u'=', i);
     if (eq == std::u16string_view::npos) break;
-    const std::u16string_view name = Trim(text.substr(i, eq - i));
+    const std::u16string_view name = base::TrimSpacesAndTabs(text.substr(i, eq - i));
     size_t j = eq + 1;
     while (j < text.size() && (text[j] == u' ' || text[j] == u'\t')) ++j;
     std::u16string value;
@@ -45,10 +40,10 @@ std::optional<std::u16string> ConnectionValue(std::u16string_view text, std::u16
       while (j < text.size() && text[j] != u';') ++j;
     } else {
       const size_t end = std::min(text.find(u';', j), text.size());
-      value = std::u16string(Trim(text.substr(j, end - j)));
+      value = std::u16string(base::TrimSpacesAndTabs(text.substr(j, end - j)));
       j = end;
     }
-    if (SameName(name, key)) return value;
+    if (base::EqualIgnoringCase(name, key)) return value;
     i = j + 1;
   }
   return std::nullopt;
@@ -136,7 +131,7 @@ void Connection::Open() {
   if (!source || source->empty()) {
     throw Error(u"接続文字列にデータベース ファイル (Data Source) が指定されていません");
   }
-  const std::filesystem::path path(Utf16ToUtf8(*source));
+  const std::filesystem::path path(base::ToUtf8(*source));
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     throw Error(u"データベース ファイルが見つかりません: " + *source);
@@ -195,7 +190,7 @@ int64_t Connection::Execute(std::u16string_view sql_text) {
     std::vector<bool> given(fields.size(), false);
     for (size_t k = 0; k < insert.columns.size(); ++k) {
       size_t i = 0;
-      while (i < fields.size() && !SameName(fields[i].name, insert.columns[k])) ++i;
+      while (i < fields.size() && !base::EqualIgnoringCase(fields[i].name, insert.columns[k])) ++i;
       if (i == fields.size()) {
         throw Error(u"列 '" + insert.columns[k] + u"' はテーブル '" + insert.table +
                     u"' にありません");

@@ -1,17 +1,12 @@
 #include "jet/database.h"
 
+#include "base/fold.h"
+#include "base/utf.h"
 #include "jet/format/record.h"
-#include "jet/utf.h"
 #include "jet/write/writer.h"
 
 namespace jet {
 namespace {
-
-char16_t FoldCase(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
-  if (c >= u'ａ' && c <= u'ｚ') return static_cast<char16_t>(c - u'ａ' + u'Ａ');
-  return c;
-}
 
 bool IsKnownType(uint8_t type) {
   switch (static_cast<ColumnType>(type)) {
@@ -69,14 +64,6 @@ TFieldType FieldType(const format::ColumnDefinition& column) {
 }
 
 }  // namespace
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  }
-  return true;
-}
 
 Field FieldFromColumn(const format::ColumnDefinition& column) {
   if (!IsKnownType(column.type)) {
@@ -146,7 +133,7 @@ std::vector<std::u16string> Database::TableNames() {
 
 Database::PendingTable* Database::FindPending(std::u16string_view table) {
   for (auto& pending : pending_) {
-    if (SameName(pending.name, table)) return &pending;
+    if (base::EqualIgnoringCase(pending.name, table)) return &pending;
   }
   return nullptr;
 }
@@ -195,7 +182,7 @@ void Database::FlushWrites() {
 const format::CatalogEntry& Database::FindTable(std::u16string_view table) {
   const format::CatalogEntry* system_match = nullptr;
   for (const auto& entry : Catalog()) {
-    if (!entry.is_table() || !SameName(entry.name, table)) continue;
+    if (!entry.is_table() || !base::EqualIgnoringCase(entry.name, table)) continue;
     if (!entry.is_system()) return entry;
     if (!system_match) system_match = &entry;
   }

@@ -99,9 +99,6 @@ class Database {
 // Throws jet::Error for a column type the engine does not know.
 Field FieldFromColumn(const format::ColumnDefinition& column);
 
-// Letter-case-insensitive comparison of names (ASCII and full-width Latin letters).
-bool SameName(std::u16string_view a, std::u16string_view b);
-
 }  // namespace jet
 
 #endif  // QUORVEL_JET_DATABASE_H_

@@ -2,6 +2,7 @@
 // and keeps the whole result; appended rows go through the writer.
 #include <optional>
 
+#include "base/fold.h"
 #include "jet/database.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
@@ -51,7 +52,7 @@ void Dataset::Close() noexcept {
 
 int Dataset::FieldIndex(std::u16string_view name) const {
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (SameName(fields_[i].name, name)) return static_cast<int>(i);
+    if (base::EqualIgnoringCase(fields_[i].name, name)) return static_cast<int>(i);
   }
   return -1;
 }

@@ -12,23 +12,18 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "base/error.h"
+
 namespace jet {
 
-// An engine error. The message is UTF-16 for the user; what() gives the same text in UTF-8.
-class Error : public std::runtime_error {
- public:
-  explicit Error(std::u16string message);
-  const std::u16string& message() const noexcept { return message_; }
-
- private:
-  std::u16string message_;
-};
+// An engine error is the program's one error type: a UTF-16 message for the user, what()
+// the same text in UTF-8.
+using Error = base::Error;
 
 // The data-access layer's field types. The program decides on the listed members only;
 // every other member is an "unlisted" type.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "jet/utf.h"
+#include "base/utf.h"
 
 namespace jet::json {
 
@@ -15,7 +15,7 @@ std::string Quote(std::u16string_view text) {
     const bool high = c >= 0xD800 && c <= 0xDBFF;
     const bool low = c >= 0xDC00 && c <= 0xDFFF;
     if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      out += Utf16ToUtf8(text.substr(i, 2));
+      out += base::ToUtf8(text.substr(i, 2));
       ++i;
     } else if (high || low || c < 0x20) {
       switch (c) {
@@ -45,7 +45,7 @@ std::string Quote(std::u16string_view text) {
     } else if (c == u'\\') {
       out += "\\\\";
     } else {
-      out += Utf16ToUtf8(text.substr(i, 1));
+      out += base::ToUtf8(text.substr(i, 1));
     }
   }
   out += '"';

@@ -92,12 +92,8 @@ int CompareValues(const Value& a, const Value& b);
 
 // LIKE: "%" any run, "_" one character (one UTF-16 code unit), "[abc]", "[a-z]", "[!abc]" one
 // of / none of a list ("[]" stands for nothing; a "[" never closed stands for itself); "*"
-// and "?" are ordinary characters. Letters are compared without case, as FoldCase folds them.
+// and "?" are ordinary characters. Letters are compared without case, as base::FoldCase folds them.
 bool Like(std::u16string_view text, std::u16string_view pattern);
-
-// Folds one UTF-16 code unit for comparison without case: ASCII, Latin-1, Latin Extended-A,
-// Greek, Cyrillic and full-width Latin letters map to their lower-case form.
-char16_t FoldCase(char16_t c);
 
 // A LIKE pattern compiled once and matched against many texts. An unclosed "[" stands for
 // itself.

@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "base/fold.h"
 #include "jet/sql.h"
 #include "jet/sql_internal.h"
 
@@ -141,7 +142,8 @@ std::optional<int> CompareForCondition(const Value& a, const Value& b) {
     if (std::isnan(NumericKey(a)) || std::isnan(NumericKey(b))) return std::nullopt;
     return r;
   }
-  if (ca == Category::kText && cb == Category::kText) return CompareFolded(a.text(), b.text());
+  if (ca == Category::kText && cb == Category::kText)
+    return base::CompareIgnoringCase(a.text(), b.text());
   if (ca == Category::kText && b_numeric) {
     std::optional<Value> converted;
     if (cb == Category::kDate) {
@@ -167,7 +169,7 @@ std::optional<int> CompareForCondition(const Value& a, const Value& b) {
   }
   if ((ca == Category::kGuid && cb == Category::kText) ||
       (ca == Category::kText && cb == Category::kGuid)) {
-    return CompareFolded(a.ToDisplayText(), b.ToDisplayText());
+    return base::CompareIgnoringCase(a.ToDisplayText(), b.ToDisplayText());
   }
   return std::nullopt;
 }
@@ -192,7 +194,8 @@ bool Holds(CompareOp op, int c) {
 
 int FindField(const std::vector<Field>& fields, std::u16string_view name) {
   for (size_t i = 0; i < fields.size(); ++i) {
-    if (fields[i].name.size() == name.size() && CompareFolded(fields[i].name, name) == 0) {
+    if (fields[i].name.size() == name.size() &&
+        base::CompareIgnoringCase(fields[i].name, name) == 0) {
       return static_cast<int>(i);
     }
   }
@@ -276,7 +279,7 @@ struct Predicate::Bound {
             {u"true", true}, {u"false", false}, {u"yes", true},
             {u"no", false},  {u"on", true},     {u"off", false}};
         for (const auto& [word, value] : kWords) {
-          if (FoldString(o.literal.text()) == word) converted = Value::Boolean(value);
+          if (base::FoldString(o.literal.text()) == word) converted = Value::Boolean(value);
         }
       }
       if (!converted) {
@@ -300,7 +303,7 @@ struct Predicate::Bound {
     static constexpr std::pair<std::u16string_view, bool> kWords[] = {
         {u"yes", true}, {u"no", false}, {u"on", true}, {u"off", false}};
     for (const auto& [word, value] : kWords) {
-      if (o.column.size() == word.size() && CompareFolded(o.column, word) == 0) {
+      if (o.column.size() == word.size() && base::CompareIgnoringCase(o.column, word) == 0) {
         Operand literal = o;
         literal.kind = Operand::Kind::kLiteral;
         literal.literal = Value::Boolean(value);
@@ -421,7 +424,8 @@ struct Predicate::Bound {
         const Value& x = n.a.Get(row);
         const Value& y = n.b.Get(row);
         if (n.folded_text_literal && x.kind() == Value::Kind::kText) {
-          return Holds(n.op, CompareFolded(x.text(), y.text())) ? Tri::kTrue : Tri::kFalse;
+          return Holds(n.op, base::CompareIgnoringCase(x.text(), y.text())) ? Tri::kTrue
+                                                                            : Tri::kFalse;
         }
         return Compare(x, y, n.op);
       }
@@ -517,7 +521,7 @@ int CompareValues(const Value& a, const Value& b) {
     case Category::kDate:
       return CompareNumbers(a, b);
     case Category::kText:
-      return CompareFolded(a.text(), b.text());
+      return base::CompareIgnoringCase(a.text(), b.text());
     case Category::kBinary: {
       const Bytes& x = a.binary();
       const Bytes& y = b.binary();
@@ -562,7 +566,7 @@ SortKey PrepareKey(const Value& v) {
       break;
     case Value::Kind::kText:
       k.cls = SortKey::Class::kText;
-      k.folded = FoldString(v.text());
+      k.folded = base::FoldString(v.text());
       break;
     default:
       k.cls = SortKey::Class::kOther;

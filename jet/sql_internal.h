@@ -50,22 +50,6 @@ struct Expr {
   std::u16string pattern;  // kLike
 };
 
-// Folding for comparison without case (FoldCase). Only code units below kFoldTableSize and
-// the full-width capitals U+FF21-U+FF3A fold to something else, so the table covers the
-// small range and the hot ASCII and CJK cases need no memory access beyond the text itself.
-inline constexpr unsigned kFoldTableSize = 0x0530;
-extern const std::array<char16_t, kFoldTableSize> kFoldTable;
-inline char16_t Fold(char16_t c) {
-  if (c < 0x80) return static_cast<char16_t>(static_cast<unsigned>(c - u'A') < 26u ? c + 32 : c);
-  if (c < kFoldTableSize) return kFoldTable[c];
-  return static_cast<char16_t>(static_cast<unsigned>(c - 0xFF21) < 26u ? c + 32 : c);
-}
-
-std::u16string FoldString(std::u16string_view text);
-
-// Compares two texts without case, code unit by code unit after folding: <0, 0, >0.
-int CompareFolded(std::u16string_view a, std::u16string_view b);
-
 // Chronological order of an OLE date: days plus the time of day, whatever the day's sign.
 double ChronologicalDate(double ole);
 

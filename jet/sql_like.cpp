@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/fold.h"
 #include "jet/sql.h"
 #include "jet/sql_internal.h"
 
@@ -20,7 +21,7 @@ const std::vector<char16_t>& FoldingUnits() {
   static const std::vector<char16_t> units = [] {
     std::vector<char16_t> out;
     for (unsigned c = 0; c < 65536; ++c) {
-      if (Fold(static_cast<char16_t>(c)) != c) out.push_back(static_cast<char16_t>(c));
+      if (base::FoldCase(static_cast<char16_t>(c)) != c) out.push_back(static_cast<char16_t>(c));
     }
     return out;
   }();
@@ -41,7 +42,7 @@ struct CharClass {
   }
 
   bool Matches(char16_t c) const {
-    const char16_t folded = Fold(c);
+    const char16_t folded = base::FoldCase(c);
     const bool found = InRanges(c) || InRanges(folded) ||
                        std::binary_search(folded_extra.begin(), folded_extra.end(), folded);
     return found != negated;
@@ -70,7 +71,7 @@ struct LikePattern::Compiled {
   bool ElementMatches(const Element& e, char16_t c) const {
     switch (e.type) {
       case ElementType::kChar:
-        return Fold(c) == e.ch;
+        return base::FoldCase(c) == e.ch;
       case ElementType::kAnyOne:
         return true;
       case ElementType::kClass:
@@ -110,7 +111,7 @@ struct LikePattern::Compiled {
 
   bool EqualFolded(std::u16string_view text, size_t at) const {
     for (size_t j = 0; j < literal.size(); ++j) {
-      if (Fold(text[at + j]) != literal[j]) return false;
+      if (base::FoldCase(text[at + j]) != literal[j]) return false;
     }
     return true;
   }
@@ -123,14 +124,14 @@ struct LikePattern::Compiled {
     if (k == 1) {
       const char16_t c = literal[0];
       for (char16_t x : text) {
-        if (Fold(x) == c) return true;
+        if (base::FoldCase(x) == c) return true;
       }
       return false;
     }
     const char16_t last = literal[k - 1];
     size_t i = 0;
     while (i + k <= n) {
-      const char16_t tail = Fold(text[i + k - 1]);
+      const char16_t tail = base::FoldCase(text[i + k - 1]);
       if (tail == last && EqualFolded(text, i)) return true;
       i += skip[tail & 0xFF];
     }
@@ -169,7 +170,7 @@ LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_uniq
         }
       }
       for (char16_t unit : FoldingUnits()) {
-        if (cls.InRanges(unit)) cls.folded_extra.push_back(Fold(unit));
+        if (cls.InRanges(unit)) cls.folded_extra.push_back(base::FoldCase(unit));
       }
       std::sort(cls.folded_extra.begin(), cls.folded_extra.end());
       cls.folded_extra.erase(std::unique(cls.folded_extra.begin(), cls.folded_extra.end()),
@@ -177,7 +178,7 @@ LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_uniq
       c.elements.push_back({ElementType::kClass, 0, static_cast<uint32_t>(c.classes.size())});
       c.classes.push_back(std::move(cls));
     } else {
-      c.elements.push_back({ElementType::kChar, Fold(ch), 0});
+      c.elements.push_back({ElementType::kChar, base::FoldCase(ch), 0});
     }
   }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "base/fold.h"
 #include "jet/sql.h"
 #include "jet/sql_internal.h"
 
@@ -142,7 +143,7 @@ class Lexer {
 
 bool WordIs(const Token& t, std::u16string_view keyword) {
   return t.type == TokenType::kWord && t.text.size() == keyword.size() &&
-         CompareFolded(t.text, keyword) == 0;
+         base::CompareIgnoringCase(t.text, keyword) == 0;
 }
 
 // Words that end or join conditions and so cannot stand for a column without brackets.
@@ -276,7 +277,7 @@ class Parser {
     std::u16string name = ExpectName(u"列名");
     if (IsSymbol(u".")) {
       Advance();
-      if (CompareFolded(name, table_) != 0 || name.size() != table_.size()) {
+      if (base::CompareIgnoringCase(name, table_) != 0 || name.size() != table_.size()) {
         ThrowSyntaxError(sql_, first.position, first.length,
                          u"テーブル「" + name + u"」は FROM にありません");
       }
@@ -500,7 +501,7 @@ class Parser {
       ColumnDefinition column = ParseColumnDefinition();
       for (const ColumnDefinition& other : s.columns) {
         if (other.name.size() == column.name.size() &&
-            CompareFolded(other.name, column.name) == 0) {
+            base::CompareIgnoringCase(other.name, column.name) == 0) {
           ThrowSyntaxError(sql_, at.position, at.length,
                            u"列「" + column.name + u"」が二度定義されています");
         }
@@ -544,7 +545,7 @@ class Parser {
       size_t index = s.columns.size();
       for (size_t i = 0; i < s.columns.size(); ++i) {
         if (s.columns[i].name.size() == name.size() &&
-            CompareFolded(s.columns[i].name, name) == 0) {
+            base::CompareIgnoringCase(s.columns[i].name, name) == 0) {
           index = i;
         }
       }
@@ -773,7 +774,7 @@ class Parser {
         column_tokens.push_back(tok_);
         std::u16string name = ExpectName(u"列名");
         for (const std::u16string& other : s.columns) {
-          if (other.size() == name.size() && CompareFolded(other, name) == 0) {
+          if (other.size() == name.size() && base::CompareIgnoringCase(other, name) == 0) {
             const Token& at = column_tokens.back();
             ThrowSyntaxError(sql_, at.position, at.length, u"列「" + name + u"」が二度あります");
           }

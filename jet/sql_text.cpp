@@ -1,4 +1,4 @@
-// Text helpers of the SQL module: case folding, literal conversions and error messages.
+// Text helpers of the SQL module: literal conversions and error messages.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -7,55 +7,11 @@
 #include <limits>
 #include <string>
 
+#include "base/calendar.h"
 #include "jet/sql_internal.h"
 
 namespace jet::sql {
 namespace {
-
-// The lower-case partners of the scripts whose letters come in simple upper/lower pairs;
-// everything else below kFoldTableSize folds to itself.
-constexpr std::array<char16_t, kFoldTableSize> MakeFoldTable() {
-  std::array<char16_t, kFoldTableSize> t{};
-  for (unsigned c = 0; c < kFoldTableSize; ++c) t[c] = static_cast<char16_t>(c);
-  auto shift = [&t](unsigned first, unsigned last, int by) {
-    for (unsigned c = first; c <= last; ++c) {
-      t[c] = static_cast<char16_t>(static_cast<int>(c) + by);
-    }
-  };
-  // Capitals on the even code units with the small letter after them, or on the odd ones.
-  auto pairs = [&t](unsigned first, unsigned last, bool capital_even) {
-    for (unsigned c = first; c <= last; ++c) {
-      if ((c % 2 == 0) == capital_even) t[c] = static_cast<char16_t>(c + 1);
-    }
-  };
-  shift(u'A', u'Z', 32);
-  t[0x00B5] = 0x03BC;  // micro sign folds to Greek mu
-  shift(0x00C0, 0x00D6, 32);
-  shift(0x00D8, 0x00DE, 32);
-  pairs(0x0100, 0x012F, true);  // Latin Extended-A; U+0130/U+0131 (dotted/dotless i) stay
-  pairs(0x0132, 0x0137, true);
-  pairs(0x0139, 0x0148, false);
-  pairs(0x014A, 0x0177, true);
-  t[0x0178] = 0x00FF;
-  pairs(0x0179, 0x017E, false);
-  t[0x017F] = u's';    // long s
-  t[0x0386] = 0x03AC;  // Greek
-  shift(0x0388, 0x038A, 37);
-  t[0x038C] = 0x03CC;
-  shift(0x038E, 0x038F, 63);
-  shift(0x0391, 0x03A1, 32);
-  shift(0x03A3, 0x03AB, 32);
-  t[0x03C2] = 0x03C3;         // final sigma
-  shift(0x0400, 0x040F, 80);  // Cyrillic
-  shift(0x0410, 0x042F, 32);
-  pairs(0x0460, 0x0481, true);
-  pairs(0x048A, 0x04BF, true);
-  t[0x04C0] = 0x04CF;  // palochka
-  pairs(0x04C1, 0x04CE, false);
-  pairs(0x04D0, 0x052F, true);
-  // The full-width Latin capitals U+FF21-U+FF3A are folded by Fold itself.
-  return t;
-}
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
@@ -66,23 +22,6 @@ std::u16string_view Trim(std::u16string_view text) {
 }
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-unsigned DaysInMonth(int64_t y, unsigned m) {
-  static constexpr unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
 
 // Reads 1 to max_digits digits at text[i]; advances i.
 bool ReadDigits(std::u16string_view text, size_t& i, int max_digits, int64_t& out) {
@@ -120,27 +59,6 @@ bool ReadTime(std::u16string_view text, size_t i, double& fraction) {
 }
 
 }  // namespace
-
-constinit const std::array<char16_t, kFoldTableSize> kFoldTable = MakeFoldTable();
-
-char16_t FoldCase(char16_t c) { return Fold(c); }
-
-std::u16string FoldString(std::u16string_view text) {
-  std::u16string out(text.size(), u'\0');
-  for (size_t i = 0; i < text.size(); ++i) out[i] = Fold(text[i]);
-  return out;
-}
-
-int CompareFolded(std::u16string_view a, std::u16string_view b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t x = Fold(a[i]);
-    const char16_t y = Fold(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
 
 double ChronologicalDate(double ole) {
   if (!(ole < 0)) return ole;
@@ -221,8 +139,8 @@ std::optional<DateTime> ParseDateText(std::u16string_view text) {
   }
   double fraction = 0;
   if (has_date) {
-    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-        day > static_cast<int64_t>(DaysInMonth(year, static_cast<unsigned>(month)))) {
+    if (year < 100 || year > 9999 || month < 1 || month > 12 ||
+        !base::IsValidDate(year, static_cast<unsigned>(month), static_cast<unsigned>(day))) {
       return std::nullopt;
     }
     if (i < text.size()) {
@@ -233,14 +151,11 @@ std::optional<DateTime> ParseDateText(std::u16string_view text) {
   } else if (!ReadTime(text, 0, fraction)) {
     return std::nullopt;
   }
-  double days = 0;
-  if (has_date) {
-    // 1899-12-30 is 25569 days before 1970-01-01.
-    days = static_cast<double>(
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + 25569);
-  }
+  const int64_t days = has_date ? base::OleDayFromCivil(year, static_cast<unsigned>(month),
+                                                        static_cast<unsigned>(day))
+                                : 0;
   // Before 1899-12-30 the day count is negative and the time still counts forward.
-  return DateTime{days < 0 ? days - fraction : days + fraction};
+  return DateTime{base::OleDate(days, fraction)};
 }
 
 std::u16string AsciiToUtf16(std::string_view text) {

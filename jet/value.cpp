@@ -1,58 +1,91 @@
-// Values, field-type names and the engine's error type.
+// Values and field-type names.
 #include <cmath>
 #include <cstdio>
 
+#include "base/calendar.h"
+#include "base/utf.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet {
 
-Error::Error(std::u16string message)
-    : std::runtime_error(Utf16ToUtf8(message)), message_(std::move(message)) {}
-
 std::string_view FieldTypeName(TFieldType type) {
   switch (type) {
-    case TFieldType::ftUnknown: return "ftUnknown";
-    case TFieldType::ftString: return "ftString";
-    case TFieldType::ftWideString: return "ftWideString";
-    case TFieldType::ftMemo: return "ftMemo";
-    case TFieldType::ftWideMemo: return "ftWideMemo";
-    case TFieldType::ftSmallint: return "ftSmallint";
-    case TFieldType::ftInteger: return "ftInteger";
-    case TFieldType::ftLargeint: return "ftLargeint";
-    case TFieldType::ftAutoInc: return "ftAutoInc";
-    case TFieldType::ftBoolean: return "ftBoolean";
-    case TFieldType::ftFloat: return "ftFloat";
-    case TFieldType::ftSingle: return "ftSingle";
-    case TFieldType::ftDate: return "ftDate";
-    case TFieldType::ftTime: return "ftTime";
-    case TFieldType::ftDateTime: return "ftDateTime";
-    case TFieldType::ftByte: return "ftByte";
-    case TFieldType::ftCurrency: return "ftCurrency";
-    case TFieldType::ftFMTBcd: return "ftFMTBcd";
-    case TFieldType::ftGuid: return "ftGuid";
-    case TFieldType::ftBlob: return "ftBlob";
-    case TFieldType::ftVarBytes: return "ftVarBytes";
+    case TFieldType::ftUnknown:
+      return "ftUnknown";
+    case TFieldType::ftString:
+      return "ftString";
+    case TFieldType::ftWideString:
+      return "ftWideString";
+    case TFieldType::ftMemo:
+      return "ftMemo";
+    case TFieldType::ftWideMemo:
+      return "ftWideMemo";
+    case TFieldType::ftSmallint:
+      return "ftSmallint";
+    case TFieldType::ftInteger:
+      return "ftInteger";
+    case TFieldType::ftLargeint:
+      return "ftLargeint";
+    case TFieldType::ftAutoInc:
+      return "ftAutoInc";
+    case TFieldType::ftBoolean:
+      return "ftBoolean";
+    case TFieldType::ftFloat:
+      return "ftFloat";
+    case TFieldType::ftSingle:
+      return "ftSingle";
+    case TFieldType::ftDate:
+      return "ftDate";
+    case TFieldType::ftTime:
+      return "ftTime";
+    case TFieldType::ftDateTime:
+      return "ftDateTime";
+    case TFieldType::ftByte:
+      return "ftByte";
+    case TFieldType::ftCurrency:
+      return "ftCurrency";
+    case TFieldType::ftFMTBcd:
+      return "ftFMTBcd";
+    case TFieldType::ftGuid:
+      return "ftGuid";
+    case TFieldType::ftBlob:
+      return "ftBlob";
+    case TFieldType::ftVarBytes:
+      return "ftVarBytes";
   }
   return "ftUnknown";
 }
 
 std::string_view ColumnTypeName(ColumnType type) {
   switch (type) {
-    case ColumnType::kBoolean: return "Boolean";
-    case ColumnType::kByte: return "Byte";
-    case ColumnType::kInteger: return "Integer";
-    case ColumnType::kLong: return "Long";
-    case ColumnType::kCurrency: return "Currency";
-    case ColumnType::kSingle: return "Single";
-    case ColumnType::kDouble: return "Double";
-    case ColumnType::kDateTime: return "DateTime";
-    case ColumnType::kBinary: return "Binary";
-    case ColumnType::kText: return "Text";
-    case ColumnType::kOle: return "OLE";
-    case ColumnType::kMemo: return "Memo";
-    case ColumnType::kGuid: return "ReplicationID";
-    case ColumnType::kNumeric: return "Decimal";
+    case ColumnType::kBoolean:
+      return "Boolean";
+    case ColumnType::kByte:
+      return "Byte";
+    case ColumnType::kInteger:
+      return "Integer";
+    case ColumnType::kLong:
+      return "Long";
+    case ColumnType::kCurrency:
+      return "Currency";
+    case ColumnType::kSingle:
+      return "Single";
+    case ColumnType::kDouble:
+      return "Double";
+    case ColumnType::kDateTime:
+      return "DateTime";
+    case ColumnType::kBinary:
+      return "Binary";
+    case ColumnType::kText:
+      return "Text";
+    case ColumnType::kOle:
+      return "OLE";
+    case ColumnType::kMemo:
+      return "Memo";
+    case ColumnType::kGuid:
+      return "ReplicationID";
+    case ColumnType::kNumeric:
+      return "Decimal";
   }
   return "Unknown";
 }
@@ -80,20 +113,6 @@ std::string WithScale(std::string digits, int scale) {
   return digits;
 }
 
-// Civil date from a day count since 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-}
-
 struct Broken {
   int64_t year;
   unsigned month, day, hour, minute, second, millisecond;
@@ -110,8 +129,10 @@ Broken BreakOleDate(double ole) {
     day_part += ole < 0 ? -1 : 1;
   }
   Broken b{};
-  // 1899-12-30 is day -25569 relative to 1970-01-01.
-  CivilFromDays(static_cast<int64_t>(day_part) - 25569, b.year, b.month, b.day);
+  const base::CivilDate date = base::CivilFromOleDay(static_cast<int64_t>(day_part));
+  b.year = date.year;
+  b.month = date.month;
+  b.day = date.day;
   b.hour = static_cast<unsigned>(ms / 3600000);
   b.minute = static_cast<unsigned>(ms / 60000 % 60);
   b.second = static_cast<unsigned>(ms / 1000 % 60);
@@ -141,9 +162,9 @@ double Decimal::ToDouble() const {
 std::string Currency::ToString() const {
   const bool negative = ten_thousandths < 0;
   // The magnitude of INT64_MIN does not fit an int64_t; use unsigned arithmetic.
-  unsigned __int128 magnitude =
-      negative ? static_cast<unsigned __int128>(-(ten_thousandths + 1)) + 1
-               : static_cast<unsigned __int128>(ten_thousandths);
+  unsigned __int128 magnitude = negative
+                                    ? static_cast<unsigned __int128>(-(ten_thousandths + 1)) + 1
+                                    : static_cast<unsigned __int128>(ten_thousandths);
   std::string s = WithScale(Digits(magnitude), 4);
   if (s.find('.') != std::string::npos) {
     while (s.back() == '0') s.pop_back();
@@ -180,13 +201,20 @@ int64_t Value::integer() const {
 
 double Value::number() const {
   switch (kind()) {
-    case Kind::kDouble: return std::get<3>(storage_);
-    case Kind::kInteger: return static_cast<double>(std::get<2>(storage_));
-    case Kind::kBoolean: return std::get<1>(storage_) ? -1.0 : 0.0;
-    case Kind::kCurrency: return static_cast<double>(std::get<4>(storage_).ten_thousandths) / 1e4;
-    case Kind::kDecimal: return std::get<5>(storage_).ToDouble();
-    case Kind::kDateTime: return std::get<6>(storage_).ole;
-    default: WrongKind("Number");
+    case Kind::kDouble:
+      return std::get<3>(storage_);
+    case Kind::kInteger:
+      return static_cast<double>(std::get<2>(storage_));
+    case Kind::kBoolean:
+      return std::get<1>(storage_) ? -1.0 : 0.0;
+    case Kind::kCurrency:
+      return static_cast<double>(std::get<4>(storage_).ten_thousandths) / 1e4;
+    case Kind::kDecimal:
+      return std::get<5>(storage_).ToDouble();
+    case Kind::kDateTime:
+      return std::get<6>(storage_).ole;
+    default:
+      WrongKind("Number");
   }
 }
 
@@ -223,16 +251,21 @@ const Guid& Value::guid() const {
 std::u16string Value::ToDisplayText() const {
   static constexpr char kHex[] = "0123456789abcdef";
   switch (kind()) {
-    case Kind::kNull: return u"";
-    case Kind::kBoolean: return std::get<1>(storage_) ? u"True" : u"False";
-    case Kind::kInteger: return Ascii(std::to_string(std::get<2>(storage_)));
+    case Kind::kNull:
+      return u"";
+    case Kind::kBoolean:
+      return std::get<1>(storage_) ? u"True" : u"False";
+    case Kind::kInteger:
+      return Ascii(std::to_string(std::get<2>(storage_)));
     case Kind::kDouble: {
       char buffer[40];
       std::snprintf(buffer, sizeof buffer, "%.15g", std::get<3>(storage_));
       return Ascii(buffer);
     }
-    case Kind::kCurrency: return Ascii(std::get<4>(storage_).ToString());
-    case Kind::kDecimal: return Ascii(std::get<5>(storage_).ToString());
+    case Kind::kCurrency:
+      return Ascii(std::get<4>(storage_).ToString());
+    case Kind::kDecimal:
+      return Ascii(std::get<5>(storage_).ToString());
     case Kind::kDateTime: {
       const Broken b = BreakOleDate(std::get<6>(storage_).ole);
       char buffer[64];
@@ -240,7 +273,8 @@ std::u16string Value::ToDisplayText() const {
                     static_cast<long long>(b.year), b.month, b.day, b.hour, b.minute, b.second);
       return Ascii(buffer);
     }
-    case Kind::kText: return std::get<7>(storage_);
+    case Kind::kText:
+      return std::get<7>(storage_);
     case Kind::kBinary: {
       std::u16string out;
       for (uint8_t byte : std::get<8>(storage_)) {
@@ -257,10 +291,10 @@ std::u16string Value::ToDisplayText() const {
       for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back(u'-');
         const uint8_t byte = g[static_cast<size_t>(kOrder[i])];
-        out.push_back(static_cast<char16_t>(kHex[byte >> 4] >= 'a' ? kHex[byte >> 4] - 32
-                                                                   : kHex[byte >> 4]));
-        out.push_back(static_cast<char16_t>(kHex[byte & 15] >= 'a' ? kHex[byte & 15] - 32
-                                                                   : kHex[byte & 15]));
+        out.push_back(
+            static_cast<char16_t>(kHex[byte >> 4] >= 'a' ? kHex[byte >> 4] - 32 : kHex[byte >> 4]));
+        out.push_back(
+            static_cast<char16_t>(kHex[byte & 15] >= 'a' ? kHex[byte & 15] - 32 : kHex[byte & 15]));
       }
       out.push_back(u'}');
       return out;

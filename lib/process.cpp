@@ -1,23 +1,16 @@
 #include "lib/process.h"
 
+#include "base/fold.h"
 #include "platform/process.h"
 #include "platform/window.h"
 
 namespace tclib {
 
-std::u16string FoldAsciiUpper(std::u16string_view text) {
-  std::u16string folded(text);
-  for (char16_t& c : folded) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  return folded;
-}
-
 int32_t CountNamesMatching(std::u16string_view name, const std::vector<std::u16string>& names) {
-  const std::u16string wanted = FoldAsciiUpper(name);
+  const std::u16string wanted = base::AsciiUpper(name);
   int32_t count = 0;
   for (const auto& candidate : names) {
-    if (FoldAsciiUpper(candidate) == wanted) ++count;
+    if (base::AsciiUpper(candidate) == wanted) ++count;
   }
   return count;
 }

@@ -18,9 +18,6 @@ int32_t CountProcessesByName(std::u16string_view name);
 // The same count over a given list of executable file names.
 int32_t CountNamesMatching(std::u16string_view name, const std::vector<std::u16string>& names);
 
-// ASCII letters folded to upper case; everything else unchanged.
-std::u16string FoldAsciiUpper(std::u16string_view text);
-
 // When a top-level window titled `window_title` exists, restores its owner window if that is
 // minimised and brings the owner to the front; nothing is started. Otherwise starts the
 // command line `executable_path` + " " + `argument` (no quotes added). Raises platform::Error

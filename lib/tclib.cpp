@@ -4,21 +4,13 @@
 
 #include <limits>
 
+#include "base/fold.h"
 #include "platform/error.h"
 
 namespace tclib {
 namespace {
 
 constexpr char16_t kBlank = u' ';
-
-// Trimming removes every code unit at or below U+0020 from both ends.
-std::u16string_view Trim(std::u16string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && text[begin] <= kBlank) ++begin;
-  while (end > begin && text[end - 1] <= kBlank) --end;
-  return text.substr(begin, end - begin);
-}
 
 bool IsBlankDelimiter(std::u16string_view delimiter) {
   return delimiter.size() == 1 && delimiter[0] == kBlank;
@@ -34,7 +26,7 @@ size_t FindDelimiter(std::u16string_view text, std::u16string_view delimiter) {
 }  // namespace
 
 std::u16string CollapseSpaces(std::u16string_view text) {
-  const std::u16string_view trimmed = Trim(text);
+  const std::u16string_view trimmed = base::Trim(text);
   std::u16string result;
   result.reserve(trimmed.size());
   int blanks_in_row = 0;

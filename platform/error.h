@@ -1,21 +1,12 @@
-// The program's error: a message for the user in UTF-16. "Raises an error" in this program
-// means throwing one of these; the application's default error report shows the message.
+// The program's error, under the platform layer's name: see base/error.h.
 #ifndef QUORVEL_PLATFORM_ERROR_H_
 #define QUORVEL_PLATFORM_ERROR_H_
 
-#include <stdexcept>
-#include <string>
+#include "base/error.h"
 
 namespace platform {
 
-class Error : public std::runtime_error {
- public:
-  explicit Error(std::u16string message);
-  const std::u16string& message() const noexcept { return message_; }
-
- private:
-  std::u16string message_;
-};
+using Error = base::Error;
 
 }  // namespace platform
 

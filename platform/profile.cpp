@@ -21,6 +21,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "base/fold.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
@@ -35,30 +36,12 @@ constexpr size_t kMaxFileSize = size_t{256} << 20;
 constexpr char kBom0 = '\xFF';
 constexpr char kBom1 = '\xFE';
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+// Names and values lose the spaces and tabs around them.
+std::u16string_view Trim(std::u16string_view text) { return base::TrimSpacesAndTabs(text); }
 
-std::u16string_view Trim(std::u16string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// Simple case folding for name comparison: ASCII, Latin-1, Greek, Cyrillic and full-width
-// Latin letters.
-char16_t FoldCase(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
-      (c >= 0x410 && c <= 0x42F) || (c >= 0xFF21 && c <= 0xFF3A)) {
-    return static_cast<char16_t>(c + 32);
-  }
-  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
-  return c;
-}
-
+// Section and key names compare without case by the program's one rule for names.
 bool NamesEqual(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
+  return base::EqualIgnoringCase(a, b);
 }
 
 // --- Code units of the two encodings ---------------------------------------------------------

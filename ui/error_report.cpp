@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include "jet/jet.h"
-#include "platform/error.h"
+#include "base/error.h"
+#include "base/utf.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
 #include "ui/dialogs.h"
@@ -30,13 +30,12 @@ std::u16string ErrorReportText(std::u16string_view message) {
 }
 
 std::u16string ExceptionMessage(const std::exception& error) {
-  if (const auto* platform_error = dynamic_cast<const platform::Error*>(&error)) {
-    return platform_error->message();
+  // The engine and the platform layer throw the one error type; its UTF-16 message is shown
+  // as it is, any other exception by its UTF-8 what().
+  if (const auto* program_error = dynamic_cast<const base::Error*>(&error)) {
+    return program_error->message();
   }
-  if (const auto* jet_error = dynamic_cast<const jet::Error*>(&error)) {
-    return jet_error->message();
-  }
-  return platform::FromUtf8(error.what());
+  return base::FromUtf8(error.what());
 }
 
 std::u16string RunningApplicationTitle() {

@@ -21,7 +21,7 @@ std::u16string ApplicationTitle(std::u16string_view program_path);
 // (so Japanese messages always get one); an empty message stays empty.
 std::u16string ErrorReportText(std::u16string_view message);
 
-// The message of an exception: platform::Error and jet::Error give their UTF-16 message,
+// The message of an exception: the program's error (base::Error) gives its UTF-16 message,
 // any other std::exception its what() read as UTF-8.
 std::u16string ExceptionMessage(const std::exception& error);
 

@@ -7,7 +7,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/text.h"
+#include "base/fold.h"
+#include "base/utf.h"
 
 namespace update {
 namespace {
@@ -21,7 +22,7 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::u16string U16(std::string_view text) { return platform::FromUtf8(text); }
+std::u16string U16(std::string_view text) { return base::FromUtf8(text); }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -34,14 +35,7 @@ std::string_view Trim(std::string_view s) {
 
 bool HeaderNameIs(std::string_view line, std::string_view name) {
   if (line.size() <= name.size() || line[name.size()] != ':') return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char a = line[i];
-    char b = name[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
+  return base::EqualAsciiIgnoringCase(line.substr(0, name.size()), name);
 }
 
 bool IsFollowableStatus(long status) { return status >= 300 && status <= 399 && status != 304; }

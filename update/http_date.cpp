@@ -4,6 +4,9 @@
 #include <chrono>
 #include <string>
 
+#include "base/calendar.h"
+#include "base/fold.h"
+
 namespace update {
 namespace {
 
@@ -34,17 +37,9 @@ constexpr std::array<NamedZone, 12> kZones = {{{"gmt", 0},
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 template <size_t N>
 int IndexOf(const std::array<std::string_view, N>& names, std::string_view word) {
-  std::string lower = Lower(word);
+  const std::string lower = base::AsciiLower(word);
   for (size_t i = 0; i < N; ++i) {
     if (names[i] == lower) return static_cast<int>(i);
   }
@@ -128,7 +123,7 @@ std::optional<int> ReadZone(Scanner& in) {
     int seconds = (*hhmm / 100) * 3600 + (*hhmm % 100) * 60;
     return negative ? -seconds : seconds;
   }
-  std::string word = Lower(in.PeekWord());
+  std::string word = base::AsciiLower(in.PeekWord());
   for (const NamedZone& zone : kZones) {
     if (zone.name == word) {
       in.Skip(word.size());
@@ -138,28 +133,12 @@ std::optional<int> ReadZone(Scanner& in) {
   return std::nullopt;
 }
 
-int DaysInMonth(int64_t year, int month) {
-  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 int CurrentYear() {
   const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
   return static_cast<int>(std::chrono::year_month_day(today).year());
 }
 
 }  // namespace
-
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
-  // Count from 1 March so that the leap day ends the year; eras are 400-year cycles.
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
 
 std::optional<int64_t> ParseHttpDate(std::string_view text, int current_year) {
   Scanner in(text);
@@ -232,10 +211,12 @@ std::optional<int64_t> ParseHttpDate(std::string_view text, int current_year) {
     if (full > now + 50) full -= 100;
     year = full;
   }
-  if (day < 1 || day > DaysInMonth(year, month)) return std::nullopt;
+  if (!base::IsValidDate(year, static_cast<unsigned>(month), static_cast<unsigned>(day))) {
+    return std::nullopt;
+  }
 
   int64_t seconds =
-      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      base::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
       time->hour * 3600 + time->minute * 60 + time->second;
   return seconds - zone;
 }

@@ -20,9 +20,6 @@ namespace update {
 // an impossible date or time, or text left over gives no value.
 std::optional<int64_t> ParseHttpDate(std::string_view text, int current_year = 0);
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
-
 }  // namespace update
 
 #endif  // QUORVEL_UPDATE_HTTP_DATE_H_

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "base/utf.h"
 #include "lib/tclib.h"
 #include "platform/file_info.h"
 #include "platform/text.h"
@@ -32,7 +33,7 @@ int IsRemoteNewer(std::u16string_view url, std::u16string_view local_path,
                   const UpdateCheckOptions& options) {
   HttpClient client(options.http);
   try {
-    client.Head(platform::ToUtf8(url));
+    client.Head(base::ToUtf8(url));
   } catch (const HttpError&) {
     if (client.last_status() != 302) return kNoUsableAnswer;
     // One more try at the location of the 302 response; its failure is the caller's.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "base/fold.h"
+
 namespace update {
 namespace {
 
@@ -124,7 +126,7 @@ class BlockReader {
   bool KeyEquals(const Node& node, std::u16string_view name) const {
     if (node.key_chars != name.size()) return false;
     for (size_t i = 0; i < name.size(); ++i) {
-      if (FoldAscii(U16(node.key_start + 2 * i)) != FoldAscii(name[i])) return false;
+      if (base::AsciiUpper(U16(node.key_start + 2 * i)) != base::AsciiUpper(name[i])) return false;
     }
     return true;
   }
@@ -159,10 +161,6 @@ class BlockReader {
   }
 
  private:
-  static char16_t FoldAscii(char16_t c) {
-    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
-  }
-
   std::span<const uint8_t> block_;
 };
 

@@ -22,6 +22,7 @@
 #include <functional>
 #include <string>
 
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/export_sqlite.h"
 #include "db/import_sqlite.h"
@@ -37,7 +38,7 @@ constexpr char kCreateSQLite[] =
     "CREATE TABLE T_projectMain (ID INTEGER CONSTRAINT pkey PRIMARY KEY,TITLE TEXT,"
     "FILENAME TEXT,PASSWORD TEXT);";
 
-std::u16string U16(const std::string& s) { return platform::FromUtf8(s); }
+std::u16string U16(const std::string& s) { return base::FromUtf8(s); }
 
 // The i-th project row: Japanese titles, Windows paths, a password on every third row.
 struct ProjectRow {

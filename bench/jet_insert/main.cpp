@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <string>
 
+#include "base/utf.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
-#include "jet/utf.h"
 #include "jet/write/check.h"
 #include "jet/write/database_file.h"
 
@@ -40,10 +40,10 @@ const char16_t kCreate[] =
     u"[FILENAME] VARCHAR(255),[PASSWORD] VARCHAR(255));";
 
 std::u16string Title(int i) {
-  return u"測量プロジェクト " + jet::Utf8ToUtf16(std::to_string(i)) + u" 号線";
+  return u"測量プロジェクト " + base::FromUtf8(std::to_string(i)) + u" 号線";
 }
 std::u16string FileName(int i) {
-  return u"C:\\GIS\\projects\\project_" + jet::Utf8ToUtf16(std::to_string(i)) + u".qvp";
+  return u"C:\\GIS\\projects\\project_" + base::FromUtf8(std::to_string(i)) + u".qvp";
 }
 
 void Report(const char* what, int rows, double seconds, double cpu,
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         file->InsertRow(
             u"T_projectMain",
             {jet::Value::Integer(i), jet::Value::Text(Title(i)), jet::Value::Text(FileName(i)),
-             jet::Value::Text(u"pass" + jet::Utf8ToUtf16(std::to_string(i)))});
+             jet::Value::Text(u"pass" + base::FromUtf8(std::to_string(i)))});
       }
       file->Flush();
       Report("writer (create + insert + flush)", rows, Seconds(start), CpuSeconds() - cpu, path);
@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
       connection.BeginTrans();
       for (int i = 1; i <= rows; ++i) {
         connection.Execute(u"INSERT INTO T_projectMain VALUES (" +
-                           jet::Utf8ToUtf16(std::to_string(i)) + u", \"" + Title(i) + u"\", \"" +
-                           FileName(i) + u"\", \"pass" + jet::Utf8ToUtf16(std::to_string(i)) +
+                           base::FromUtf8(std::to_string(i)) + u", \"" + Title(i) + u"\", \"" +
+                           FileName(i) + u"\", \"pass" + base::FromUtf8(std::to_string(i)) +
                            u"\")");
       }
       connection.CommitTrans();
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
         dataset.SetValue(0, jet::Value::Integer(i));
         dataset.SetValue(1, jet::Value::Text(Title(i)));
         dataset.SetValue(2, jet::Value::Text(FileName(i)));
-        dataset.SetValue(3, jet::Value::Text(u"pass" + jet::Utf8ToUtf16(std::to_string(i))));
+        dataset.SetValue(3, jet::Value::Text(u"pass" + base::FromUtf8(std::to_string(i))));
         dataset.Post();
       }
       connection.CommitTrans();

@@ -17,9 +17,9 @@
 #include <variant>
 #include <vector>
 
+#include "base/utf.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
-#include "jet/utf.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-std::u16string Number(int i) { return jet::Utf8ToUtf16(std::to_string(i)); }
+std::u16string Number(int i) { return base::FromUtf8(std::to_string(i)); }
 
 jet::Field TextField(std::u16string name) {
   jet::Field f;
@@ -97,7 +97,7 @@ void InMemory(int rows) {
       for (const auto& row : table) matched += predicate.Matches(row) ? 1 : 0;
     }
     const double seconds = Seconds(start) / kRounds;
-    std::printf("  %-20s %8d matches  %8.3f ms  %6.1f ns/row\n", jet::Utf16ToUtf8(keyword).c_str(),
+    std::printf("  %-20s %8d matches  %8.3f ms  %6.1f ns/row\n", base::ToUtf8(keyword).c_str(),
                 matched, seconds * 1e3, seconds * 1e9 / rows);
   }
 }
@@ -128,7 +128,7 @@ void Sorting(int rows) {
 
 void ThroughDataset(const std::filesystem::path& file, const char* label) {
   jet::Connection connection;
-  connection.SetConnectionString(u"Data Source=" + jet::Utf8ToUtf16(file.string()) + u";");
+  connection.SetConnectionString(u"Data Source=" + base::FromUtf8(file.string()) + u";");
   connection.Open();
   jet::Dataset dataset(&connection);
   dataset.SetCommandText(u"SELECT * FROM T_projectMain  ");
@@ -141,16 +141,16 @@ void ThroughDataset(const std::filesystem::path& file, const char* label) {
     const auto start = Clock::now();
     dataset.Open();
     const double seconds = Seconds(start);
-    std::printf("  %-20s %8lld matches  %8.3f ms  %6.1f ns/row\n",
-                jet::Utf16ToUtf8(keyword).c_str(), static_cast<long long>(dataset.record_count()),
-                seconds * 1e3, seconds * 1e9 / static_cast<double>(total));
+    std::printf("  %-20s %8lld matches  %8.3f ms  %6.1f ns/row\n", base::ToUtf8(keyword).c_str(),
+                static_cast<long long>(dataset.record_count()), seconds * 1e3,
+                seconds * 1e9 / static_cast<double>(total));
   }
 }
 
 void Generate(const std::filesystem::path& file, int rows) {
   jet::CreateDatabase(file);
   jet::Connection connection;
-  connection.SetConnectionString(u"Data Source=" + jet::Utf8ToUtf16(file.string()) + u";");
+  connection.SetConnectionString(u"Data Source=" + base::FromUtf8(file.string()) + u";");
   connection.Open();
   connection.Execute(
       u"CREATE TABLE T_projectMain ([ID] Integer CONSTRAINT pkey PRIMARY KEY,[TITLE] "

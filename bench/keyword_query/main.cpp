@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ std::u16string KeywordQuery(const Target& t, std::u16string_view keyword) {
 void ConsiderFile(const std::filesystem::path& file, Target& best) {
   try {
     jet::Connection connection;
-    connection.SetConnectionString(u"Data Source=" + jet::Utf8ToUtf16(file.string()));
+    connection.SetConnectionString(u"Data Source=" + base::FromUtf8(file.string()));
     connection.Open();
     for (const auto& table : connection.TableNames()) {
       jet::Dataset ds(&connection);
@@ -63,7 +63,7 @@ bool Generate(const std::filesystem::path& file, int64_t rows) {
     std::filesystem::remove(file);
     jet::CreateDatabase(file);
     jet::Connection connection;
-    connection.SetConnectionString(u"Data Source=" + jet::Utf8ToUtf16(file.string()));
+    connection.SetConnectionString(u"Data Source=" + base::FromUtf8(file.string()));
     connection.Open();
     connection.Execute(
         u"CREATE TABLE T_projectMain (ID LONG CONSTRAINT PrimaryKey PRIMARY KEY, "
@@ -73,7 +73,7 @@ bool Generate(const std::filesystem::path& file, int64_t rows) {
         u"東京都 道路台帳", u"大阪府 河川調査",   u"Sample",
         u"ｶﾀｶﾅ ﾃｽﾄ",        u"下水道 管路 第3期", u"Bridge survey"};
     for (int64_t id = 1; id <= rows; ++id) {
-      const std::u16string n = jet::Utf8ToUtf16(std::to_string(id));
+      const std::u16string n = base::FromUtf8(std::to_string(id));
       connection.Execute(u"INSERT INTO T_projectMain VALUES (" + n + u", \"" + kWords[id % 6] +
                          u" " + n + u"\", \"C:\\Data\\案件" + n + u"\\project.dat\", \"" +
                          (id % 3 ? u"" : u"pw" + n) + u"\")");
@@ -88,11 +88,11 @@ bool Generate(const std::filesystem::path& file, int64_t rows) {
 
 void Measure(const Target& t) {
   jet::Connection connection;
-  connection.SetConnectionString(u"Data Source=" + jet::Utf8ToUtf16(t.file.string()));
+  connection.SetConnectionString(u"Data Source=" + base::FromUtf8(t.file.string()));
   connection.Open();
   std::printf("%s, table %s: %lld rows, fields searched:", t.file.filename().c_str(),
-              jet::Utf16ToUtf8(t.table).c_str(), static_cast<long long>(t.rows));
-  for (const auto& f : t.text_fields) std::printf(" %s", jet::Utf16ToUtf8(f).c_str());
+              base::ToUtf8(t.table).c_str(), static_cast<long long>(t.rows));
+  for (const auto& f : t.text_fields) std::printf(" %s", base::ToUtf8(f).c_str());
   std::printf("\n");
   for (const std::u16string keyword : {u"東京", u"a", u"zzzz_no_match", u""}) {
     const std::u16string sql =
@@ -111,7 +111,7 @@ void Measure(const Target& t) {
     const double median = times[times.size() / 2];
     std::printf("  %-32s %8lld found  median %9.3f ms  %7.3f us/row\n",
                 keyword.empty() ? "(no filter: whole table)"
-                                : ("keyword \"" + jet::Utf16ToUtf8(keyword) + "\"").c_str(),
+                                : ("keyword \"" + base::ToUtf8(keyword) + "\"").c_str(),
                 static_cast<long long>(found), median,
                 median * 1000.0 / static_cast<double>(std::max<int64_t>(1, t.rows)));
   }

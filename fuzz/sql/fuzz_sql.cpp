@@ -6,9 +6,9 @@
 #include <variant>
 #include <vector>
 
+#include "base/utf.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
-#include "jet/utf.h"
 
 namespace {
 
@@ -21,11 +21,11 @@ jet::Field MakeField(std::u16string name, jet::ColumnType type) {
 
 const std::vector<jet::Field>& Fields() {
   static const std::vector<jet::Field> fields = {
-      MakeField(u"ID", jet::ColumnType::kLong),       MakeField(u"TITLE", jet::ColumnType::kText),
-      MakeField(u"a", jet::ColumnType::kText),        MakeField(u"b", jet::ColumnType::kDouble),
-      MakeField(u"c", jet::ColumnType::kBoolean),     MakeField(u"d", jet::ColumnType::kDateTime),
-      MakeField(u"e", jet::ColumnType::kMemo),        MakeField(u"f", jet::ColumnType::kCurrency),
-      MakeField(u"g", jet::ColumnType::kGuid),        MakeField(u"h", jet::ColumnType::kBinary),
+      MakeField(u"ID", jet::ColumnType::kLong),   MakeField(u"TITLE", jet::ColumnType::kText),
+      MakeField(u"a", jet::ColumnType::kText),    MakeField(u"b", jet::ColumnType::kDouble),
+      MakeField(u"c", jet::ColumnType::kBoolean), MakeField(u"d", jet::ColumnType::kDateTime),
+      MakeField(u"e", jet::ColumnType::kMemo),    MakeField(u"f", jet::ColumnType::kCurrency),
+      MakeField(u"g", jet::ColumnType::kGuid),    MakeField(u"h", jet::ColumnType::kBinary),
       MakeField(u"i", jet::ColumnType::kNumeric),
   };
   return fields;
@@ -52,7 +52,7 @@ std::vector<std::vector<jet::Value>> Rows() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string sql =
-      jet::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
+      base::FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
   // The text as a LIKE pattern against itself and a fixed text.
   (void)jet::sql::Like(sql, sql);
   (void)jet::sql::Like(u"Tokyo survey 東京", sql);

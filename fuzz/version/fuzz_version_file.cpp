@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/utf.h"
 #include "platform/error.h"
-#include "platform/text.h"
 #include "update/version_block.h"
 #include "update/version_source.h"
 #include "update/version_string.h"
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> block = update::ReadVersionBlock(path);
   Check(block.size() <= update::kMaxVersionBlockSize);
   try {
-    const std::u16string text = update::GetVersionString(platform::FromUtf8(path), key);
+    const std::u16string text = update::GetVersionString(base::FromUtf8(path), key);
     Check(text.size() * 2 <= block.size());
   } catch (const platform::Error& e) {
     Check(e.message() == update::kVersionInfoError);

@@ -11,14 +11,14 @@
 #include <system_error>
 
 #include "base/system_error_text.h"
+#include "base/utf.h"
 #include "jet/file/file.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet::file {
 namespace {
 
-std::u16string PathText(const std::filesystem::path& path) { return Utf8ToUtf16(path.string()); }
+std::u16string PathText(const std::filesystem::path& path) { return base::FromUtf8(path.string()); }
 
 std::u16string Reason(int error) {
   return base::SystemErrorReason(std::error_code(error, std::generic_category()));

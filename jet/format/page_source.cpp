@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/utf.h"
 #include "jet/file/file.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet::format {
 namespace {
@@ -51,7 +51,7 @@ class BufferSource : public PageSource {
 std::unique_ptr<PageSource> OpenFileSource(const std::filesystem::path& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
-    throw Error(u"データベース ファイルではなくフォルダーです: " + Utf8ToUtf16(path.string()));
+    throw Error(u"データベース ファイルではなくフォルダーです: " + base::FromUtf8(path.string()));
   }
   return std::make_unique<FileSource>(file::OpenShared(path));
 }

@@ -9,8 +9,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "base/utf.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 #include "jet/write/bytes.h"
 #include "jet/write/index_key.h"
 
@@ -237,7 +237,7 @@ Table Checker::ReadTable(uint32_t first, const std::string& name) {
     std::u16string s;
     for (uint16_t k = 0; k + 1 < n; k += 2)
       s.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
-    c.name = Utf16ToUtf8(s);
+    c.name = base::ToUtf8(s);
     at += 2 + n;
   }
   std::sort(t.columns.begin(), t.columns.end(),
@@ -282,9 +282,9 @@ Table Checker::ReadTable(uint32_t first, const std::string& name) {
     for (uint16_t k = 0; k + 1 < n; k += 2)
       s.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
     if (logical_real[i] < real_count) {
-      t.indexes[logical_real[i]].name = name + " の索引 " + Utf16ToUtf8(s);
+      t.indexes[logical_real[i]].name = name + " の索引 " + base::ToUtf8(s);
     } else {
-      Problem("テーブル " + name + " の索引 " + Utf16ToUtf8(s) +
+      Problem("テーブル " + name + " の索引 " + base::ToUtf8(s) +
               " が存在しない実索引を指しています");
     }
     at += 2 + n;
@@ -874,7 +874,7 @@ void Checker::Run() {
       if (type.kind() != Value::Kind::kInteger || type.integer() != 1) continue;
       if (id.kind() != Value::Kind::kInteger || name.kind() != Value::Kind::kText) continue;
       if (id.integer() == 2) continue;
-      tables.emplace_back(static_cast<uint32_t>(id.integer()), Utf16ToUtf8(name.text()));
+      tables.emplace_back(static_cast<uint32_t>(id.integer()), base::ToUtf8(name.text()));
     }
     check_table(objects, rows);
   } catch (const Bad& e) {

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "jet/utf.h"
+#include "base/fold.h"
+#include "base/utf.h"
 #include "jet/write/header_page.h"
 #include "jet/write/index_key.h"
 #include "jet/write/row_codec.h"
@@ -74,11 +75,12 @@ uint16_t FixedLength(ColumnType type) {
 
 bool IsFixedType(ColumnType type) { return FixedLength(type) != 0; }
 
-// Case-insensitive name order, used for the system tables' descriptors and index names.
+// The order of the system tables' descriptors and index names in the file: ASCII letters
+// compared as capitals (so "_" sorts after the letters), everything else by code unit.
 bool NameLess(std::u16string_view a, std::u16string_view b) {
-  auto up = [](char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; };
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [&](char16_t x, char16_t y) { return up(x) < up(y); });
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](char16_t x, char16_t y) { return base::AsciiUpper(x) < base::AsciiUpper(y); });
 }
 
 std::unique_ptr<TableModel> SystemTable(std::u16string name,
@@ -138,7 +140,7 @@ void CheckName(std::u16string_view name, std::u16string_view what) {
   }
 }
 
-std::u16string Number(int64_t v) { return Utf8ToUtf16(std::to_string(v)); }
+std::u16string Number(int64_t v) { return base::FromUtf8(std::to_string(v)); }
 
 }  // namespace
 
@@ -353,7 +355,7 @@ void DatabaseFile::BuildEmptyDatabase(double now) {
 const TableModel* DatabaseFile::FindTable(std::u16string_view name) {
   EnsureLoaded();
   for (const auto& t : tables_) {
-    if (SameName(t->name, name)) return t.get();
+    if (base::EqualIgnoringCase(t->name, name)) return t.get();
   }
   return nullptr;
 }
@@ -458,7 +460,8 @@ void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
   for (const IndexSpec& is : spec.indexes) {
     CheckName(is.name, u"索引");
     for (const auto& li : t->logical) {
-      if (SameName(li.name, is.name)) throw Error(u"索引名 '" + is.name + u"' が重複しています");
+      if (base::EqualIgnoringCase(li.name, is.name))
+        throw Error(u"索引名 '" + is.name + u"' が重複しています");
     }
     if (is.columns.empty() || is.columns.size() > 10) {
       throw Error(u"索引 '" + is.name + u"' の列の数が不正です (1〜10)");
@@ -525,7 +528,7 @@ std::vector<Value> DatabaseFile::InsertRow(std::u16string_view table_name,
   EnsureLoaded();
   TableModel* table = nullptr;
   for (auto& t : tables_) {
-    if (SameName(t->name, table_name)) table = t.get();
+    if (base::EqualIgnoringCase(t->name, table_name)) table = t.get();
   }
   if (table == nullptr) throw Error(u"テーブル '" + std::u16string(table_name) + u"' がありません");
   if (table->table_type != kTableTypeUser) {
@@ -911,8 +914,8 @@ void DatabaseFile::DiscardUnflushedChanges() {
     tables_.push_back(std::move(objects));
     for (auto& [page, table_name] : tables) tables_.push_back(LoadTable(page, table_name));
     for (auto& t : tables_) {
-      if (SameName(t->name, u"MSysObjects")) objects_ = t.get();
-      if (SameName(t->name, u"MSysACEs")) aces_ = t.get();
+      if (base::EqualIgnoringCase(t->name, u"MSysObjects")) objects_ = t.get();
+      if (base::EqualIgnoringCase(t->name, u"MSysACEs")) aces_ = t.get();
       for (const auto& [n, flags] : not_null) {
         if (n != t->name) continue;
         for (size_t i = 0; i < flags.size() && i < t->columns.size(); ++i)

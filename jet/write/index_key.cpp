@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "jet/utf.h"
+#include "base/utf.h"
 
 namespace jet::write {
 namespace {
@@ -121,7 +121,7 @@ std::string TextKeyBytes(std::u16string_view text) {
   for (char16_t c : text) {
     CharCode code = CodeOf(c);
     if (code.first == 0) {
-      throw Error(u"索引のキーに使えない文字があります: U+" + Utf8ToUtf16([&] {
+      throw Error(u"索引のキーに使えない文字があります: U+" + base::FromUtf8([&] {
                     char buf[8];
                     std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(c));
                     return std::string(buf);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/utf.h"
 #include "jet/jet.h"
 
 namespace jet::write {

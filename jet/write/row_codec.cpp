@@ -4,7 +4,9 @@
 #include <cstring>
 #include <limits>
 
-#include "jet/utf.h"
+#include "base/calendar.h"
+#include "base/fold.h"
+#include "base/utf.h"
 
 namespace jet::write {
 namespace {
@@ -16,12 +18,7 @@ constexpr size_t kMaxCompressedText = 4096;
   throw Error(u"列 '" + column.name + u"' に" + std::u16string(what));
 }
 
-std::u16string Trim(std::u16string_view s) {
-  size_t a = 0, b = s.size();
-  while (a < b && (s[a] == u' ' || s[a] == u'\t')) ++a;
-  while (b > a && (s[b - 1] == u' ' || s[b - 1] == u'\t')) --b;
-  return std::u16string(s.substr(a, b - a));
-}
+std::u16string Trim(std::u16string_view s) { return std::u16string(base::TrimSpacesAndTabs(s)); }
 
 std::optional<double> ParseNumber(std::u16string_view text) {
   std::u16string t = Trim(text);
@@ -38,20 +35,10 @@ std::optional<double> ParseNumber(std::u16string_view text) {
   return v;
 }
 
-// Days from 1899-12-30 to y-m-d (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468 + 25569;
-}
-
 std::optional<double> ParseDate(std::u16string_view text) {
   std::u16string t = Trim(text);
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  std::string a = Utf16ToUtf8(t);
+  std::string a = base::ToUtf8(t);
   char sep1 = 0, sep2 = 0;
   int consumed = 0;
   if (std::sscanf(a.c_str(), "%d%c%d%c%d%n", &y, &sep1, &mo, &sep2, &d, &consumed) != 5 ||
@@ -71,16 +58,14 @@ std::optional<double> ParseDate(std::u16string_view text) {
       }
     }
   }
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (y < 100 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || h < 0 || h > 23 ||
-      mi < 0 || mi > 59 || s < 0 || s > 59) {
+  if (y < 100 || y > 9999 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+      s < 0 || s > 59 ||
+      !base::IsValidDate(y, static_cast<unsigned>(mo), static_cast<unsigned>(d))) {
     return std::nullopt;
   }
-  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (mo == 2 && d == 29 && !leap) return std::nullopt;
-  int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-  double frac = (h * 3600 + mi * 60 + s) / 86400.0;
-  return days >= 0 ? static_cast<double>(days) + frac : static_cast<double>(days) - frac;
+  const int64_t days =
+      base::OleDayFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+  return base::OleDate(days, (h * 3600 + mi * 60 + s) / 86400.0);
 }
 
 std::optional<Guid> ParseGuid(std::u16string_view text) {
@@ -171,10 +156,7 @@ Value ConvertForColumn(const ColumnModel& column, const std::optional<Value>& gi
     const Value& v = *given;
     if (v.kind() == Value::Kind::kBoolean) return v;
     if (v.kind() == Value::Kind::kText) {
-      std::u16string t = Trim(v.text());
-      for (auto& c : t) {
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 0x20);
-      }
+      const std::u16string t = base::AsciiUpper(Trim(v.text()));
       if (t == u"TRUE" || t == u"YES" || t == u"ON") return Value::Boolean(true);
       if (t == u"FALSE" || t == u"NO" || t == u"OFF") return Value::Boolean(false);
       auto n = ParseNumber(t);
@@ -238,8 +220,8 @@ Value ConvertForColumn(const ColumnModel& column, const std::optional<Value>& gi
       std::u16string text = v.kind() == Value::Kind::kText ? v.text() : v.ToDisplayText();
       if (column.type == ColumnType::kText && text.size() > static_cast<size_t>(column.max_chars)) {
         Refuse(column, u"長すぎる文字列は入れられません (" +
-                           Utf8ToUtf16(std::to_string(text.size())) + u" 文字、上限 " +
-                           Utf8ToUtf16(std::to_string(column.max_chars)) + u" 文字)");
+                           base::FromUtf8(std::to_string(text.size())) + u" 文字、上限 " +
+                           base::FromUtf8(std::to_string(column.max_chars)) + u" 文字)");
       }
       if (text.size() > 0x1FFFFFFF / 2) Refuse(column, u"長すぎる文字列は入れられません");
       return Value::Text(std::move(text));

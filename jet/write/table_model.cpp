@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/fold.h"
+
 namespace jet::write {
 namespace {
 
@@ -25,13 +27,6 @@ constexpr int kLogicalIndexLength = 28;
 constexpr size_t kIndexSlots = 10;
 constexpr int kContinuationHeader = 8;
 
-char16_t Fold(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
-  if (c >= 0xFF41 && c <= 0xFF5A) return static_cast<char16_t>(c - 0x20);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
-  return c;
-}
-
 void AppendName(std::vector<uint8_t>& out, std::u16string_view name) {
   size_t at = out.size();
   out.resize(at + 2 + 2 * name.size());
@@ -41,17 +36,9 @@ void AppendName(std::vector<uint8_t>& out, std::u16string_view name) {
 
 }  // namespace
 
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
-
 const ColumnModel* TableModel::FindColumn(std::u16string_view column_name) const {
   for (const auto& c : columns) {
-    if (SameName(c.name, column_name)) return &c;
+    if (base::EqualIgnoringCase(c.name, column_name)) return &c;
   }
   return nullptr;
 }

@@ -112,9 +112,6 @@ uint32_t TableDefinitionPages(size_t length);
 // Writes a serialised definition onto the table's TDEF pages.
 void WriteTableDefinition(PageStore& store, const TableModel& table);
 
-// Names compare without regard to case (ASCII and Latin letters), as Jet compares them.
-bool SameName(std::u16string_view a, std::u16string_view b);
-
 }  // namespace jet::write
 
 #endif  // QUORVEL_JET_WRITE_TABLE_MODEL_H_

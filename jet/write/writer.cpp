@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "base/calendar.h"
 #include "jet/file/file.h"
 #include "jet/write/database_file.h"
 

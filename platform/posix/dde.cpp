@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/fold.h"
+#include "base/utf.h"
 #include "platform/error.h"
 #include "platform/posix/dde_socket.h"
 #include "platform/process.h"

@@ -8,22 +8,14 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/fold.h"
+#include "base/utf.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/system_error.h"
 #include "platform/text.h"
 
 namespace platform::dde {
-namespace {
-
-std::string FoldAsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-}  // namespace
 
 std::filesystem::path EndpointDirectory() {
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') {
@@ -36,7 +28,7 @@ std::filesystem::path EndpointPath(std::u16string_view service, std::u16string_v
   // Names go to the code page first, as DDE string handles do, then to file-name bytes.
   const std::u16string s = FromCodePage932(ToCodePage932(service));
   const std::u16string t = FromCodePage932(ToCodePage932(topic));
-  return EndpointDirectory() / FoldAsciiLower(ToUtf8(s) + "." + ToUtf8(t));
+  return EndpointDirectory() / base::AsciiLower(base::ToUtf8(s) + "." + base::ToUtf8(t));
 }
 
 void EnsureEndpointDirectory() {

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/utf.h"
 #include "platform/error.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
@@ -252,7 +253,7 @@ std::optional<std::vector<ProcessEntry>> SnapshotProcesses() {
     if (state == 'Z' || state == 'X') continue;
     auto file_name = ExecutableFileName(dir);
     if (!file_name) continue;
-    entries.push_back(ProcessEntry{std::strtoll(name, nullptr, 10), FromUtf8(*file_name)});
+    entries.push_back(ProcessEntry{std::strtoll(name, nullptr, 10), base::FromUtf8(*file_name)});
   }
   closedir(proc);
   return entries;
@@ -275,7 +276,8 @@ int64_t CreateProcessFromCommandLine(std::u16string_view command_line) {
   if (!split) throw Error(kCreateFailed);
   std::vector<std::string> arguments;
   // An empty rest gives no argument, as a program reading its command line would see none.
-  if (split->argument && !split->argument->empty()) arguments.push_back(ToUtf8(*split->argument));
+  if (split->argument && !split->argument->empty())
+    arguments.push_back(base::ToUtf8(*split->argument));
   const auto pid = SpawnDetached(split->program, arguments, -1);
   if (!pid) throw Error(kCreateFailed);
   return *pid;
@@ -311,7 +313,7 @@ uint32_t WinExecLike(std::u16string_view command_line, ShowState /*show*/, int w
   if (!program) return kLoaderFileNotFound;
   std::vector<std::string> arguments;
   if (blank != std::u16string_view::npos && blank + 1 < command_line.size()) {
-    arguments.push_back(ToUtf8(command_line.substr(blank + 1)));
+    arguments.push_back(base::ToUtf8(command_line.substr(blank + 1)));
   }
 
   int ready[2];

@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "base/utf.h"
 #include "platform/error.h"
-#include "platform/text.h"
 
 namespace platform {
 
@@ -30,7 +30,7 @@ std::u16string ProgramPath() {
   if (path.ends_with(kDeleted) && ::stat(path.c_str(), &info) != 0) {
     path.resize(path.size() - kDeleted.size());
   }
-  return FromUtf8(path);
+  return base::FromUtf8(path);
 }
 
 std::u16string ProgramDirectory() {

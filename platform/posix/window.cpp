@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/utf.h"
 
 namespace platform {
 namespace {
@@ -64,7 +64,7 @@ std::optional<std::string> ReadProperty(const Connection& x, Window window, Atom
 // _NET_WM_NAME (UTF-8), else WM_NAME in its own encoding.
 std::optional<std::u16string> WindowTitle(const Connection& x, Window window) {
   if (auto name = ReadProperty(x, window, x.atom("_NET_WM_NAME"), x.atom("UTF8_STRING"))) {
-    return FromUtf8(*name);
+    return base::FromUtf8(*name);
   }
   XTextProperty text{};
   if (XGetWMName(x.get(), window, &text) == 0 || text.value == nullptr) return std::nullopt;
@@ -75,13 +75,13 @@ std::optional<std::u16string> WindowTitle(const Connection& x, Window window) {
     for (char c : bytes) latin1.push_back(static_cast<unsigned char>(c));
     title = latin1;
   } else if (text.encoding == x.atom("UTF8_STRING")) {
-    title = FromUtf8(bytes);
+    title = base::FromUtf8(bytes);
   } else {
     char** list = nullptr;
     int count = 0;
     if (Xutf8TextPropertyToTextList(x.get(), &text, &list, &count) >= Success && count > 0 &&
         list != nullptr) {
-      title = FromUtf8(list[0]);
+      title = base::FromUtf8(list[0]);
     }
     if (list != nullptr) XFreeStringList(list);
   }

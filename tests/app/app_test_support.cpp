@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/program.h"
+#include "base/utf.h"
 #include "platform/codepage.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -100,6 +101,6 @@ std::vector<std::u16string> SettingsLines(const ScratchDir& dir) {
   return lines;
 }
 
-std::string Utf8(std::u16string_view text) { return platform::ToUtf8(text); }
+std::string Utf8(std::u16string_view text) { return base::ToUtf8(text); }
 
 }  // namespace apptest

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/startup.h"
 #include "platform/text.h"
@@ -234,7 +235,7 @@ TEST(ApplyKeywordFilter, BracketsAndPatternsNeverCrash) {
   db::OpenTableQuery(dataset, db::kProjectTable, u"", u"");
   for (std::u16string keyword : {u"[", u"]", u"[H]", u"[!a]", u"G[H", u"%\"%", u"\"\"\"", u"*",
                                  u"?", u"'", u")", u"--", u"\\"}) {
-    SCOPED_TRACE(platform::ToUtf8(keyword));
+    SCOPED_TRACE(base::ToUtf8(keyword));
     std::u16string status = u"before";
     try {
       db::ApplyKeywordFilter(dataset, keyword, [&](const std::u16string& t) { status = t; });

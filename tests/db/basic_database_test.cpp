@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/startup.h"
 #include "platform/text.h"
@@ -150,7 +151,7 @@ TEST(StartupPaths, ExtensionSQLiteTestAndNewPath) {
       {u"/data/.sqlite", u".sqlite", true, u"/data/.mdb"},
   };
   for (const PathCase& c : cases) {
-    SCOPED_TRACE(platform::ToUtf8(c.path));
+    SCOPED_TRACE(base::ToUtf8(c.path));
     EXPECT_EQ(db::PathExtension(c.path), c.extension);
     EXPECT_EQ(db::IsSQLitePath(c.path), c.sqlite);
     EXPECT_EQ(db::NewBasicDatabasePath(c.path), c.new_path);

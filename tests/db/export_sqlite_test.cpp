@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "db/conversion.h"
 #include "db/sqlite_access.h"
 #include "platform/error.h"
@@ -39,9 +40,7 @@ template <typename F>
 std::string ErrorOf(F&& f) {
   try {
     f();
-  } catch (const platform::Error& e) {
-    return U8(e.message());
-  } catch (const jet::Error& e) {
+  } catch (const base::Error& e) {
     return U8(e.message());
   }
   return "";

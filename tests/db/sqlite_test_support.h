@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "jet/jet.h"
 #include "jet/json.h"
@@ -60,8 +61,8 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-inline std::u16string U16(std::string_view utf8) { return platform::FromUtf8(utf8); }
-inline std::string U8(std::u16string_view text) { return platform::ToUtf8(text); }
+inline std::u16string U16(std::string_view utf8) { return base::FromUtf8(utf8); }
+inline std::string U8(std::u16string_view text) { return base::ToUtf8(text); }
 
 inline std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

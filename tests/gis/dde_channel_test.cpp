@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/utf.h"
 #include "gis/dde_channel.h"
 #include "platform/dde.h"
 #include "platform/posix/dde_socket.h"
@@ -39,7 +40,7 @@ TEST(CommandWireFormTest, CodePage932WithOneClosingNul) {
       {u"", std::string(1, '\0')},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(gis::CommandWireForm(c.command), c.bytes) << platform::ToUtf8(c.command);
+    EXPECT_EQ(gis::CommandWireForm(c.command), c.bytes) << base::ToUtf8(c.command);
   }
   EXPECT_EQ(gis::ReadProjectCommand(u"/p q/r.qvp"), u"READ_PROJECT@/p q/r.qvp");
 }

@@ -17,13 +17,13 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "app/project_model.h"
+#include "base/utf.h"
 #include "gis/dde_channel.h"
 #include "gis/open_project.h"
 #include "gis/ui/password_window.h"
 #include "jet/jet.h"
 #include "lib/process.h"
 #include "platform/profile.h"
-#include "platform/text.h"
 #include "tests/gis/support/test_env.h"
 #include "ui/dialogs.h"
 
@@ -43,7 +43,7 @@ QApplication& App() {
   return *app;
 }
 
-std::u16string U(const fs::path& p) { return platform::FromUtf8(p.string()); }
+std::u16string U(const fs::path& p) { return base::FromUtf8(p.string()); }
 
 // Single quotes doubled inside a literal.
 std::u16string Literal(std::u16string_view text) {

@@ -10,10 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/fold.h"
+#include "base/utf.h"
 #include "gis/open_project.h"
 #include "lib/process.h"
 #include "platform/error.h"
-#include "platform/text.h"
 #include "tests/gis/support/test_env.h"
 
 namespace {
@@ -21,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using gistest::TempDir;
 
-std::u16string U(const fs::path& p) { return platform::FromUtf8(p.string()); }
+std::u16string U(const fs::path& p) { return base::FromUtf8(p.string()); }
 
 void Touch(const fs::path& p, bool executable = false) {
   fs::create_directories(p.parent_path());
@@ -105,7 +106,7 @@ TEST_F(OpenProjectTest, EmptyOrWrongSettingFallsBackWithoutAMessage) {
     steps_.clear();
     setting_ = setting;
     gis::OpenSelectedProject(Context());
-    ASSERT_EQ(steps_.size(), 3u) << platform::ToUtf8(setting);
+    ASSERT_EQ(steps_.size(), 3u) << base::ToUtf8(setting);
     EXPECT_EQ(steps_[1], u"launch:" + U(dir_.path() / "prog" / "quorvel.exe") + u"|" + filename_ +
                              u"|GIS Quorvel");
   }
@@ -232,7 +233,7 @@ TEST_F(OpenProjectTest, PasswordMustMatchExactly) {
   for (const std::u16string typed :
        {u"secret", u"SECRET", u" Secret", u"Secret ", u"", u"Secre", u"Ｓecret"}) {
     steps_.clear();
-    EXPECT_FALSE(gis::AuthenticateAndOpen(Context(), typed)) << platform::ToUtf8(typed);
+    EXPECT_FALSE(gis::AuthenticateAndOpen(Context(), typed)) << base::ToUtf8(typed);
     EXPECT_EQ(steps_, std::vector<std::u16string>{u"warn:設定されているパスワードと一致しません"});
   }
   steps_.clear();
@@ -269,7 +270,7 @@ int32_t CountStubsIn(const fs::path& folder, std::u16string_view name) {
     if (n <= 0 || !gistest::ProcessAlive(std::atoi(e->d_name))) continue;
     const fs::path exe(std::string(target, static_cast<size_t>(n)));
     if (exe.parent_path() == folder &&
-        tclib::FoldAsciiUpper(U(exe.filename())) == tclib::FoldAsciiUpper(name)) {
+        base::AsciiUpper(U(exe.filename())) == base::AsciiUpper(name)) {
       ++count;
     }
   }

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/utf.h"
 #include "gis/ui/password_window.h"
 #include "platform/error.h"
-#include "platform/text.h"
 #include "tests/gis/support/test_env.h"
 #include "ui/dialogs.h"
 #include "ui/qt_text.h"
@@ -36,7 +36,7 @@ class PasswordWindowTest : public testing::Test {
     App();
     fs::create_directories(dir_.path() / "p");
     std::ofstream(dir_.path() / "p" / "a.qvp") << "x";
-    filename_ = platform::FromUtf8((dir_.path() / "p" / "a.qvp").string());
+    filename_ = base::FromUtf8((dir_.path() / "p" / "a.qvp").string());
     window_ = std::make_unique<gis::TfrmPassword>([this] {
       gis::OpenProjectContext c;
       c.read_filename = [this] { return filename_; };

@@ -9,11 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/utf.h"
 #include "lib/process.h"
 #include "platform/dde.h"
 #include "platform/error.h"
 #include "platform/process.h"
-#include "platform/text.h"
 #include "tests/gis/support/test_env.h"
 
 namespace {
@@ -34,7 +34,7 @@ void MakePlainFile(const fs::path& path) {
   chmod(path.c_str(), 0644);
 }
 
-std::u16string U(const fs::path& p) { return platform::FromUtf8(p.string()); }
+std::u16string U(const fs::path& p) { return base::FromUtf8(p.string()); }
 
 // ---- counting by executable file name ----
 
@@ -45,7 +45,7 @@ struct CountCase {
 };
 
 void PrintTo(const CountCase& c, std::ostream* out) {
-  *out << platform::ToUtf8(c.name) << " among " << c.names.size() << " names";
+  *out << base::ToUtf8(c.name) << " among " << c.names.size() << " names";
 }
 
 class CountNamesTest : public testing::TestWithParam<CountCase> {};
@@ -66,10 +66,6 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{u"/usr/bin/quorvel.exe", {u"quorvel.exe"}, 0},
         CountCase{u"", {u"quorvel.exe", u"bash"}, 0},
         CountCase{u"quorvel.exe", {u"quorvel.exe ", u"quorvel.ex", u"xquorvel.exe"}, 0}));
-
-TEST(FoldAsciiUpperTest, LeavesEverythingButAsciiLetters) {
-  EXPECT_EQ(tclib::FoldAsciiUpper(u"aZz09_ｑé日"), u"AZZ09_ｑé日");
-}
 
 TEST(SnapshotTest, ListsThisProcessByItsExecutableFileName) {
   const auto snapshot = platform::SnapshotProcesses();
@@ -168,7 +164,7 @@ TEST(SplitBareCommandLineTest, TakesTheShortestPrefixNamingAnExecutable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    const auto split = platform::SplitBareCommandLine(platform::FromUtf8(c.line));
+    const auto split = platform::SplitBareCommandLine(base::FromUtf8(c.line));
     ASSERT_EQ(split.has_value(), c.program.has_value());
     if (!split) continue;
     EXPECT_EQ(split->program, *c.program);
@@ -191,7 +187,7 @@ TEST(CreateProcessTest, StartsTheProgramWithTheRestAsOneArgument) {
   fs::create_directories(folder);
   gistest::CopyExecutable(gistest::QuorvelStubPath(), folder / "quorvel.exe");
   const std::string argument = dir.path().string() + "/my projects/川 の 地図.qvp";
-  const std::u16string line = U(folder / "quorvel.exe") + u" " + platform::FromUtf8(argument);
+  const std::u16string line = U(folder / "quorvel.exe") + u" " + base::FromUtf8(argument);
 
   const int64_t pid = platform::CreateProcessFromCommandLine(line);
   ASSERT_GT(pid, 0);
@@ -248,7 +244,7 @@ TEST(CreateProcessTest, MissingProgramRaisesTheError) {
                            U(dir.path() / "quorvel.exe"), std::u16string(), std::u16string(u" ")}) {
     try {
       platform::CreateProcessFromCommandLine(line);
-      ADD_FAILURE() << platform::ToUtf8(line);
+      ADD_FAILURE() << base::ToUtf8(line);
     } catch (const platform::Error& error) {
       EXPECT_EQ(error.message(), u"プロセスの生成に失敗しました");
     }

@@ -9,8 +9,8 @@
 
 #include <thread>
 
+#include "base/utf.h"
 #include "lib/process.h"
-#include "platform/text.h"
 #include "platform/window.h"
 #include "tests/gis/support/test_env.h"
 
@@ -218,7 +218,7 @@ TEST_F(ActivateTest, RestoresTheMinimisedOwnerOfAJapaneseTitledWindow) {
   EXPECT_TRUE(gistest::WaitFor([&] { return x_->ActiveWindow() != owner; }));
 
   // A program path that does not exist: starting it would raise an error.
-  tclib::LaunchOrActivate(platform::FromUtf8((dir_.path() / "missing.exe").string()), u"x y",
+  tclib::LaunchOrActivate(base::FromUtf8((dir_.path() / "missing.exe").string()), u"x y",
                           u"ツール自動バージョンアップ");
   EXPECT_TRUE(gistest::WaitFor([&] { return x_->WmState(owner) == NormalState; }));
   EXPECT_TRUE(gistest::WaitFor([&] { return x_->ActiveWindow() == owner; }));
@@ -235,7 +235,7 @@ TEST_F(ActivateTest, BringsTheOwnerOfTheGisWindowToTheFrontWithoutStarting) {
   ASSERT_TRUE(gistest::WaitFor([&] { return x_->ActiveWindow() == other; }));
 
   const int32_t before = tclib::CountProcessesByName(u"quorvel.exe");
-  tclib::LaunchOrActivate(platform::FromUtf8((dir_.path() / "quorvel.exe").string()), u"/p/a.qvp",
+  tclib::LaunchOrActivate(base::FromUtf8((dir_.path() / "quorvel.exe").string()), u"/p/a.qvp",
                           u"GIS Quorvel");
   EXPECT_TRUE(gistest::WaitFor([&] { return x_->ActiveWindow() == owner; }));
   EXPECT_EQ(x_->WmState(owner), NormalState);
@@ -251,8 +251,8 @@ TEST_F(ActivateTest, WindowWithoutOwnerActivatesNothingAndStartsNothing) {
   ASSERT_TRUE(gistest::WaitFor([&] { return x_->WmState(lone) == NormalState; }));
   platform::BringWindowToForeground(other);
   ASSERT_TRUE(gistest::WaitFor([&] { return x_->ActiveWindow() == other; }));
-  EXPECT_NO_THROW(tclib::LaunchOrActivate(
-      platform::FromUtf8((dir_.path() / "missing.exe").string()), u"", u"GIS Quorvel"));
+  EXPECT_NO_THROW(tclib::LaunchOrActivate(base::FromUtf8((dir_.path() / "missing.exe").string()),
+                                          u"", u"GIS Quorvel"));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(x_->ActiveWindow(), other);
 }

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "jet/database.h"
 #include "jet/format/page_source.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet {
 namespace {
@@ -46,7 +46,7 @@ std::string ErrorOf(const std::function<void()>& f) {
   try {
     f();
   } catch (const Error& e) {
-    return Utf16ToUtf8(e.message());
+    return base::ToUtf8(e.message());
   }
   ADD_FAILURE() << "no error was raised";
   return "";
@@ -202,7 +202,8 @@ TEST(CorruptionSweepTest, ConnectionReportsMissingAndForeignFiles) {
   for (const auto& c : cases) {
     Connection connection;
     connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
-                                   Utf8ToUtf16((dir / c.file).string()) + u";Mode=Share Deny None");
+                                   base::FromUtf8((dir / c.file).string()) +
+                                   u";Mode=Share Deny None");
     const std::string message = ErrorOf([&] { connection.Open(); });
     EXPECT_NE(message.find(c.message_part), std::string::npos) << c.file << ": " << message;
     EXPECT_FALSE(connection.connected());

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "base/utf.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet {
 namespace {
@@ -17,7 +17,7 @@ const std::filesystem::path kProjects = kFixtures / "generated-jackcess-T_projec
 
 // The connection string the program builds for a basic database.
 std::u16string ProgramConnectionString(const std::filesystem::path& path) {
-  return u"Provider=Microsoft.Jet.OLEDB.4.0;User ID=;Data Source=" + Utf8ToUtf16(path.string()) +
+  return u"Provider=Microsoft.Jet.OLEDB.4.0;User ID=;Data Source=" + base::FromUtf8(path.string()) +
          u";Mode=Share Deny None;Extended Properties=\"\";Persist Security Info=False;"
          u"Jet OLEDB:System database=\"\";Jet OLEDB:Registry Path=\"\";"
          u"Jet OLEDB:Database Password=\"\";Jet OLEDB:Engine Type=5;"
@@ -32,7 +32,7 @@ std::string ErrorOf(const std::function<void()>& f) {
   try {
     f();
   } catch (const Error& e) {
-    return Utf16ToUtf8(e.message());
+    return base::ToUtf8(e.message());
   }
   ADD_FAILURE() << "no error was raised";
   return "";
@@ -54,7 +54,7 @@ TEST_F(DatasetTest, OpensWithTheProgramsConnectionString) {
 
 TEST_F(DatasetTest, QuotedDataSourceAndOtherKeysAreAccepted) {
   Connection c;
-  c.SetConnectionString(u"Mode=Read; data source = \"" + Utf8ToUtf16(kProjects.string()) +
+  c.SetConnectionString(u"Mode=Read; data source = \"" + base::FromUtf8(kProjects.string()) +
                         u"\" ;Jet OLEDB:Engine Type=5");
   c.Open();
   EXPECT_TRUE(c.connected());
@@ -161,7 +161,7 @@ TEST(SharedFileTest, ANewQuerySeesWhatAnotherProgramWrote) {
   std::filesystem::permissions(
       path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   Connection connection;
-  connection.SetConnectionString(u"Data Source=" + Utf8ToUtf16(path.string()));
+  connection.SetConnectionString(u"Data Source=" + base::FromUtf8(path.string()));
   connection.Open();
   Dataset ds(&connection);
   ds.SetCommandText(u"SELECT * FROM T_projectMain");
@@ -231,7 +231,7 @@ TEST_F(WriteGlueTest, InsertMapsNamedColumnsToTableOrder) {
 
   // A second connection (another reader of the same file) sees the flushed rows.
   Connection other;
-  other.SetConnectionString(u"Data Source=" + Utf8ToUtf16(path_.string()));
+  other.SetConnectionString(u"Data Source=" + base::FromUtf8(path_.string()));
   other.Open();
   Dataset theirs(&other);
   theirs.SetCommandText(u"SELECT * FROM T_projectMain");

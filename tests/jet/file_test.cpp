@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/utf.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 #include "tests/jet/write_support.h"
 
 namespace {
@@ -34,7 +34,7 @@ std::u16string MessageOf(const std::function<void()>& action) {
   return u"";
 }
 
-std::u16string Text(const fs::path& path) { return jet::Utf8ToUtf16(path.string()); }
+std::u16string Text(const fs::path& path) { return base::FromUtf8(path.string()); }
 
 TEST(JetFile, ReadsAtOffsetsShortOnlyAtTheEnd) {
   TempDir dir;

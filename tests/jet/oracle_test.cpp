@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "jet/database.h"
 #include "jet/jet.h"
 #include "jet/json.h"
-#include "jet/utf.h"
 
 namespace jet {
 namespace {
@@ -123,8 +123,8 @@ TEST_P(OracleTest, EveryUserTableReadsAsMdbReaderReadsIt) {
   EXPECT_EQ(ours + "]", names_line[0]);
 
   for (const auto& name : db->TableNames()) {
-    SCOPED_TRACE(Utf16ToUtf8(name));
-    std::vector<std::string> expected = RunOracle(file, Utf16ToUtf8(name));
+    SCOPED_TRACE(base::ToUtf8(name));
+    std::vector<std::string> expected = RunOracle(file, base::ToUtf8(name));
     ASSERT_FALSE(expected.empty());
     const TableData data = db->ReadTable(name);
     EXPECT_EQ(json::Fields(data.fields), expected[0]);

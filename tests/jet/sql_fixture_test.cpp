@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 
 namespace jet {
 namespace {
@@ -97,7 +97,7 @@ std::vector<std::string> RunOracle(const std::filesystem::path& file, const std:
 std::string OurIds(Connection& connection, const std::string& table, const Query& q,
                    int64_t* count) {
   Dataset dataset(&connection);
-  dataset.SetCommandText(Utf8ToUtf16("SELECT * FROM " + table + " " + q.clauses));
+  dataset.SetCommandText(base::FromUtf8("SELECT * FROM " + table + " " + q.clauses));
   dataset.Open();
   *count = dataset.record_count();
   std::string ids;
@@ -118,7 +118,7 @@ void CheckAgainstOracle(const std::string& file_name, const std::string& table,
   ASSERT_EQ(expected.size(), queries.size());
   Connection connection;
   connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
-                                 Utf8ToUtf16(file.string()) + u";Mode=Share Deny None;");
+                                 base::FromUtf8(file.string()) + u";Mode=Share Deny None;");
   connection.Open();
   for (size_t i = 0; i < queries.size(); ++i) {
     SCOPED_TRACE(queries[i].clauses);
@@ -248,7 +248,7 @@ TEST(SqlFixtureTest, UnbalancedQuoteIsASyntaxErrorThroughTheDataset) {
   Connection connection;
   connection.SetConnectionString(
       u"Data Source=" +
-      Utf8ToUtf16((kFixtures / "generated-jackcess-T_projectMain-1000.mdb").string()) + u";");
+      base::FromUtf8((kFixtures / "generated-jackcess-T_projectMain-1000.mdb").string()) + u";");
   connection.Open();
   Dataset dataset(&connection);
   dataset.SetCommandText(u"SELECT * FROM T_projectMain  ");
@@ -261,7 +261,7 @@ TEST(SqlFixtureTest, UnbalancedQuoteIsASyntaxErrorThroughTheDataset) {
     dataset.Open();
     ADD_FAILURE() << "opened";
   } catch (const Error& e) {
-    EXPECT_EQ(Utf16ToUtf8(e.message()), "SQL の構文エラー: 55 文字目付近「C」: ) が必要です");
+    EXPECT_EQ(base::ToUtf8(e.message()), "SQL の構文エラー: 55 文字目付近「C」: ) が必要です");
   }
   EXPECT_FALSE(dataset.active());
   EXPECT_TRUE(dataset.fields().empty());

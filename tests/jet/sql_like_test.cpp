@@ -5,8 +5,9 @@
 #include <random>
 #include <string>
 
+#include "base/fold.h"
+#include "base/utf.h"
 #include "jet/sql.h"
-#include "jet/utf.h"
 
 namespace jet::sql {
 namespace {
@@ -112,34 +113,10 @@ TEST(SqlLikeTest, Cases) {
       {u"とうきょう", u"%トウ%", false},
   };
   for (const LikeCase& c : cases) {
-    SCOPED_TRACE(Utf16ToUtf8(c.text) + " LIKE " + Utf16ToUtf8(c.pattern));
+    SCOPED_TRACE(base::ToUtf8(c.text) + " LIKE " + base::ToUtf8(c.pattern));
     EXPECT_EQ(Like(c.text, c.pattern), c.expected);
     LikePattern compiled(c.pattern);
     EXPECT_EQ(compiled.Matches(c.text), c.expected);
-  }
-}
-
-TEST(SqlLikeTest, FoldCase) {
-  EXPECT_EQ(FoldCase(u'A'), u'a');
-  EXPECT_EQ(FoldCase(u'a'), u'a');
-  EXPECT_EQ(FoldCase(u'@'), u'@');
-  EXPECT_EQ(FoldCase(u'['), u'[');
-  EXPECT_EQ(FoldCase(u'×'), u'×');
-  EXPECT_EQ(FoldCase(u'Ā'), u'ā');
-  EXPECT_EQ(FoldCase(u'Ł'), u'ł');
-  EXPECT_EQ(FoldCase(u'Ÿ'), u'ÿ');
-  EXPECT_EQ(FoldCase(u'Ω'), u'ω');
-  EXPECT_EQ(FoldCase(u'Ά'), u'ά');
-  EXPECT_EQ(FoldCase(u'ς'), u'σ');
-  EXPECT_EQ(FoldCase(u'Я'), u'я');
-  EXPECT_EQ(FoldCase(u'Ѐ'), u'ѐ');
-  EXPECT_EQ(FoldCase(u'Ｚ'), u'ｚ');
-  EXPECT_EQ(FoldCase(u'ｚ'), u'ｚ');
-  EXPECT_EQ(FoldCase(u'あ'), u'あ');
-  // Folding twice changes nothing more.
-  for (unsigned c = 0; c < 65536; ++c) {
-    const char16_t once = FoldCase(static_cast<char16_t>(c));
-    ASSERT_EQ(FoldCase(once), once) << c;
   }
 }
 
@@ -173,14 +150,14 @@ bool ReferenceLike(std::u16string_view text, std::u16string_view pattern) {
           j += 2;
         }
         for (unsigned x = low; x <= high; ++x) {
-          if (FoldCase(static_cast<char16_t>(x)) == FoldCase(text[0])) found = true;
+          if (base::FoldCase(static_cast<char16_t>(x)) == base::FoldCase(text[0])) found = true;
         }
       }
       return found != negated && ReferenceLike(text.substr(1), pattern.substr(close + 1));
     }
   }
   if (text.empty()) return false;
-  if (p != u'_' && FoldCase(p) != FoldCase(text[0])) return false;
+  if (p != u'_' && base::FoldCase(p) != base::FoldCase(text[0])) return false;
   return ReferenceLike(text.substr(1), pattern.substr(1));
 }
 
@@ -199,7 +176,7 @@ TEST(SqlLikeTest, AgreesWithAReferenceMatcher) {
       text.push_back(text_alphabet[random() % text_alphabet.size()]);
     }
     ASSERT_EQ(LikePattern(pattern).Matches(text), ReferenceLike(text, pattern))
-        << Utf16ToUtf8(text) << " LIKE " << Utf16ToUtf8(pattern);
+        << base::ToUtf8(text) << " LIKE " << base::ToUtf8(pattern);
   }
 }
 
@@ -215,11 +192,11 @@ TEST(SqlLikeTest, ContainsFindsEveryPlace) {
     for (int i = 0; i < haystack_length; ++i)
       haystack.push_back(u"abcAB\u0161\u0261"[random() % 7]);
     std::u16string folded_haystack, folded_needle;
-    for (char16_t c : haystack) folded_haystack.push_back(FoldCase(c));
-    for (char16_t c : needle) folded_needle.push_back(FoldCase(c));
+    for (char16_t c : haystack) folded_haystack.push_back(base::FoldCase(c));
+    for (char16_t c : needle) folded_needle.push_back(base::FoldCase(c));
     const bool expected = folded_haystack.find(folded_needle) != std::u16string::npos;
     ASSERT_EQ(LikePattern(u"%" + needle + u"%").Matches(haystack), expected)
-        << Utf16ToUtf8(haystack) << " / " << Utf16ToUtf8(needle);
+        << base::ToUtf8(haystack) << " / " << base::ToUtf8(needle);
   }
 }
 

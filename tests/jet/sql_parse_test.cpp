@@ -5,14 +5,14 @@
 #include <string>
 #include <variant>
 
+#include "base/utf.h"
 #include "jet/sql.h"
 #include "jet/sql_internal.h"
-#include "jet/utf.h"
 
 namespace jet::sql {
 namespace {
 
-std::string U8(std::u16string_view s) { return Utf16ToUtf8(s); }
+std::string U8(std::u16string_view s) { return base::ToUtf8(s); }
 
 std::string DescribeValue(const Value& v) {
   switch (v.kind()) {

@@ -8,13 +8,13 @@
 #include <variant>
 #include <vector>
 
+#include "base/utf.h"
 #include "jet/sql.h"
-#include "jet/utf.h"
 
 namespace jet::sql {
 namespace {
 
-std::string U8(std::u16string_view s) { return Utf16ToUtf8(s); }
+std::string U8(std::u16string_view s) { return base::ToUtf8(s); }
 
 Field MakeField(std::u16string name, ColumnType type, TFieldType field_type) {
   Field f;

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "jet/utf.h"
+#include "base/utf.h"
 #include "jet/write/bytes.h"
 #include "jet/write/check.h"
 #include "jet/write/database_file.h"

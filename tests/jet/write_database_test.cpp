@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/utf.h"
 #include "jet/database.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 #include "jet/write/bytes.h"
 #include "jet/write/check.h"
 #include "jet/write/database_file.h"
@@ -196,7 +196,7 @@ TEST(WriteDatabaseTest, ProjectTableIsRegisteredLikeTheFixturesUserTable) {
        {u"ParentId", u"Type", u"Flags", u"Database", u"Connect", u"ForeignName", u"RmtInfoShort",
         u"RmtInfoLong", u"Lv", u"LvModule", u"LvExtra"}) {
     EXPECT_EQ(Column(ours, *our_row, column), Column(theirs, *their_row, column))
-        << Utf16ToUtf8(column);
+        << base::ToUtf8(column);
   }
   // The owner is the database object's owner in both.
   EXPECT_EQ(Column(ours, *our_row, u"Owner"), Column(ours, *FindByName(ours, u"MSysDb"), u"Owner"));

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <fstream>
 
+#include "base/utf.h"
 #include "jet/database.h"
 #include "jet/jet.h"
 #include "jet/json.h"
-#include "jet/utf.h"
 #include "jet/write/check.h"
 #include "jet/write/database_file.h"
 #include "tests/jet/write_support.h"
@@ -49,16 +49,16 @@ Cell Text(std::u16string s) {
   return {lit + u"\"", Value::Text(std::move(s))};
 }
 Cell Null() { return {u"NULL", Value()}; }
-Cell Long(int64_t v) { return {Utf8ToUtf16(std::to_string(v)), Value::Integer(v)}; }
+Cell Long(int64_t v) { return {base::FromUtf8(std::to_string(v)), Value::Integer(v)}; }
 Cell Double(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.17g", v);
-  return {Utf8ToUtf16(buf), Value::Double(v)};
+  return {base::FromUtf8(buf), Value::Double(v)};
 }
 Cell Date(int y, int m, int d, int hh, int mm, int ss) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "\"%04d-%02d-%02d %02d:%02d:%02d\"", y, m, d, hh, mm, ss);
-  return {Utf8ToUtf16(buf), Value::FromDateTime({OleDate(y, m, d, hh, mm, ss)})};
+  return {base::FromUtf8(buf), Value::FromDateTime({OleDate(y, m, d, hh, mm, ss)})};
 }
 Cell Bool(int v) {  // 1 yes, 0 no, -1 not given (Yes/No has no NULL: No)
   if (v < 0) return {u"NULL", Value::Boolean(false)};
@@ -74,7 +74,7 @@ std::u16string Repeat(std::u16string_view unit, size_t length) {
 
 std::vector<Cell> MakeRow(int i) {
   std::vector<Cell> row;
-  const std::u16string n = Utf8ToUtf16(std::to_string(i));
+  const std::u16string n = base::FromUtf8(std::to_string(i));
   row.push_back(i == 0   ? Long(-2147483648LL)
                 : i == 1 ? Long(2147483647)
                 : i == 2 ? Long(0)
@@ -264,12 +264,12 @@ TEST(WriteRoundTripTest, FiveThousandRowsReadBackIdenticallyEverywhere) {
   std::vector<std::vector<Cell>> rows;
   {
     std::ofstream out(list, std::ios::binary);
-    out << Utf16ToUtf8(kCreate) << "\n";
+    out << base::ToUtf8(kCreate) << "\n";
     for (int i = 0; i < kRows; ++i) {
       rows.push_back(MakeRow(i));
       std::u16string sql = u"INSERT INTO T_projectMain VALUES (";
       for (size_t c = 0; c < rows.back().size(); ++c) sql += (c ? u"," : u"") + rows.back()[c].sql;
-      out << Utf16ToUtf8(sql + u")") << "\n";
+      out << base::ToUtf8(sql + u")") << "\n";
     }
     // A duplicate key is refused; the statements after it still run.
     out << "INSERT INTO T_projectMain (ID, TITLE) VALUES (0, \"duplicate\")\n";
@@ -334,7 +334,7 @@ TEST(WriteRoundTripTest, FiveThousandRowsReadBackIdenticallyEverywhere) {
     for (size_t c : {0u, 1u, 2u, 3u, 5u, 8u}) {
       const Value& v = rows[r][c].value;
       std::string expected = v.is_null()                      ? ""
-                             : v.kind() == Value::Kind::kText ? Utf16ToUtf8(v.text())
+                             : v.kind() == Value::Kind::kText ? base::ToUtf8(v.text())
                                                               : std::to_string(v.integer());
       if (c == 8 && expected.size() >= kMdbtoolsMemoLimit) {
         // mdbtools hands out at most 199,999 bytes of a memo: the start must match.
@@ -361,10 +361,11 @@ TEST(WriteRoundTripTest, TwoHundredThousandRows) {
     for (int i = 0; i < kRows; ++i) {
       // Keys arrive out of order in blocks, so that leaves split in the middle too.
       int id = (i % 2 == 0) ? i : kRows * 2 - i;
-      file->InsertRow(u"T_projectMain",
-                      {Value::Integer(id), Value::Text(u"題名 " + Utf8ToUtf16(std::to_string(i))),
-                       i % 3 ? std::optional<Value>(Value::Text(u"C:\\data\\f.dat")) : std::nullopt,
-                       std::nullopt});
+      file->InsertRow(
+          u"T_projectMain",
+          {Value::Integer(id), Value::Text(u"題名 " + base::FromUtf8(std::to_string(i))),
+           i % 3 ? std::optional<Value>(Value::Text(u"C:\\data\\f.dat")) : std::nullopt,
+           std::nullopt});
       if (i % 50000 == 0) file->Flush();  // flushes in between keep the file consistent too
     }
     file->Flush();
@@ -377,7 +378,7 @@ TEST(WriteRoundTripTest, TwoHundredThousandRows) {
   TableData data = db->ReadTable(u"T_projectMain");
   ASSERT_EQ(data.rows.size(), static_cast<size_t>(kRows));
   EXPECT_EQ(data.rows[kRows - 1][1],
-            Value::Text(u"題名 " + Utf8ToUtf16(std::to_string(kRows - 1))));
+            Value::Text(u"題名 " + base::FromUtf8(std::to_string(kRows - 1))));
 
   CommandResult csv = RunCommand("mdb-export " + Quote(path) + " T_projectMain | wc -l");
   EXPECT_EQ(csv.out, std::to_string(kRows + 1) + "\n");

@@ -2,9 +2,9 @@
 // still goes in, and the file stays consistent.
 #include <gtest/gtest.h>
 
+#include "base/utf.h"
 #include "jet/database.h"
 #include "jet/jet.h"
-#include "jet/utf.h"
 #include "jet/write/check.h"
 #include "jet/write/database_file.h"
 #include "jet/write/index_key.h"
@@ -74,8 +74,8 @@ TEST_F(WriteRowsTest, RefusedRowsWriteNothing) {
   connection_->Execute(u"INSERT INTO T_projectMain VALUES (1, NULL, NULL, NULL)");
   auto before = ReadBytes(path_);
   for (const auto& sql : refused) {
-    EXPECT_THROW(connection_->Execute(sql), jet::Error) << Utf16ToUtf8(sql);
-    EXPECT_EQ(ReadBytes(path_), before) << Utf16ToUtf8(sql);
+    EXPECT_THROW(connection_->Execute(sql), jet::Error) << base::ToUtf8(sql);
+    EXPECT_EQ(ReadBytes(path_), before) << base::ToUtf8(sql);
   }
   // The 255-character limit itself is accepted.
   connection_->Execute(u"INSERT INTO T_projectMain VALUES (5, \"" + std::u16string(255, u'漢') +
@@ -127,8 +127,8 @@ TEST_F(WriteRowsTest, TablesThatCannotBeStoredAreRefusedBeforeWriting) {
       u"CREATE TABLE [T.3] (A Integer)",
   };
   for (const auto& sql : refused) {
-    EXPECT_THROW(connection_->Execute(sql), jet::Error) << Utf16ToUtf8(sql);
-    EXPECT_EQ(ReadBytes(path_), before) << Utf16ToUtf8(sql);
+    EXPECT_THROW(connection_->Execute(sql), jet::Error) << base::ToUtf8(sql);
+    EXPECT_EQ(ReadBytes(path_), before) << base::ToUtf8(sql);
   }
   // Printable ASCII characters the name rules allow go into the name index.
   connection_->Execute(u"CREATE TABLE [A b_c(f)~g#h$i%j&k+l=m] (X Integer)");
@@ -141,7 +141,7 @@ TEST_F(WriteRowsTest, RollbackDropsTheTransactionsRows) {
   connection_->Execute(u"INSERT INTO T_projectMain VALUES (1, \"kept\", NULL, NULL)");
   connection_->BeginTrans();
   for (int i = 2; i < 600; ++i) {
-    connection_->Execute(u"INSERT INTO T_projectMain VALUES (" + Utf8ToUtf16(std::to_string(i)) +
+    connection_->Execute(u"INSERT INTO T_projectMain VALUES (" + base::FromUtf8(std::to_string(i)) +
                          u", \"dropped\", NULL, NULL)");
   }
   connection_->Execute(u"CREATE TABLE Dropped (A Integer)");
@@ -159,10 +159,10 @@ TEST_F(WriteRowsTest, RollbackDropsTheTransactionsRows) {
 TEST_F(WriteRowsTest, WideTableDefinitionSpansPages) {
   std::u16string sql = u"CREATE TABLE Wide (K Integer CONSTRAINT pk PRIMARY KEY";
   for (int i = 0; i < 200; ++i)
-    sql += u", Column_Number_" + Utf8ToUtf16(std::to_string(i)) + u" TEXT(10)";
+    sql += u", Column_Number_" + base::FromUtf8(std::to_string(i)) + u" TEXT(10)";
   connection_->Execute(sql + u")");
   std::u16string insert = u"INSERT INTO Wide VALUES (7";
-  for (int i = 0; i < 200; ++i) insert += u", \"v" + Utf8ToUtf16(std::to_string(i)) + u"\"";
+  for (int i = 0; i < 200; ++i) insert += u", \"v" + base::FromUtf8(std::to_string(i)) + u"\"";
   connection_->Execute(insert + u")");
   auto db = Database::Open(path_);
   TableData data = db->ReadTable(u"Wide");
@@ -196,7 +196,7 @@ TEST(WriteIndexKeyTest, TextKeysFollowTheGeneralSortOrder) {
   for (const auto& c : cases) {
     std::string key;
     write::AppendKeyPiece(key, ColumnType::kText, Value::Text(c.text), c.ascending);
-    EXPECT_EQ(key, c.key) << Utf16ToUtf8(c.text);
+    EXPECT_EQ(key, c.key) << base::ToUtf8(c.text);
   }
   std::string key;
   EXPECT_THROW(write::AppendKeyPiece(key, ColumnType::kText, Value::Text(u"é"), true), jet::Error);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "platform/error.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -94,9 +94,8 @@ Fields Call(const EdgeCase& c, char16_t separator) {
 std::string Describe(const EdgeCase& c) {
   static const char* const kNames[] = {"CollapseSpaces", "GetToken", "SplitToList",
                                        "ExtractDirectory"};
-  return std::string(kNames[static_cast<int>(c.op)]) + "(delimiter '" +
-         platform::ToUtf8(c.delimiter) + "', text '" + platform::ToUtf8(c.text) + "', index " +
-         std::to_string(c.index) + ")";
+  return std::string(kNames[static_cast<int>(c.op)]) + "(delimiter '" + base::ToUtf8(c.delimiter) +
+         "', text '" + base::ToUtf8(c.text) + "', index " + std::to_string(c.index) + ")";
 }
 
 TEST(TextUtilitiesTest, EdgeCasesWithBackslashSeparator) {
@@ -225,7 +224,7 @@ const IntCase kIntCases[] = {
 
 TEST(StrToIntTest, ConvertsOrRefuses) {
   for (const IntCase& c : kIntCases) {
-    const std::string shown = "'" + platform::ToUtf8(c.text) + "'";
+    const std::string shown = "'" + base::ToUtf8(c.text) + "'";
     EXPECT_EQ(tclib::StrToIntDef(c.text, 12345), c.ok ? c.value : 12345) << shown;
     if (c.ok) {
       EXPECT_EQ(tclib::StrToInt(c.text), c.value) << shown;

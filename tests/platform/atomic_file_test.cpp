@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/utf.h"
 #include "base/system_error_text.h"
 #include "platform/error.h"
 #include "platform/system_error.h"
@@ -94,7 +95,7 @@ TEST(SystemErrorText, CommonReasonsAreJapaneseAndOthersCarryTheirNumber) {
   }
   const std::error_code other = std::make_error_code(std::errc::connection_reset);
   EXPECT_EQ(base::SystemErrorReason(other), u"システム エラーが発生しました (コード " +
-                                                platform::FromUtf8(std::to_string(other.value())) +
+                                                base::FromUtf8(std::to_string(other.value())) +
                                                 u")");
   EXPECT_EQ(platform::SystemError(u"ファイル「a」を書き込めません", EACCES).message(),
             u"ファイル「a」を書き込めません: アクセスが拒否されました");

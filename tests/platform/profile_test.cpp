@@ -15,6 +15,7 @@
 #include <map>
 #include <thread>
 
+#include "base/utf.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/text.h"
@@ -123,9 +124,9 @@ TEST(ProfileTest, ReadsInBothEncodings) {
     const fs::path utf16 = dir.path() / "utf16.ini";
     WriteBytes(cp932, Cp932(c.content));
     WriteBytes(utf16, Utf16File(c.content));
-    EXPECT_EQ(platform::ToUtf8(Read(cp932, c.section, c.key)), platform::ToUtf8(c.expected))
+    EXPECT_EQ(base::ToUtf8(Read(cp932, c.section, c.key)), base::ToUtf8(c.expected))
         << c.description << " (code page 932)";
-    EXPECT_EQ(platform::ToUtf8(Read(utf16, c.section, c.key)), platform::ToUtf8(c.expected))
+    EXPECT_EQ(base::ToUtf8(Read(utf16, c.section, c.key)), base::ToUtf8(c.expected))
         << c.description << " (UTF-16LE)";
   }
 }
@@ -301,7 +302,7 @@ TEST(ProfileTest, NamesTheFileCannotHoldAreRefused) {
   for (const std::u16string_view key : {u"a=b", u"[x]", u"a\nb"}) {
     try {
       platform::WriteProfileString(file, u"s", key, u"v");
-      ADD_FAILURE() << platform::ToUtf8(key) << " was written";
+      ADD_FAILURE() << base::ToUtf8(key) << " was written";
     } catch (const platform::Error& error) {
       EXPECT_EQ(error.message(), platform::FromPath(file) + u" に書き込めません");
     }
@@ -338,9 +339,9 @@ const DamagedCase kDamagedCases[] = {
 
 TEST(ProfileTest, DamagedFilesReadWhatCanBeDecoded) {
   for (const DamagedCase& c : kDamagedCases) {
-    EXPECT_EQ(platform::ToUtf8(
-                  platform::ReadProfileStringFromBytes(c.bytes, c.section, c.key, u"<default>")),
-              platform::ToUtf8(c.expected))
+    EXPECT_EQ(
+        base::ToUtf8(platform::ReadProfileStringFromBytes(c.bytes, c.section, c.key, u"<default>")),
+        base::ToUtf8(c.expected))
         << c.description;
   }
 }
@@ -408,7 +409,7 @@ std::u16string WriteAsOrdinaryUser(const fs::path& file) {
     if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
       ::_exit(3);
     }
-    const std::string message = platform::ToUtf8(attempt());
+    const std::string message = base::ToUtf8(attempt());
     const int fd = ::open(answer.c_str(), O_WRONLY | O_TRUNC);
     if (fd < 0 || ::write(fd, message.data(), message.size()) < 0) ::_exit(4);
     ::close(fd);
@@ -417,7 +418,7 @@ std::u16string WriteAsOrdinaryUser(const fs::path& file) {
   int status = 0;
   ::waitpid(child, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return u"(child failed)";
-  return platform::FromUtf8(ReadBytes(answer));
+  return base::FromUtf8(ReadBytes(answer));
 }
 
 struct UnwritableCase {
@@ -499,7 +500,7 @@ TEST(ProfileTest, UnwritableSettingsGiveTheErrorAndKeepTheOldFile) {
         return error.message();
       }
     }();
-    EXPECT_EQ(platform::ToUtf8(message), file.string() + " に書き込めません") << c.description;
+    EXPECT_EQ(base::ToUtf8(message), file.string() + " に書き込めません") << c.description;
     EXPECT_EQ(Snapshot(folder), before) << c.description;
   }
 }

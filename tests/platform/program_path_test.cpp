@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/utf.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -39,8 +40,8 @@ TEST(ProgramPathTest, DirectoryEndsWithTheSeparator) {
 TEST(ProgramPathChild, ReportsItsPath) {
   const char* out = std::getenv("QUORVEL_PROGRAM_PATH_OUT");
   if (out == nullptr) GTEST_SKIP() << "only run as a child of FollowsACopyOfTheProgram";
-  std::ofstream(out, std::ios::binary) << platform::ToUtf8(platform::ProgramPath()) << "\n"
-                                       << platform::ToUtf8(platform::ProgramDirectory()) << "\n";
+  std::ofstream(out, std::ios::binary) << base::ToUtf8(platform::ProgramPath()) << "\n"
+                                       << base::ToUtf8(platform::ProgramDirectory()) << "\n";
 }
 
 TEST(ProgramPathTest, FollowsACopyOfTheProgram) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "base/utf.h"
 #include "lib/process.h"
 #include "pe_builder.h"
 #include "platform/error.h"
@@ -59,7 +60,7 @@ class UpdateCheckTest : public testing::Test {
     Touch(local_);
   }
   std::u16string LocalPath() const { return platform::FromPath(local_); }
-  std::u16string Url(std::string_view path) const { return platform::FromUtf8(server_.Url(path)); }
+  std::u16string Url(std::string_view path) const { return base::FromUtf8(server_.Url(path)); }
 
   int Check(const std::string& path, int64_t file_seconds, long file_nanos = 0,
             UpdateCheckOptions options = {}) {
@@ -106,7 +107,7 @@ TEST_F(UpdateCheckTest, ComparesLastModifiedWithTheFileTime) {
     RoutedServer server;
     server.Route("/a.zip", Ok(c.last_modified));
     SetModified(local_, c.file_seconds, c.file_nanos);
-    EXPECT_EQ(IsRemoteNewer(platform::FromUtf8(server.Url("/a.zip")), LocalPath()), c.expected)
+    EXPECT_EQ(IsRemoteNewer(base::FromUtf8(server.Url("/a.zip")), LocalPath()), c.expected)
         << c.name;
   }
 }
@@ -144,11 +145,10 @@ TEST_F(UpdateCheckTest, NoUsableAnswer) {
     EXPECT_EQ(Check(path, kT), kNoUsableAnswer) << path;
   }
   EXPECT_EQ(IsRemoteNewer(u"", LocalPath()), kNoUsableAnswer);
-  EXPECT_EQ(
-      IsRemoteNewer(u"http://127.0.0.1:" +
-                        platform::FromUtf8(std::to_string(update_test::UnusedPort())) + u"/a.zip",
-                    LocalPath()),
-      kNoUsableAnswer);
+  EXPECT_EQ(IsRemoteNewer(u"http://127.0.0.1:" +
+                              base::FromUtf8(std::to_string(update_test::UnusedPort())) + u"/a.zip",
+                          LocalPath()),
+            kNoUsableAnswer);
 }
 
 TEST_F(UpdateCheckTest, MissingLocalFileGivesNoUsableAnswer) {
@@ -179,7 +179,7 @@ TEST_F(UpdateCheckTest, RedirectStatusesRelativeAndAbsolute) {
                    Redirect(status, absolute ? server.Url(target) : "dist/ProjectQuorvel.zip"));
       server.Route(target, Ok(HttpDate(kT + 2)));
       SetModified(local_, kT);
-      EXPECT_EQ(IsRemoteNewer(platform::FromUtf8(server.Url("/start")), LocalPath()), 1)
+      EXPECT_EQ(IsRemoteNewer(base::FromUtf8(server.Url("/start")), LocalPath()), 1)
           << status << (absolute ? " absolute" : " relative");
       auto requests = server.requests();
       ASSERT_EQ(requests.size(), 2u);
@@ -246,7 +246,7 @@ TEST(ShowUpdateNoticeTest, OnlyExactlyOnShowsTheNotice) {
     std::vector<std::u16string> written;
     ShowUpdateNotice(c.state, [&](std::u16string_view text) { written.emplace_back(text); });
     ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], c.expected) << platform::ToUtf8(c.state);
+    EXPECT_EQ(written[0], c.expected) << base::ToUtf8(c.state);
   }
 }
 
@@ -483,7 +483,7 @@ TEST_F(DoubleClickTest, TheRealLauncherStartsTheUpdaterWithTheProgramPath) {
   }
   std::ifstream in(log);
   std::string arguments((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(arguments, platform::ToUtf8(program_) + "|");
+  EXPECT_EQ(arguments, base::ToUtf8(program_) + "|");
   EXPECT_EQ(window.left, 250);
 }
 

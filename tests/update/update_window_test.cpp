@@ -16,6 +16,7 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
+#include "base/utf.h"
 #include "pe_builder.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -89,7 +90,7 @@ class UpdateWindowTest : public testing::Test {
 
   // The program: a PE file whose version block names `url`, written at an even second.
   void WriteProgram(const std::string& url, bool with_translation = true) {
-    update::VersionInfo info = update::ProgramVersionInfo(platform::FromUtf8(url), u"1.0.0.0");
+    update::VersionInfo info = update::ProgramVersionInfo(base::FromUtf8(url), u"1.0.0.0");
     if (!with_translation) info.translations.reset();
     update_test::WriteFile(
         program_, update_test::BuildPe({{16, 1, 0x0409, update::BuildVersionBlock(info)}}));
@@ -276,9 +277,8 @@ TEST_F(UpdateWindowTest, TheNoticeReplacedByTheRecordCountNoLongerActs) {
 // The program itself carries its version block: the archive URL of the build and the version.
 TEST(ProgramVersionTest, TheProgramCarriesItsVersionStrings) {
   using namespace std::string_literals;
-  const std::u16string program = platform::FromUtf8(QUORVEL_PROGRAM_PATH);
-  EXPECT_EQ(update::GetVersionString(program, 4),
-            platform::FromUtf8(QUORVEL_TEST_ARCHIVE_URL) + u'\0');
+  const std::u16string program = base::FromUtf8(QUORVEL_PROGRAM_PATH);
+  EXPECT_EQ(update::GetVersionString(program, 4), base::FromUtf8(QUORVEL_TEST_ARCHIVE_URL) + u'\0');
   EXPECT_EQ(update::GetVersionString(program, 3), u"1.0.0.0\0"s);
   EXPECT_EQ(update::GetVersionString(program, 7), u"ProjectQuorvel.exe\0"s);
   EXPECT_EQ(update::GetVersionString(program, 0), u"");

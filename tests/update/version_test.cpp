@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "base/utf.h"
 #include "pe_builder.h"
 #include "platform/error.h"
 #include "platform/program_path.h"
@@ -24,7 +25,7 @@ using update_test::WriteFile;
 
 using namespace std::string_literals;
 
-const std::u16string kArchiveUrl = platform::FromUtf8(QUORVEL_TEST_ARCHIVE_URL);
+const std::u16string kArchiveUrl = base::FromUtf8(QUORVEL_TEST_ARCHIVE_URL);
 
 std::u16string PathText(const std::filesystem::path& p) { return platform::FromPath(p); }
 
@@ -305,7 +306,7 @@ TEST_F(PeVersionTest, FilesWithoutVersionBlockGiveEmptyTexts) {
   };
   for (const std::u16string& file : files) {
     for (uint8_t i = 0; i < kVersionKeys.size(); ++i) {
-      EXPECT_EQ(GetVersionString(file, i), u"") << platform::ToUtf8(file) << " " << int{i};
+      EXPECT_EQ(GetVersionString(file, i), u"") << base::ToUtf8(file) << " " << int{i};
     }
   }
 }

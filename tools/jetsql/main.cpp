@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/utf.h"
 #include "jet/jet.h"
 #include "jet/json.h"
 #include "jet/sql.h"
-#include "jet/utf.h"
 #include "tools/jetsql/write_commands.h"
 
 namespace {
@@ -50,7 +50,7 @@ void Print(const std::string& line) {
 
 int Run(int argc, char** argv) {
   jet::Connection connection;
-  connection.SetConnectionString(u"Data Source=" + Quoted(jet::Utf8ToUtf16(argv[1])) + u";");
+  connection.SetConnectionString(u"Data Source=" + Quoted(base::FromUtf8(argv[1])) + u";");
   connection.Open();
   for (int i = 2; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -63,7 +63,7 @@ int Run(int argc, char** argv) {
       Print(out + "]");
       continue;
     }
-    const std::u16string sql = jet::Utf8ToUtf16(arg);
+    const std::u16string sql = base::FromUtf8(arg);
     if (std::holds_alternative<jet::sql::SelectStatement>(jet::sql::Parse(sql))) {
       jet::Dataset dataset(&connection);
       dataset.SetCommandText(sql);

@@ -16,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/utf.h"
 #include "jet/jet.h"
 #include "jet/json.h"
 #include "jet/sql.h"
-#include "jet/utf.h"
 #include "jet/write/check.h"
 
 namespace {
@@ -90,13 +90,13 @@ int RunCreate(int argc, char** argv) {
   int failures = 0;
   try {
     jet::Connection connection;
-    connection.SetConnectionString(u"Data Source=" + QuotedValue(jet::Utf8ToUtf16(path)) + u";");
+    connection.SetConnectionString(u"Data Source=" + QuotedValue(base::FromUtf8(path)) + u";");
     connection.Open();
     // Statements that change the file run in one transaction until a SELECT needs to see
     // them, so that the pages are written in one pass.
     bool open_transaction = false;
     for (const std::string& statement : statements) {
-      const std::u16string sql = jet::Utf8ToUtf16(statement);
+      const std::u16string sql = base::FromUtf8(statement);
       try {
         if (std::holds_alternative<jet::sql::SelectStatement>(jet::sql::Parse(sql))) {
           if (open_transaction) {

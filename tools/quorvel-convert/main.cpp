@@ -15,13 +15,14 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
+#include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/conversion.h"
 #include "db/export_sqlite.h"
 #include "db/import_sqlite.h"
 #include "jet/jet.h"
 #include "platform/error.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ constexpr char kUsage[] =
 constexpr int64_t kProgressThreshold = 10000;
 
 int Fail(std::u16string_view message) {
-  std::string line = platform::ToUtf8(message);
+  std::string line = base::ToUtf8(message);
   for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
@@ -67,7 +68,7 @@ int Run(const std::vector<std::string>& args) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--table") {
       if (i + 1 >= args.size()) return Fail(u"--table にはテーブル名が必要です");
-      table = platform::FromUtf8(args[++i]);
+      table = base::FromUtf8(args[++i]);
     } else if (args[i] == "-h" || args[i] == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -79,8 +80,8 @@ int Run(const std::vector<std::string>& args) {
     std::fputs(kUsage, stderr);
     return 1;
   }
-  const std::u16string target = platform::FromUtf8(positional[1]);
-  const std::u16string source = platform::FromUtf8(positional[2]);
+  const std::u16string target = base::FromUtf8(positional[1]);
+  const std::u16string source = base::FromUtf8(positional[2]);
   db::CopyCounts counts;
   {
     ProgressLine progress(positional[0] == "export" ? "export" : "import");
@@ -105,11 +106,9 @@ int Run(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   try {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const platform::Error& error) {
-    return Fail(error.message());
-  } catch (const jet::Error& error) {
+  } catch (const base::Error& error) {
     return Fail(error.message());
   } catch (const std::exception& error) {
-    return Fail(platform::FromUtf8(error.what()));
+    return Fail(base::FromUtf8(error.what()));
   }
 }

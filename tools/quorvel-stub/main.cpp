@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "platform/codepage.h"
 #include "platform/dde.h"
 #include "platform/error.h"
 #include "platform/process.h"
-#include "platform/text.h"
 #include "tools/stub-common/stub_common.h"
 
 namespace {
@@ -31,7 +31,7 @@ constexpr std::string_view kClose = "CLOSE_QUORVEL";
 
 // The command text: the bytes up to the first NUL, read as code page 932.
 std::string CommandText(const std::string& data) {
-  return platform::ToUtf8(platform::FromCodePage932(data.substr(0, data.find('\0'))));
+  return base::ToUtf8(platform::FromCodePage932(data.substr(0, data.find('\0'))));
 }
 
 // Hands the project to the copy that serves the endpoint. False when none answers.
@@ -41,7 +41,7 @@ bool ForwardToServingCopy(const std::string& project) {
     auto conversation = instance.Connect(u"quorvel", u"DdeQuorvel");
     if (!conversation) return false;
     if (!project.empty()) {
-      std::string data = platform::ToCodePage932(u"READ_PROJECT@" + platform::FromUtf8(project));
+      std::string data = platform::ToCodePage932(u"READ_PROJECT@" + base::FromUtf8(project));
       data.push_back('\0');
       conversation->Execute(data, conversation->format().value_or(platform::dde::kClipboardText));
     }
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     if (ForwardToServingCopy(project)) {
       log.Write({"forwarded", pid, stub::Escape(project)});
     } else {
-      log.Write({"dde-unavailable", pid, stub::Escape(platform::ToUtf8(error.message()))});
+      log.Write({"dde-unavailable", pid, stub::Escape(base::ToUtf8(error.message()))});
     }
     log.Write({"exit", pid});
     return 0;

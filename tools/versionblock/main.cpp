@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/utf.h"
 #include "update/version_block.h"
 
 int main(int argc, char** argv) {
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> block;
   try {
     block = update::BuildVersionBlock(
-        update::ProgramVersionInfo(platform::FromUtf8(argv[2]), platform::FromUtf8(argv[3])));
+        update::ProgramVersionInfo(base::FromUtf8(argv[2]), base::FromUtf8(argv[3])));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quorvel-versionblock: %s\n", e.what());
     return 1;

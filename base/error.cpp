@@ -1,10 +1,12 @@
-#include "platform/error.h"
+#include "base/error.h"
 
-#include "platform/text.h"
+#include <utility>
 
-namespace platform {
+#include "base/utf.h"
+
+namespace base {
 
 Error::Error(std::u16string message)
     : std::runtime_error(ToUtf8(message)), message_(std::move(message)) {}
 
-}  // namespace platform
+}  // namespace base
