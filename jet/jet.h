@@ -113,8 +113,18 @@ struct DateTime {
 // double (the field's type tells which), texts as UTF-16.
 class Value {
  public:
-  enum class Kind { kNull, kBoolean, kInteger, kDouble, kCurrency, kDecimal, kDateTime, kText,
-                    kBinary, kGuid };
+  enum class Kind {
+    kNull,
+    kBoolean,
+    kInteger,
+    kDouble,
+    kCurrency,
+    kDecimal,
+    kDateTime,
+    kText,
+    kBinary,
+    kGuid
+  };
 
   Value() = default;  // NULL
   static Value Null() { return Value(); }
@@ -151,8 +161,8 @@ class Value {
   bool operator==(const Value&) const = default;
 
  private:
-  using Storage = std::variant<std::monostate, bool, int64_t, double, Currency, Decimal,
-                               DateTime, std::u16string, Bytes, Guid>;
+  using Storage = std::variant<std::monostate, bool, int64_t, double, Currency, Decimal, DateTime,
+                               std::u16string, Bytes, Guid>;
   explicit Value(Storage storage) : storage_(std::move(storage)) {}
   Storage storage_;
 };
@@ -162,7 +172,7 @@ struct Field {
   std::u16string name;
   TFieldType type = TFieldType::ftUnknown;
   ColumnType column_type = ColumnType::kLong;
-  int32_t size = 0;  // stored length in bytes (Text: 2 bytes per character of its maximum)
+  int32_t size = 0;       // stored length in bytes (Text: 2 bytes per character of its maximum)
   uint8_t precision = 0;  // Decimal only
   uint8_t scale = 0;      // Decimal only
   bool required = false;  // NOT NULL

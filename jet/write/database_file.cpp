@@ -655,7 +655,7 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
       starts[s] = static_cast<uint16_t>(row.size());
       row += var_bytes[s];
     }
-    std::string tail(2 + 2 * t.variable_count + 2, '\0');
+    std::string tail(2 + 2 * static_cast<size_t>(t.variable_count) + 2, '\0');
     uint8_t* p = reinterpret_cast<uint8_t*>(tail.data());
     PutU16(p, static_cast<uint16_t>(row.size()));
     for (uint16_t s = 0; s < t.variable_count; ++s) {

@@ -11,7 +11,7 @@
 #include "platform/dde.h"
 #include "platform/posix/dde_socket.h"
 #include "platform/text.h"
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 
 namespace {
 

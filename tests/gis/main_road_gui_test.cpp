@@ -24,7 +24,7 @@
 #include "jet/jet.h"
 #include "lib/process.h"
 #include "platform/profile.h"
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 #include "ui/dialogs.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "gis/open_project.h"
 #include "lib/process.h"
 #include "platform/error.h"
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "base/utf.h"
 #include "gis/ui/password_window.h"
 #include "platform/error.h"
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 #include "ui/dialogs.h"
 #include "ui/qt_text.h"
 

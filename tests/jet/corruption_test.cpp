@@ -133,7 +133,7 @@ const DamageCase kDamageCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Damage, CorruptionTest, ::testing::ValuesIn(kDamageCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& case_info) { return std::string(case_info.param.name); });
 
 // Flips bytes all over every page of small files; each read either succeeds or raises
 // jet::Error. Anything else (a crash, another exception, a read outside a buffer under the

@@ -141,8 +141,8 @@ TEST_P(OracleTest, EveryUserTableReadsAsMdbReaderReadsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, OracleTest, ::testing::ValuesIn(Fixtures()),
-                         [](const auto& info) {
-                           std::string name = info.param;
+                         [](const auto& param_info) {
+                           std::string name = param_info.param;
                            for (char& c : name) {
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            }

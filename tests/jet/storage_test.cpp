@@ -25,7 +25,7 @@ TEST(StorageTest, ReadsTheProjectTable) {
   EXPECT_EQ(data.fields[0].type, TFieldType::ftInteger);
   EXPECT_EQ(data.fields[0].size, 4);
   EXPECT_TRUE(data.fields[0].required);  // the primary key refuses NULLs
-  for (int i = 1; i < 4; ++i) {
+  for (size_t i = 1; i < 4; ++i) {
     EXPECT_EQ(data.fields[i].type, TFieldType::ftWideString);
     EXPECT_EQ(data.fields[i].size, 510);
   }
@@ -57,7 +57,7 @@ TEST(StorageTest, ReadsPagesEncodedWithTheDatabaseKey) {
   std::ifstream in(kFixtures / "generated-jackcess-T_projectMain-1000.mdb", std::ios::binary);
   std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
   const uint32_t key = 0x5A17C3E9;
-  for (int i = 0; i < 4; ++i) bytes[0x3E + i] ^= static_cast<uint8_t>(key >> (8 * i));
+  for (size_t i = 0; i < 4; ++i) bytes[0x3E + i] ^= static_cast<uint8_t>(key >> (8 * i));
   for (uint32_t page = 1; page < bytes.size() / 4096; ++page) {
     const auto page_key = format::PageKey(key, page);
     format::Rc4Apply(page_key, std::span<uint8_t>(bytes.data() + page * 4096, 4096));

@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "base/utf.h"
 #include "base/system_error_text.h"
+#include "base/utf.h"
 #include "platform/error.h"
 #include "platform/system_error.h"
 #include "platform/text.h"

@@ -23,7 +23,7 @@
 #include "platform/window.h"
 #include "routed_server.h"
 #include "temp_dir.h"
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 #include "ui/dialogs.h"
 #include "ui/qt_text.h"
 #include "update/update_check.h"

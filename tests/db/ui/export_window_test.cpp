@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "sqlite_test_support.h"
+#include "tests/db/sqlite_test_support.h"
 #include "ui/dialogs.h"
 #include "ui/error_report.h"
 #include "ui/qt_text.h"

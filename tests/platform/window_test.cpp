@@ -12,7 +12,7 @@
 #include "base/utf.h"
 #include "lib/process.h"
 #include "platform/window.h"
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 
 namespace {
 

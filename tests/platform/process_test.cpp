@@ -14,7 +14,7 @@
 #include "platform/dde.h"
 #include "platform/error.h"
 #include "platform/process.h"
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "platform/dde.h"
 #include "platform/error.h"
 #include "platform/posix/dde_socket.h"
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/gis/support/test_env.h"
+#include "tests/support/test_env.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
