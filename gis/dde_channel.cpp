@@ -34,6 +34,13 @@ std::unique_ptr<platform::dde::Conversation> OpenLink(platform::dde::Instance* i
   return conversation;
 }
 
+// The format the conversation's frames carry: the one the server announced, or plain text
+// when it announced none (not at all, or as format 0).
+uint32_t DataFormat(const platform::dde::Conversation& conversation) {
+  const uint32_t announced = conversation.format().value_or(platform::dde::kNoFormat);
+  return announced == platform::dde::kNoFormat ? platform::dde::kClipboardText : announced;
+}
+
 }  // namespace
 
 bool InitializeDde() {
@@ -72,7 +79,7 @@ void SendDdeCommand(platform::dde::Instance* instance, std::u16string_view comma
     const std::string wire = CommandWireForm(command);
     if (conversation) {
       // Posted only: whether the server took it is neither awaited nor examined.
-      conversation->Execute(wire, conversation->format().value_or(platform::dde::kClipboardText));
+      conversation->Execute(wire, DataFormat(*conversation));
     }
   } catch (...) {
     if (warn) warn(kSendFailedMessage);

@@ -16,6 +16,8 @@ namespace platform::dde {
 
 // The clipboard format of plain text (CF_TEXT).
 inline constexpr uint32_t kClipboardText = 1;
+// The data format a server announces when it names none.
+inline constexpr uint32_t kNoFormat = 0;
 
 // One conversation, client side.
 class Conversation {

@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -193,6 +195,62 @@ TEST_F(DdeChannelTest, CloseAndQuitEndsTheRunningGisApplication) {
   EXPECT_EQ(gistest::RecordsOf(Log(), "exit").size(), 1u);
   EXPECT_TRUE(warnings_.empty());
   EXPECT_TRUE(starts_.empty());
+}
+
+// A server on "quorvel"/"DdeQuorvel" that announces the given data format and keeps the
+// format of each execute frame that arrives, serving on a thread of its own.
+class FormatServer {
+ public:
+  explicit FormatServer(uint32_t announced)
+      : server_(u"quorvel", u"DdeQuorvel", announced), thread_([this] { Run(); }) {}
+  ~FormatServer() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<uint32_t> Formats() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return formats_;
+  }
+
+ private:
+  void Run() {
+    platform::dde::Server::Handlers handlers;
+    handlers.on_execute = [this](uint64_t, uint32_t format, const std::string&) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      formats_.push_back(format);
+    };
+    while (!stop_) server_.WaitAndDispatch(20, handlers);
+  }
+
+  platform::dde::Server server_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<uint32_t> formats_;
+  std::thread thread_;
+};
+
+// The frames carry the format the server announced; a server that announces none (format 0)
+// gets plain text (CF_TEXT).
+TEST_F(DdeChannelTest, FramesCarryTheAnnouncedFormatOrPlainTextForNone) {
+  const struct {
+    uint32_t announced;
+    uint32_t sent;
+  } cases[] = {
+      {platform::dde::kNoFormat, platform::dde::kClipboardText},
+      {platform::dde::kClipboardText, platform::dde::kClipboardText},
+      {13, 13},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.announced);
+    FormatServer server(c.announced);
+    gis::SendReadProject(instance_.get(), u"/f.qvp", Warn(), RecordingStarter());
+    gis::SendCloseAndQuit(
+        instance_.get(), Warn(), [] {}, RecordingStarter());
+    ASSERT_TRUE(gistest::WaitFor([&] { return server.Formats().size() == 2; }));
+    EXPECT_EQ(server.Formats(), (std::vector<uint32_t>{c.sent, c.sent}));
+  }
+  EXPECT_TRUE(starts_.empty());
+  EXPECT_TRUE(warnings_.empty());
 }
 
 // The run's own instance, as the program uses it.
