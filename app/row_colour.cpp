@@ -78,15 +78,20 @@ AlternateRowDelegate::AlternateRowDelegate(QAbstractItemView* view,
 void AlternateRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const {
   QStyleOptionViewItem cell(option);
-  const bool selected = (cell.state & QStyle::State_Selected) != 0;
+  // The current row, not the selection, decides: a Ctrl+click may leave the current row
+  // unselected, and the selection never makes another row look current.
+  const bool current = index.row() == view_->currentIndex().row();
+  const bool highlighted = current && view_->hasFocus();
   const int record_number = index.row() + 1;
-  // The view has already filled the row (the selection highlight for the current row); the
-  // cell's own background goes over it.
-  if (selected && !view_->hasFocus()) {
+  // The view may have filled the row with the selection highlight already; the cell's own
+  // background goes over it.
+  if (highlighted) {
+    cell.state |= QStyle::State_Selected;
+  } else {
     cell.state &= ~QStyle::State_Selected;
-    painter->fillRect(cell.rect, cell.palette.brush(QPalette::Base));
-  } else if (!selected && record_number % 2 == 0) {
-    painter->fillRect(cell.rect, RowColourOf(colour_text_ ? colour_text_() : std::u16string()));
+    painter->fillRect(cell.rect, !current && record_number % 2 == 0
+                                     ? QBrush(RowColourOf(colour_text_ ? colour_text_() : u""))
+                                     : cell.palette.brush(QPalette::Base));
   }
   QStyledItemDelegate::paint(painter, cell, index);
 }

@@ -36,8 +36,9 @@ std::u16string ColorText(const QColor& colour);
 void PickGridColor(std::u16string& text, QWidget* window);
 
 // Paints the cells of every even record number, except the current row, in the colour of
-// the colour text that `colour_text` returns at drawing time. The current row shows the
-// selection only while the grid has the focus, and the plain colours otherwise.
+// the colour text that `colour_text` returns at drawing time. The current row (whether or
+// not it is selected) shows the selection highlight while the grid has the focus, and the
+// plain colours otherwise; no other row shows the highlight.
 class AlternateRowDelegate : public QStyledItemDelegate {
   Q_OBJECT
 

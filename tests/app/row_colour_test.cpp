@@ -123,6 +123,36 @@ TEST_F(PaintedGrid, TheCurrentRowIsNeverColoured) {
   EXPECT_NE(current, plain);  // the selection highlight
 }
 
+// A Ctrl+click on the current row takes the selection off it but leaves it current: it still
+// never shows the alternate colour, and shows the highlight only while the grid has the focus.
+TEST_F(PaintedGrid, TheCurrentRowWithoutSelectionIsNeverColoured) {
+  const QColor plain = window_->DBGrid1->palette().color(QPalette::Base);
+  const QColor red(255, 0, 0);
+  QTableView* grid = window_->DBGrid1;
+  const QModelIndex second = grid->model()->index(1, 0);
+  const QPoint centre = grid->visualRect(second).center();
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
+  ASSERT_TRUE(grid->selectionModel()->isSelected(second));
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ControlModifier, centre);
+  ASSERT_FALSE(grid->selectionModel()->isSelected(second));
+  ASSERT_EQ(grid->currentIndex().row(), 1);
+
+  grid->setFocus();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(grid->hasFocus());
+  const QColor highlighted = CellBackground(1, u"255:0:0");
+  EXPECT_NE(highlighted, red);
+  EXPECT_NE(highlighted, plain);
+  EXPECT_EQ(CellBackground(3, u"255:0:0"), red);
+
+  window_->editKeyword->setFocus();
+  QCoreApplication::processEvents();
+  ASSERT_FALSE(grid->hasFocus());
+  EXPECT_EQ(CellBackground(1, u"255:0:0"), plain);
+  EXPECT_EQ(CellBackground(3, u"255:0:0"), red);
+  EXPECT_EQ(CellBackground(0, u"255:0:0"), plain);
+}
+
 TEST_F(PaintedGrid, OneRowResultHasNoColouredRow) {
   window_->editKeyword->setText(QStringLiteral("Sample project #111"));
   ASSERT_EQ(window_->DBGrid1->model()->rowCount(), 1);
