@@ -1,7 +1,10 @@
 #include "app/settings.h"
 
 #include <QEvent>
+#include <QGuiApplication>
+#include <QTimer>
 #include <QWidget>
+#include <algorithm>
 
 #include "app/work_settings.h"
 #include "base/utf.h"
@@ -9,6 +12,7 @@
 #include "platform/profile.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
+#include "platform/window.h"
 #include "ui/qt_text.h"
 
 namespace app {
@@ -84,20 +88,161 @@ Placement ClampToWorkArea(Placement placement, const QRect& work_area) {
   return placement;
 }
 
+namespace {
+
+// A placement as the settings file gives it: a size the file does not give stays the
+// window's own outer size.
+struct PlacementRequest {
+  int top = 0;
+  int left = 0;
+  std::optional<int> width;
+  std::optional<int> height;
+};
+
+PlacementRequest ReadPlacementRequest(const std::u16string& path, std::u16string_view section,
+                                      const QRect& work_area) {
+  Placement corner;
+  corner.top = ReadPlacementInteger(path, section, kTop, work_area.top());
+  corner.left = ReadPlacementInteger(path, section, kLeft, work_area.left());
+  corner = ClampToWorkArea(corner, work_area);
+  PlacementRequest request{corner.top, corner.left, std::nullopt, std::nullopt};
+  request.width = ParsePlacementInteger(
+      platform::ReadProfileString(platform::ToPath(path), section, kWidth, u""));
+  request.height = ParsePlacementInteger(
+      platform::ReadProfileString(platform::ToPath(path), section, kHeight, u""));
+  return request;
+}
+
+// The frame's share of the window's outer size, as far as the window system has told it.
+QSize FrameExtra(const QWidget* window) {
+  return window->frameGeometry().size() - window->geometry().size();
+}
+
+// Where the window system tells the frame's size only after the window is shown (a window
+// manager's frame on X11), the outer size is applied again once the frame is known, so that
+// a saved placement comes back unchanged instead of growing by the frame at every start, and
+// a size the file does not give keeps the client area the window was built with. Until the
+// window is shown, the requested placement is what the window is.
+class PlacementCompleter : public QObject {
+ public:
+  static constexpr const char* kName = "quorvelPlacementCompleter";
+
+  PlacementCompleter(QWidget* window, const PlacementRequest& request)
+      : QObject(window), window_(window), request_(request), applied_client_(window->size()) {
+    setObjectName(QString::fromLatin1(kName));
+    window->installEventFilter(this);
+  }
+
+  static PlacementCompleter* Of(const QWidget* window) {
+    return window->findChild<PlacementCompleter*>(QString::fromLatin1(kName),
+                                                  Qt::FindDirectChildrenOnly);
+  }
+
+  bool shown() const { return shown_; }
+
+  // The outer rectangle of a window not shown yet: the requested one, with the sizes the file
+  // did not give taken from the client area and the frame the window manager will add.
+  // A size changed since the placement was applied counts with the frame as well.
+  Placement Requested() const {
+    const bool resized = window_->size() != applied_client_;
+    const std::optional<int> width = resized ? std::nullopt : request_.width;
+    const std::optional<int> height = resized ? std::nullopt : request_.height;
+    QSize frame(0, 0);
+    if ((!width || !height) && QGuiApplication::platformName() == QStringLiteral("xcb")) {
+      if (auto extents = platform::RequestFrameExtents(window_->winId(), kFrameWaitMs)) {
+        frame = QSize(extents->left + extents->right, extents->top + extents->bottom);
+      }
+    }
+    return Placement{window_->y(), window_->x(), width.value_or(window_->width() + frame.width()),
+                     height.value_or(window_->height() + frame.height())};
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != window_) return false;
+    if (event->type() == QEvent::Show && !shown_) {
+      shown_ = true;
+      // The frame may become known without the window moving or changing its size; look
+      // for it a while after the window is shown as well.
+      auto* poll = new QTimer(this);
+      connect(poll, &QTimer::timeout, this, [this, poll] {
+        if (Complete() || ++polls_ >= kFramePolls) poll->stop();
+      });
+      poll->start(kFramePollMs);
+    }
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+        event->type() == QEvent::Show) {
+      Complete();
+    }
+    return false;
+  }
+
+ private:
+  // How long a window manager may take to tell the frame of a window never shown.
+  static constexpr int kFrameWaitMs = 500;
+  // How often and how many times to look for the frame after the window is shown.
+  static constexpr int kFramePollMs = 20;
+  static constexpr int kFramePolls = 150;
+
+  // Applies the placement again once the window is shown and its frame is known; then this
+  // object goes. Returns whether it did.
+  bool Complete() {
+    if (done_ || !window_->isVisible()) return done_;
+    const QSize frame_extra = FrameExtra(window_);
+    if (frame_extra.isEmpty()) return false;
+    done_ = true;
+    window_->removeEventFilter(this);
+    window_->move(request_.left, request_.top);
+    window_->resize(
+        request_.width ? std::max(0, *request_.width - frame_extra.width()) : window_->width(),
+        request_.height ? std::max(0, *request_.height - frame_extra.height()) : window_->height());
+    deleteLater();
+    return true;
+  }
+
+  QWidget* window_;
+  PlacementRequest request_;
+  QSize applied_client_;
+  bool shown_ = false;
+  bool done_ = false;
+  int polls_ = 0;
+};
+
+void ApplyRequest(QWidget* window, const PlacementRequest& request) {
+  // Create the native window first, so that the frame's share of the outer size is known
+  // where the window system tells it before the window is shown.
+  window->winId();
+  const QSize frame_extra = FrameExtra(window);
+  window->move(request.left, request.top);
+  window->resize(
+      request.width ? std::max(0, *request.width - frame_extra.width()) : window->width(),
+      request.height ? std::max(0, *request.height - frame_extra.height()) : window->height());
+  // A placement applied earlier and not yet completed is replaced by this one.
+  while (PlacementCompleter* old = PlacementCompleter::Of(window)) {
+    window->removeEventFilter(old);
+    delete old;
+  }
+  if (frame_extra.isEmpty() && !window->isVisible()) new PlacementCompleter(window, request);
+}
+
+}  // namespace
+
 Placement ReadPlacement(const std::u16string& path, std::u16string_view section,
                         const QRect& work_area, const Placement& current) {
-  Placement placement;
-  placement.top = ReadPlacementInteger(path, section, kTop, work_area.top());
-  placement.left = ReadPlacementInteger(path, section, kLeft, work_area.left());
-  placement.width = ReadPlacementInteger(path, section, kWidth, current.width);
-  placement.height = ReadPlacementInteger(path, section, kHeight, current.height);
-  return ClampToWorkArea(placement, work_area);
+  const PlacementRequest request = ReadPlacementRequest(path, section, work_area);
+  return Placement{request.top, request.left, request.width.value_or(current.width),
+                   request.height.value_or(current.height)};
 }
 
 Placement WindowPlacement(const QWidget* window) {
+  // A window never shown whose frame is not known yet is where its placement put it.
+  if (const PlacementCompleter* pending = PlacementCompleter::Of(window);
+      pending != nullptr && !pending->shown() && FrameExtra(window).isEmpty()) {
+    return pending->Requested();
+  }
   // pos() is the outer top-left corner of a top-level window, also before it is shown;
   // the frame's share of the size is known once the native window exists.
-  const QSize frame_extra = window->frameGeometry().size() - window->geometry().size();
+  const QSize frame_extra = FrameExtra(window);
   QRect client = window->geometry();
   QPoint corner = window->pos();
   if (window->isMinimized() && window->normalGeometry().isValid()) {
@@ -108,68 +253,16 @@ Placement WindowPlacement(const QWidget* window) {
                    client.height() + frame_extra.height()};
 }
 
-namespace {
-
-// Where the window system tells the frame's size only after the window is shown (a window
-// manager's frame on X11), the outer size is applied again once the frame is known, so that
-// a saved placement comes back unchanged instead of growing by the frame at every start.
-class PlacementCompleter : public QObject {
- public:
-  static constexpr const char* kName = "quorvelPlacementCompleter";
-
-  PlacementCompleter(QWidget* window, const Placement& placement)
-      : QObject(window), window_(window), placement_(placement) {
-    setObjectName(QString::fromLatin1(kName));
-    window->installEventFilter(this);
-  }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == window_ &&
-        (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
-         event->type() == QEvent::Show) &&
-        window_->isVisible()) {
-      const QSize frame_extra = window_->frameGeometry().size() - window_->geometry().size();
-      if (!frame_extra.isEmpty()) {
-        window_->removeEventFilter(this);
-        window_->move(placement_.left, placement_.top);
-        window_->resize(std::max(0, placement_.width - frame_extra.width()),
-                        std::max(0, placement_.height - frame_extra.height()));
-        deleteLater();
-      }
-    }
-    return false;
-  }
-
- private:
-  QWidget* window_;
-  Placement placement_;
-};
-
-}  // namespace
-
 void ApplyPlacement(QWidget* window, const Placement& placement) {
-  // Create the native window first, so that the frame's share of the outer size is known
-  // where the window system tells it before the window is shown.
-  window->winId();
-  const QSize frame_extra = window->frameGeometry().size() - window->geometry().size();
-  window->move(placement.left, placement.top);
-  window->resize(std::max(0, placement.width - frame_extra.width()),
-                 std::max(0, placement.height - frame_extra.height()));
-  // A placement applied earlier and not yet completed is replaced by this one.
-  for (QObject* old : window->findChildren<QObject*>(QString::fromLatin1(PlacementCompleter::kName),
-                                                     Qt::FindDirectChildrenOnly)) {
-    window->removeEventFilter(old);
-    delete old;
-  }
-  if (frame_extra.isEmpty() && !window->isVisible()) new PlacementCompleter(window, placement);
+  ApplyRequest(window,
+               PlacementRequest{placement.top, placement.left, placement.width, placement.height});
 }
 
 void LoadFormPlacement(QWidget* window, std::u16string_view section, std::u16string path,
                        const QRect& work_area) {
   const std::u16string name = SectionFor(window, section);
   if (path.empty()) path = DefaultSettingsPath();
-  ApplyPlacement(window, ReadPlacement(path, name, work_area, WindowPlacement(window)));
+  ApplyRequest(window, ReadPlacementRequest(path, name, work_area));
 }
 
 void SaveFormPlacement(const QWidget* window, std::u16string_view section, std::u16string path) {

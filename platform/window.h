@@ -5,6 +5,7 @@
 #define QUORVEL_PLATFORM_WINDOW_H_
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace platform {
@@ -27,6 +28,18 @@ void RestoreWindow(WindowHandle window);
 
 // Brings `window` to the front and gives it the input focus.
 void BringWindowToForeground(WindowHandle window);
+
+// The widths of the frame that the window manager puts around a top-level window.
+struct FrameExtents {
+  int left = 0;
+  int right = 0;
+  int top = 0;
+  int bottom = 0;
+};
+
+// The frame of a window of this program, asked of the window manager also before the window
+// is first shown. Nothing when no window manager answers within `timeout_ms`.
+std::optional<FrameExtents> RequestFrameExtents(WindowHandle window, int timeout_ms);
 
 }  // namespace platform
 

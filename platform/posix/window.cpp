@@ -7,8 +7,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/utf.h"
@@ -210,6 +212,52 @@ void BringWindowToForeground(WindowHandle window) {
       XSetInputFocus(d, target, RevertToParent, CurrentTime);
     }
   }
+}
+
+namespace {
+
+// The four numbers of _NET_FRAME_EXTENTS (left, right, top, bottom), when the window has them.
+std::optional<FrameExtents> ReadFrameExtents(const Connection& x, Window window) {
+  Atom actual_type = None;
+  int actual_format = 0;
+  unsigned long count = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  std::optional<FrameExtents> extents;
+  if (XGetWindowProperty(x.get(), window, x.atom("_NET_FRAME_EXTENTS"), 0, 4, False, XA_CARDINAL,
+                         &actual_type, &actual_format, &count, &remaining, &data) == Success &&
+      actual_type == XA_CARDINAL && actual_format == 32 && count == 4 && data != nullptr) {
+    // Format-32 data comes as longs.
+    const long* values = reinterpret_cast<const long*>(data);
+    extents = FrameExtents{static_cast<int>(values[0]), static_cast<int>(values[1]),
+                           static_cast<int>(values[2]), static_cast<int>(values[3])};
+  }
+  if (data != nullptr) XFree(data);
+  return extents;
+}
+
+}  // namespace
+
+std::optional<FrameExtents> RequestFrameExtents(WindowHandle window, int timeout_ms) {
+  Connection x;
+  if (!x || window == 0) return std::nullopt;
+  Display* d = x.get();
+  const Window target = static_cast<Window>(window);
+  if (auto known = ReadFrameExtents(x, target)) return known;
+  // The window manager answers the request by setting _NET_FRAME_EXTENTS on the window.
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = target;
+  event.xclient.message_type = x.atom("_NET_REQUEST_FRAME_EXTENTS");
+  event.xclient.format = 32;
+  XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask,
+             &event);
+  XSync(d, False);
+  constexpr int kStepMs = 10;
+  for (int waited = 0; waited < timeout_ms; waited += kStepMs) {
+    if (auto extents = ReadFrameExtents(x, target)) return extents;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+  }
+  return ReadFrameExtents(x, target);
 }
 
 }  // namespace platform
