@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFont>
 #include <QGroupBox>
@@ -487,6 +488,11 @@ void TfrmMain::BitBtn1Click() {
 }
 
 void TfrmMain::FormResize() { DBGrid1->setColumnWidth(0, frameGeometry().width() - 10); }
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  QMainWindow::closeEvent(event);
+  if (event->isAccepted()) emit closed();
+}
 
 void TfrmMain::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);

@@ -111,6 +111,11 @@ class TfrmMain : public QMainWindow {
   QLineEdit* editColorGridalternately = nullptr;
   QCheckBox* ckQuitAll = nullptr;
 
+ signals:
+  // The window has been closed (close box, system menu, Alt+F4 or a close request): the
+  // program's run ends, whatever other window is open.
+  void closed();
+
  public slots:
   void editKeywordChange();
   void bbtnKihonMDBClick();
@@ -123,6 +128,7 @@ class TfrmMain : public QMainWindow {
   void SQLite1Click();
 
  protected:
+  void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -37,6 +37,9 @@ void AddFontSubstitutions() {
 Program::Program(AppEnvironment environment) {
   main_ = std::make_unique<TfrmMain>(environment);
   if (main_->ended_during_startup()) return;
+  // Closing the main window ends the run even while the export or the password window is
+  // open; those are then destroyed before the main window runs the shutdown sequence.
+  QObject::connect(main_.get(), &TfrmMain::closed, qApp, &QCoreApplication::quit);
   // A second splash instance, never shown, lives until the program ends.
   hidden_splash_ = std::make_unique<TfrmSplash>(environment.program_directory);
   TfrmMain* main = main_.get();

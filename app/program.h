@@ -41,8 +41,9 @@ class Program {
   TfrmExportSQLite* export_window() const { return export_sqlite_.get(); }
   gis::TfrmPassword* password_window() const { return password_.get(); }
 
-  // Shows the main window and runs the message loop until it is closed. Returns at once
-  // when start-up ended the program.
+  // Shows the main window and runs the message loop until the main window is closed, also
+  // when other windows of the program are still open. Returns at once when start-up ended
+  // the program.
   int Run();
 
  private:
