@@ -1,0 +1,250 @@
+// The program's windows on a private X server with a window manager (openbox): closing the
+// main window ends the run whatever else is open, and the main window's placement on a first
+// run, a later run and an early end.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenuBar>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/main_window.h"
+#include "app/program.h"
+#include "base/utf.h"
+#include "db/ui/export_window.h"
+#include "gis/ui/password_window.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+#include "tests/support/test_env.h"
+#include "ui/dialogs.h"
+#include "x_close.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kProjects =
+    fs::path(QUORVEL_FIXTURES_DIR) / "jet4" / "generated-jackcess-T_projectMain-1000.mdb";
+constexpr std::u16string_view kWorkSection = u"作業環境";
+constexpr std::u16string_view kPlacementSection = u"frmMain";
+
+// One X server with openbox and one QApplication on it for the whole run.
+class DisplayEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    display_ = std::make_unique<gistest::PrivateDisplay>(true);
+    if (!display_->ok()) return;
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    static int argc = 1;
+    static char name[] = "app_window_manager_tests";
+    static char* argv[] = {name, nullptr};
+    application_ = new QApplication(argc, argv);
+    app::AddFontSubstitutions();
+  }
+  void TearDown() override {
+    delete application_;
+    application_ = nullptr;
+    display_.reset();
+  }
+  static bool Ready() { return application_ != nullptr; }
+
+ private:
+  std::unique_ptr<gistest::PrivateDisplay> display_;
+  static inline QApplication* application_ = nullptr;
+};
+
+[[maybe_unused]] testing::Environment* const kDisplay =
+    testing::AddGlobalTestEnvironment(new DisplayEnvironment);
+
+class WindowManagerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!DisplayEnvironment::Ready()) {
+      if (fs::exists("/usr/bin/Xvfb") && fs::exists("/usr/bin/openbox")) {
+        FAIL() << "Xvfb with openbox did not start";
+      }
+      GTEST_SKIP() << "no X server (Xvfb) with openbox available";
+    }
+  }
+
+  fs::path SettingsFile(const gistest::TempDir& dir) const {
+    return dir.path() / "ProjectQuorvel.ini";
+  }
+
+  // Settings with the basic database and no splash pause; no placement section.
+  void WriteWorkSettings(const gistest::TempDir& dir) const {
+    platform::WriteProfileString(SettingsFile(dir), kWorkSection, u"基本データベース",
+                                 platform::FromPath(kProjects));
+    platform::WriteProfileString(SettingsFile(dir), kWorkSection, u"スプラッシュ画像表示時間",
+                                 u"0");
+  }
+
+  std::u16string Read(const gistest::TempDir& dir, std::u16string_view section,
+                      std::u16string_view key) const {
+    return platform::ReadProfileString(SettingsFile(dir), section, key, u"<missing>");
+  }
+
+  QSize SavedSize(const gistest::TempDir& dir) const {
+    auto number = [&](std::u16string_view key) {
+      try {
+        return std::stoi(base::ToUtf8(Read(dir, kPlacementSection, key)));
+      } catch (const std::exception&) {
+        return -1;
+      }
+    };
+    return QSize(number(u"Width"), number(u"Height"));
+  }
+
+  // The environment of a run in `dir`: the real screen's work area, no update check; the GIS
+  // close command is recorded through `on_close`.
+  app::AppEnvironment Environment(const gistest::TempDir& dir, std::function<void()> on_close) {
+    app::AppEnvironment environment;
+    environment.program_directory = platform::FromPath(dir.path()) + u"/";
+    environment.work_area = [] { return QRect(0, 0, 1280, 1024); };
+    environment.pause = [](int) {};
+    environment.check_for_update = [] {};
+    environment.send_close_and_quit = std::move(on_close);
+    return environment;
+  }
+
+  // The main window's designed client area with the menu bar above it.
+  static QSize DesignedClientSize(const app::TfrmMain& window) {
+    return QSize(624, 817 + window.menuBar()->height());
+  }
+
+  // Runs the program; once the main window is on screen with its frame (and its designed
+  // client area, or a few seconds have passed), `while_shown` runs and then the main window is
+  // closed through the window manager's close request. Returns the milliseconds from the close
+  // request to the end of the message loop. Another window left open is closed after three seconds,
+  // so that a loop that does not end fails the test instead of hanging it.
+  qint64 RunAndClose(app::Program& program, const std::function<void()>& while_shown) {
+    app::TfrmMain* window = program.main_window();
+    QElapsedTimer since_close;
+    QTimer::singleShot(0, window, [&] {
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+      EXPECT_TRUE(QTest::qWaitFor(
+          [&] { return window->frameGeometry().size() != window->geometry().size(); }));
+      // The window manager may still be applying the placement; wait for the designed
+      // client area (at most a few seconds, then the checks below report what it is).
+      (void)QTest::qWaitFor(
+          [&] { return window->geometry().size() == DesignedClientSize(*window); }, 5000);
+      while_shown();
+      since_close.start();
+      apptest::RequestWindowClose(window->winId());
+      QTimer::singleShot(3000, qApp, [&program] {
+        if (program.export_window() != nullptr) program.export_window()->close();
+        if (program.password_window() != nullptr) program.password_window()->close();
+      });
+    });
+    EXPECT_EQ(program.Run(), 0);
+    return since_close.elapsed();
+  }
+};
+
+// With the export window or the password window open, closing the main window ends the
+// message loop at once; the other window is destroyed, then the shutdown sequence writes both
+// sections of the settings file and sends the GIS close command.
+TEST_F(WindowManagerTest, ClosingTheMainWindowEndsTheRunWhateverElseIsOpen) {
+  const struct {
+    const char* name;
+    std::function<QWidget*(app::Program&)> open;
+  } cases[] = {
+      {"export window",
+       [](app::Program& program) -> QWidget* {
+         program.main_window()->SQLite1->trigger();
+         return program.export_window();
+       }},
+      {"password window",
+       [](app::Program& program) -> QWidget* {
+         program.password_window()->ShowPasswordWindow();
+         return program.password_window();
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    gistest::TempDir dir;
+    WriteWorkSettings(dir);
+    ui::DialogAnswers answers;
+    QPointer<QWidget> other;
+    bool other_gone_at_close_command = false;
+    int close_commands = 0;
+    qint64 elapsed = 0;
+    {
+      app::Program program(Environment(dir, [&] {
+        ++close_commands;
+        other_gone_at_close_command = other.isNull();
+        EXPECT_TRUE(fs::exists(SettingsFile(dir)));
+      }));
+      ASSERT_FALSE(program.ended_during_startup());
+      fs::remove(SettingsFile(dir));
+      elapsed = RunAndClose(program, [&] {
+        other = c.open(program);
+        EXPECT_NE(other, nullptr);
+        if (other != nullptr) {
+          EXPECT_TRUE(QTest::qWaitForWindowExposed(other));
+        }
+      });
+      EXPECT_LT(elapsed, 1000);
+      EXPECT_FALSE(program.main_window()->isVisible());
+    }
+    EXPECT_TRUE(other.isNull());
+    EXPECT_TRUE(other_gone_at_close_command);
+    EXPECT_EQ(close_commands, 1);
+    EXPECT_EQ(Read(dir, kWorkSection, u"基本データベース"), platform::FromPath(kProjects));
+    EXPECT_EQ(Read(dir, kWorkSection, u"グリッドタイトル"), u"主題図");
+    for (std::u16string_view key : {u"Top", u"Left", u"Width", u"Height"}) {
+      EXPECT_NE(Read(dir, kPlacementSection, key), u"<missing>");
+    }
+  }
+}
+
+// Without a placement section the main window opens with its designed client area (624 × 817
+// under the menu bar), and the outer size saved is the window's size with the window
+// manager's frame. The next run opens at the same size and saves the same values; an early
+// end on a first run (the window is never shown) saves the same outer size.
+TEST_F(WindowManagerTest, FirstRunLaterRunAndEarlyEndSaveTheFramedSize) {
+  gistest::TempDir dir;
+  WriteWorkSettings(dir);
+  QSize first_frame;
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    ui::DialogAnswers answers;
+    QSize client, frame;
+    {
+      app::Program program(Environment(dir, [] {}));
+      ASSERT_FALSE(program.ended_during_startup());
+      app::TfrmMain* window = program.main_window();
+      RunAndClose(program, [&] {
+        client = window->geometry().size();
+        frame = window->frameGeometry().size();
+        EXPECT_EQ(client, DesignedClientSize(*window));
+        EXPECT_GT(frame.width(), client.width());
+        EXPECT_GT(frame.height(), client.height());
+      });
+    }
+    EXPECT_EQ(SavedSize(dir), frame);
+    if (run == 1) first_frame = frame;
+    EXPECT_EQ(frame, first_frame);
+  }
+
+  // An early end on a first run: no settings file, and the choice of a basic database is
+  // refused.
+  gistest::TempDir early;
+  ui::DialogAnswers answers;
+  answers.QueueFile(std::nullopt);
+  {
+    app::Program program(Environment(early, [] {}));
+    ASSERT_TRUE(program.ended_during_startup());
+    EXPECT_EQ(program.Run(), 0);
+  }
+  EXPECT_EQ(SavedSize(early), first_frame);
+}
+
+}  // namespace
