@@ -34,11 +34,11 @@ std::u16string DefaultSettingsPath() {
   return path + u".ini";
 }
 
-int ReadPlacementInteger(const std::u16string& path, std::u16string_view section,
-                         std::u16string_view key, int default_value) {
-  const std::u16string text =
-      platform::ReadProfileString(platform::ToPath(path), section, key, u"");
-  return ParsePlacementInteger(text).value_or(default_value);
+// One placement integer of the file; nothing when it is missing or bad.
+std::optional<int> ReadPlacementInteger(const std::u16string& path, std::u16string_view section,
+                                        std::u16string_view key) {
+  return ParsePlacementInteger(
+      platform::ReadProfileString(platform::ToPath(path), section, key, u""));
 }
 
 std::u16string SectionFor(const QWidget* window, std::u16string_view section) {
@@ -102,20 +102,25 @@ struct PlacementRequest {
 PlacementRequest ReadPlacementRequest(const std::u16string& path, std::u16string_view section,
                                       const QRect& work_area) {
   Placement corner;
-  corner.top = ReadPlacementInteger(path, section, kTop, work_area.top());
-  corner.left = ReadPlacementInteger(path, section, kLeft, work_area.left());
+  corner.top = ReadPlacementInteger(path, section, kTop).value_or(work_area.top());
+  corner.left = ReadPlacementInteger(path, section, kLeft).value_or(work_area.left());
   corner = ClampToWorkArea(corner, work_area);
-  PlacementRequest request{corner.top, corner.left, std::nullopt, std::nullopt};
-  request.width = ParsePlacementInteger(
-      platform::ReadProfileString(platform::ToPath(path), section, kWidth, u""));
-  request.height = ParsePlacementInteger(
-      platform::ReadProfileString(platform::ToPath(path), section, kHeight, u""));
-  return request;
+  return PlacementRequest{corner.top, corner.left, ReadPlacementInteger(path, section, kWidth),
+                          ReadPlacementInteger(path, section, kHeight)};
 }
 
 // The frame's share of the window's outer size, as far as the window system has told it.
 QSize FrameExtra(const QWidget* window) {
   return window->frameGeometry().size() - window->geometry().size();
+}
+
+// Moves the window to the requested corner and gives it the client size that makes the
+// requested outer size with `frame_extra`; a size not requested stays as it is.
+void MoveAndResize(QWidget* window, const PlacementRequest& request, QSize frame_extra) {
+  window->move(request.left, request.top);
+  window->resize(
+      request.width ? std::max(0, *request.width - frame_extra.width()) : window->width(),
+      request.height ? std::max(0, *request.height - frame_extra.height()) : window->height());
 }
 
 // Where the window system tells the frame's size only after the window is shown (a window
@@ -192,10 +197,7 @@ class PlacementCompleter : public QObject {
     if (frame_extra.isEmpty()) return false;
     done_ = true;
     window_->removeEventFilter(this);
-    window_->move(request_.left, request_.top);
-    window_->resize(
-        request_.width ? std::max(0, *request_.width - frame_extra.width()) : window_->width(),
-        request_.height ? std::max(0, *request_.height - frame_extra.height()) : window_->height());
+    MoveAndResize(window_, request_, frame_extra);
     deleteLater();
     return true;
   }
@@ -213,10 +215,7 @@ void ApplyRequest(QWidget* window, const PlacementRequest& request) {
   // where the window system tells it before the window is shown.
   window->winId();
   const QSize frame_extra = FrameExtra(window);
-  window->move(request.left, request.top);
-  window->resize(
-      request.width ? std::max(0, *request.width - frame_extra.width()) : window->width(),
-      request.height ? std::max(0, *request.height - frame_extra.height()) : window->height());
+  MoveAndResize(window, request, frame_extra);
   // A placement applied earlier and not yet completed is replaced by this one.
   while (PlacementCompleter* old = PlacementCompleter::Of(window)) {
     window->removeEventFilter(old);
@@ -251,11 +250,6 @@ Placement WindowPlacement(const QWidget* window) {
   }
   return Placement{corner.y(), corner.x(), client.width() + frame_extra.width(),
                    client.height() + frame_extra.height()};
-}
-
-void ApplyPlacement(QWidget* window, const Placement& placement) {
-  ApplyRequest(window,
-               PlacementRequest{placement.top, placement.left, placement.width, placement.height});
 }
 
 void LoadFormPlacement(QWidget* window, std::u16string_view section, std::u16string path,

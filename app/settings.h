@@ -36,7 +36,6 @@ Placement ClampToWorkArea(Placement placement, const QRect& work_area);
 
 // The window's outer rectangle (its restored rectangle when minimised).
 Placement WindowPlacement(const QWidget* window);
-void ApplyPlacement(QWidget* window, const Placement& placement);
 
 // An empty section means the window's object name; an empty path means the program's own
 // path with its extension replaced by ".ini". Loading never fails on bad values.

@@ -7,7 +7,6 @@
 #include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/conversion.h"
-#include "platform/text.h"
 
 namespace db {
 namespace {
@@ -29,15 +28,6 @@ Value ForJetField(const Value& value, const jet::Field& field) {
 }
 
 }  // namespace
-
-bool JetRowSource::Next() {
-  if (row_ + 1 >= dataset_.record_count()) {
-    row_ = dataset_.record_count();
-    return false;
-  }
-  ++row_;
-  return true;
-}
 
 JetRowSink::JetRowSink(jet::Connection& connection, std::u16string table,
                        TableStatementBuilder build_statement)

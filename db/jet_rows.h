@@ -13,21 +13,7 @@
 namespace db {
 
 // The rows of an open dataset, from its first row to its last.
-class JetRowSource final : public RowSource {
- public:
-  explicit JetRowSource(const jet::Dataset& dataset) : dataset_(dataset) {}
-
-  const std::vector<jet::Field>& fields() const override { return dataset_.fields(); }
-  int64_t row_count() const override { return dataset_.record_count(); }
-  bool Next() override;
-  const jet::Value& value(int field_index) const override {
-    return dataset_.ValueAt(row_, field_index);
-  }
-
- private:
-  const jet::Dataset& dataset_;
-  int64_t row_ = -1;
-};
+using JetRowSource = TableRowSource<jet::Dataset>;
 
 // A new table `table` on an open connection to a Jet file this process created. Prepare
 // creates it with the statement `build_statement` gives for the source's fields, opens it and

@@ -30,6 +30,32 @@ class RowSource {
   virtual const jet::Value& value(int field_index) const = 0;
 };
 
+// The rows of an open table that holds them all and reads them by row number (a Jet dataset,
+// a SQLite query), from its first row to its last.
+template <typename Table>
+class TableRowSource final : public RowSource {
+ public:
+  explicit TableRowSource(const Table& table) : table_(table) {}
+
+  const std::vector<jet::Field>& fields() const override { return table_.fields(); }
+  int64_t row_count() const override { return table_.record_count(); }
+  bool Next() override {
+    if (row_ + 1 >= table_.record_count()) {
+      row_ = table_.record_count();
+      return false;
+    }
+    ++row_;
+    return true;
+  }
+  const jet::Value& value(int field_index) const override {
+    return table_.ValueAt(row_, field_index);
+  }
+
+ private:
+  const Table& table_;
+  int64_t row_ = -1;
+};
+
 // A new table that takes rows.
 class RowSink {
  public:

@@ -5,15 +5,6 @@
 
 namespace db {
 
-bool SQLiteRowSource::Next() {
-  if (row_ + 1 >= query_.record_count()) {
-    row_ = query_.record_count();
-    return false;
-  }
-  ++row_;
-  return true;
-}
-
 SQLiteRowSink::SQLiteRowSink(SQLiteConnection& connection, std::u16string table,
                              TableStatementBuilder build_statement)
     : connection_(connection),

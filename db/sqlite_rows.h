@@ -14,21 +14,7 @@
 namespace db {
 
 // The rows of an open query, from its first row to its last.
-class SQLiteRowSource final : public RowSource {
- public:
-  explicit SQLiteRowSource(const SQLiteQuery& query) : query_(query) {}
-
-  const std::vector<jet::Field>& fields() const override { return query_.fields(); }
-  int64_t row_count() const override { return query_.record_count(); }
-  bool Next() override;
-  const jet::Value& value(int field_index) const override {
-    return query_.ValueAt(row_, field_index);
-  }
-
- private:
-  const SQLiteQuery& query_;
-  int64_t row_ = -1;
-};
+using SQLiteRowSource = TableRowSource<SQLiteQuery>;
 
 // A new table `table` on an open SQLite connection. Prepare creates it with the statement
 // `build_statement` gives for the source's fields, opens it and starts one transaction that

@@ -40,7 +40,7 @@ double NowOleDate() {
   const int64_t millis = duration_cast<milliseconds>(since_epoch).count() - secs * 1000;
   const double local_secs =
       static_cast<double>(secs) + static_cast<double>(file::LocalUtcOffsetSeconds(secs));
-  const double days = local_secs / 86400.0 + 25569.0;  // 1970-01-01 is day 25569
+  const double days = local_secs / 86400.0 + static_cast<double>(base::kUnixEpochOleDay);
   // Whole milliseconds, as Jet keeps them.
   const double ms = static_cast<double>(millis) / 86400000.0;
   return days + ms;

@@ -8,6 +8,7 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <thread>
@@ -61,6 +62,39 @@ std::optional<std::string> ReadProperty(const Connection& x, Window window, Atom
   }
   if (data != nullptr) XFree(data);
   return result;
+}
+
+// The first `count` numbers of a format-32 property of that type (Xlib hands them out as
+// longs), or nothing when the window has fewer or none.
+std::optional<std::vector<long>> ReadLongs(const Connection& x, Window window, Atom property,
+                                           Atom type, unsigned long count) {
+  Atom actual_type = None;
+  int actual_format = 0;
+  unsigned long got = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  std::optional<std::vector<long>> result;
+  if (XGetWindowProperty(x.get(), window, property, 0, static_cast<long>(count), False, type,
+                         &actual_type, &actual_format, &got, &remaining, &data) == Success &&
+      actual_type == type && actual_format == 32 && got >= count && data != nullptr) {
+    const long* values = reinterpret_cast<const long*>(data);
+    result.emplace(values, values + count);
+  }
+  if (data != nullptr) XFree(data);
+  return result;
+}
+
+// Sends a window-manager request about `window` (a client message to the root window).
+void SendToWindowManager(const Connection& x, Window window, Atom message_type,
+                         std::initializer_list<long> data) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = message_type;
+  event.xclient.format = 32;
+  int i = 0;
+  for (long value : data) event.xclient.data.l[i++] = value;
+  XSendEvent(x.get(), DefaultRootWindow(x.get()), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
 }
 
 // _NET_WM_NAME (UTF-8), else WM_NAME in its own encoding.
@@ -156,19 +190,8 @@ bool IsWindowMinimized(WindowHandle window) {
   Connection x;
   if (!x || window == 0) return false;
   const Atom wm_state = x.atom("WM_STATE");
-  Atom actual_type = None;
-  int actual_format = 0;
-  unsigned long count = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  bool iconic = false;
-  if (XGetWindowProperty(x.get(), static_cast<Window>(window), wm_state, 0, 2, False, wm_state,
-                         &actual_type, &actual_format, &count, &remaining, &data) == Success &&
-      actual_type == wm_state && actual_format == 32 && count >= 1 && data != nullptr) {
-    // Format-32 data comes as longs.
-    iconic = reinterpret_cast<const long*>(data)[0] == IconicState;
-  }
-  if (data != nullptr) XFree(data);
-  return iconic;
+  const auto state = ReadLongs(x, static_cast<Window>(window), wm_state, wm_state, 1);
+  return state && (*state)[0] == IconicState;
 }
 
 void RestoreWindow(WindowHandle window) {
@@ -196,15 +219,8 @@ void BringWindowToForeground(WindowHandle window) {
   }
   if (data != nullptr) XFree(data);
   if (has_manager) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = target;
-    event.xclient.message_type = x.atom("_NET_ACTIVE_WINDOW");
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = 2;  // source: a pager-like tool acting for the user
-    event.xclient.data.l[1] = CurrentTime;
-    event.xclient.data.l[2] = 0;
-    XSendEvent(d, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    // Source 2: a pager-like tool acting for the user.
+    SendToWindowManager(x, target, x.atom("_NET_ACTIVE_WINDOW"), {2, CurrentTime, 0});
   } else {
     XRaiseWindow(d, target);
     XWindowAttributes attributes{};
@@ -218,21 +234,10 @@ namespace {
 
 // The four numbers of _NET_FRAME_EXTENTS (left, right, top, bottom), when the window has them.
 std::optional<FrameExtents> ReadFrameExtents(const Connection& x, Window window) {
-  Atom actual_type = None;
-  int actual_format = 0;
-  unsigned long count = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  std::optional<FrameExtents> extents;
-  if (XGetWindowProperty(x.get(), window, x.atom("_NET_FRAME_EXTENTS"), 0, 4, False, XA_CARDINAL,
-                         &actual_type, &actual_format, &count, &remaining, &data) == Success &&
-      actual_type == XA_CARDINAL && actual_format == 32 && count == 4 && data != nullptr) {
-    // Format-32 data comes as longs.
-    const long* values = reinterpret_cast<const long*>(data);
-    extents = FrameExtents{static_cast<int>(values[0]), static_cast<int>(values[1]),
-                           static_cast<int>(values[2]), static_cast<int>(values[3])};
-  }
-  if (data != nullptr) XFree(data);
-  return extents;
+  const auto values = ReadLongs(x, window, x.atom("_NET_FRAME_EXTENTS"), XA_CARDINAL, 4);
+  if (!values) return std::nullopt;
+  return FrameExtents{static_cast<int>((*values)[0]), static_cast<int>((*values)[1]),
+                      static_cast<int>((*values)[2]), static_cast<int>((*values)[3])};
 }
 
 }  // namespace
@@ -240,18 +245,11 @@ std::optional<FrameExtents> ReadFrameExtents(const Connection& x, Window window)
 std::optional<FrameExtents> RequestFrameExtents(WindowHandle window, int timeout_ms) {
   Connection x;
   if (!x || window == 0) return std::nullopt;
-  Display* d = x.get();
   const Window target = static_cast<Window>(window);
   if (auto known = ReadFrameExtents(x, target)) return known;
   // The window manager answers the request by setting _NET_FRAME_EXTENTS on the window.
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = target;
-  event.xclient.message_type = x.atom("_NET_REQUEST_FRAME_EXTENTS");
-  event.xclient.format = 32;
-  XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask,
-             &event);
-  XSync(d, False);
+  SendToWindowManager(x, target, x.atom("_NET_REQUEST_FRAME_EXTENTS"), {});
+  XSync(x.get(), False);
   constexpr int kStepMs = 10;
   for (int waited = 0; waited < timeout_ms; waited += kStepMs) {
     if (auto extents = ReadFrameExtents(x, target)) return extents;
