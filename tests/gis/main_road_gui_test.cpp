@@ -157,18 +157,16 @@ TEST_F(MainRoadGuiTest, DoubleClicksOpenProjectsInTheStandInAndShutdownClosesIt)
     }
     return false;
   }));
-  ASSERT_TRUE(gistest::WaitFor([&] { return Executes() == 1; }));
-  EXPECT_EQ(gistest::RecordsOf(Log(), "execute")[0][5], "READ_PROJECT@" + open_path);
   ASSERT_TRUE(gistest::WaitFor([&] {
     return tclib::CountProcessesByName(u"quorvel.exe") >= 1 &&
-           gistest::RecordsOf(Log(), "exit").size() + 1 ==
-               gistest::RecordsOf(Log(), "start").size();
+           gistest::FreshStartSettled(Log(), open_path);
   }));
   const size_t starts = gistest::RecordsOf(Log(), "start").size();
+  const size_t first = Executes();
 
   // A second double-click only sends.
   DoubleClickRow(0);
-  ASSERT_TRUE(gistest::WaitFor([&] { return Executes() == 2; }));
+  ASSERT_TRUE(gistest::WaitFor([&] { return Executes() == first + 1; }));
   EXPECT_EQ(gistest::RecordsOf(Log(), "start").size(), starts);
 
   // A project with a password: the password window refuses near misses with the exact text.
@@ -184,8 +182,8 @@ TEST_F(MainRoadGuiTest, DoubleClicksOpenProjectsInTheStandInAndShutdownClosesIt)
   Password()->editPassword->setText(QStringLiteral("Pass 1"));
   Password()->BitBtn1->click();
   EXPECT_FALSE(Password()->isVisible());
-  ASSERT_TRUE(gistest::WaitFor([&] { return Executes() == 3; }));
-  EXPECT_EQ(gistest::RecordsOf(Log(), "execute")[2][5], "READ_PROJECT@" + locked_.string());
+  ASSERT_TRUE(gistest::WaitFor([&] { return Executes() == first + 2; }));
+  EXPECT_EQ(gistest::RecordsOf(Log(), "execute").back()[5], "READ_PROJECT@" + locked_.string());
 
   // A project whose file is missing, with the GIS application running.
   answers_.Clear();

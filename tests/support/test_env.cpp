@@ -288,6 +288,17 @@ std::vector<LogRecord> RecordsOf(const std::vector<LogRecord>& log, const std::s
   return out;
 }
 
+bool FreshStartSettled(const std::vector<LogRecord>& log, const std::string& project) {
+  const auto executes = RecordsOf(log, "execute");
+  if (executes.empty() || RecordsOf(log, "exit").size() + 1 != RecordsOf(log, "start").size()) {
+    return false;
+  }
+  for (const auto& r : executes) {
+    if (r.size() < 6 || r[5] != "READ_PROJECT@" + project) return false;
+  }
+  return true;
+}
+
 std::filesystem::path QuorvelStubPath() { return QUORVEL_STUB_PATH; }
 std::filesystem::path UpdaterStubPath() { return QUORVEL_UPDATER_STUB_PATH; }
 

@@ -91,6 +91,13 @@ std::vector<LogRecord> ReadLog(const std::filesystem::path& file);
 // The records whose first field is `kind`.
 std::vector<LogRecord> RecordsOf(const std::vector<LogRecord>& log, const std::string& kind);
 
+// A fresh start of the GIS stand-in runs two copies: the one started with the project and the
+// one the DDE channel's start attempt runs. Whichever takes the endpoint second hands its
+// project to the first and ends, so the project arrives as one command or as two, in either
+// order. True once the start has settled: one copy left, every other copy ended, and at least
+// one command arrived, each of them opening `project`.
+bool FreshStartSettled(const std::vector<LogRecord>& log, const std::string& project);
+
 // The built stand-ins.
 std::filesystem::path QuorvelStubPath();
 std::filesystem::path UpdaterStubPath();
