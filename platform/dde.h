@@ -5,6 +5,8 @@
 #ifndef QUORVEL_PLATFORM_DDE_H_
 #define QUORVEL_PLATFORM_DDE_H_
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,6 +68,16 @@ class Instance {
   bool initialized_ = false;
 };
 
+// What one server takes on, so that clients connecting in great numbers or staying silent can
+// neither use up the program's descriptors nor keep it busy:
+// conversations held at once; a connection beyond them is taken and closed without a word,
+inline constexpr size_t kMaxConversations = 64;
+// how long a conversation may send nothing, outside a frame, before it is ended,
+inline constexpr std::chrono::milliseconds kIdleTimeout{30000};
+// how long new connections are left waiting after taking one failed for want of descriptors or
+// memory (trying again at once would only fail again).
+inline constexpr std::chrono::milliseconds kAcceptPause{100};
+
 // The server of one service and topic. Single-threaded: the owner calls Dispatch or
 // WaitAndDispatch, and the handlers run inside those calls.
 class Server {
@@ -74,6 +86,12 @@ class Server {
     std::function<void(uint64_t conversation)> on_connect;
     std::function<void(uint64_t conversation, uint32_t format, const std::string& data)> on_execute;
     std::function<void(uint64_t conversation)> on_disconnect;
+  };
+
+  struct Limits {
+    size_t max_conversations = kMaxConversations;
+    std::chrono::milliseconds idle_timeout = kIdleTimeout;
+    std::chrono::milliseconds accept_pause = kAcceptPause;
   };
 
   // Starts serving. A server of the same service and topic that ended without cleaning up is
@@ -90,6 +108,12 @@ class Server {
   // Waits up to `timeout_ms` for activity, then dispatches. Returns whether anything was
   // ready.
   bool WaitAndDispatch(int timeout_ms, const Handlers& handlers);
+
+  // The limits in force, the constants above unless changed. Changing them is meant for tests
+  // that must reach a limit quickly; programs keep the defaults. Conversations already held
+  // are not ended by a lower cap.
+  const Limits& limits() const;
+  void SetLimits(const Limits& limits);
 
   struct Endpoint;  // the implementation's listening side and conversations
 

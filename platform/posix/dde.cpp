@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -118,11 +119,18 @@ std::unique_ptr<Conversation> Instance::Connect(std::u16string_view service,
 // ---- server ----
 
 struct Server::Endpoint {
+  using Clock = std::chrono::steady_clock;
+
   struct Peer {
     int fd = -1;
     uint64_t id = 0;
-    std::string buffer;
+    std::string buffer;          // bytes of a frame not yet whole
+    Clock::time_point heard_at;  // when the peer last sent something
   };
+
+  // Connections taken in one round at most, so that a client connecting without pause cannot
+  // keep the server from reading the conversations it holds.
+  static constexpr int kAcceptsPerRound = 32;
 
   Endpoint(std::filesystem::path endpoint_path, uint32_t endpoint_format)
       : path(std::move(endpoint_path)), format(endpoint_format) {}
@@ -131,9 +139,13 @@ struct Server::Endpoint {
   Endpoint& operator=(const Endpoint&) = delete;
 
   void Listen();
-  std::vector<int> Descriptors() const;
+  std::vector<int> Descriptors(Clock::time_point now) const;
+  // How long a wait may last before something is due: the end of an accept pause or a silent
+  // conversation's time-out. Nothing when nothing is due.
+  std::optional<Clock::duration> UntilDue(Clock::time_point now) const;
   void Accept(const Handlers& handlers);
   bool Read(Peer& peer, const Handlers& handlers);  // false when the conversation ended
+  bool Silent(const Peer& peer, Clock::time_point now) const;
 
   std::filesystem::path path;
   int listen_fd = -1;
@@ -141,6 +153,8 @@ struct Server::Endpoint {
   uint32_t format;
   uint64_t next_id = 1;
   std::vector<Peer> peers;
+  Limits limits;
+  Clock::time_point accept_resumes_at{};  // no connection is taken before this
 };
 
 void Server::Endpoint::Listen() {
@@ -204,20 +218,44 @@ Server::Endpoint::~Endpoint() {
   }
 }
 
-std::vector<int> Server::Endpoint::Descriptors() const {
-  std::vector<int> fds{listen_fd};
+std::vector<int> Server::Endpoint::Descriptors(Clock::time_point now) const {
+  std::vector<int> fds;
+  // While accepting rests the listening socket is left out: it stays readable with the
+  // connections waiting, and waiting on it would return at once.
+  if (now >= accept_resumes_at) fds.push_back(listen_fd);
   for (const auto& peer : peers) fds.push_back(peer.fd);
   return fds;
 }
 
+std::optional<Server::Endpoint::Clock::duration> Server::Endpoint::UntilDue(
+    Clock::time_point now) const {
+  std::optional<Clock::time_point> due;
+  const auto consider = [&](Clock::time_point at) {
+    if (!due || at < *due) due = at;
+  };
+  if (now < accept_resumes_at) consider(accept_resumes_at);
+  for (const auto& peer : peers) {
+    if (peer.buffer.empty()) consider(peer.heard_at + limits.idle_timeout);
+  }
+  if (!due) return std::nullopt;
+  return *due > now ? *due - now : Clock::duration::zero();
+}
+
 void Server::Endpoint::Accept(const Handlers& handlers) {
-  for (;;) {
+  if (Clock::now() < accept_resumes_at) return;
+  for (int round = 0; round < kAcceptsPerRound; ++round) {
     const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
-      if (errno == EINTR) continue;
-      return;  // nothing more waiting
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;  // nothing more waiting
+      // Out of descriptors or memory (or any other failure): the connection stays waiting and
+      // taking it again at once would fail again, so accepting rests for a while.
+      accept_resumes_at = Clock::now() + limits.accept_pause;
+      return;
     }
-    if (!PeerIsSameUser(fd)) {
+    // Beyond the cap a connection is ended at once rather than left waiting, so that its client
+    // learns it at once and a later client is taken as soon as a conversation ends.
+    if (peers.size() >= limits.max_conversations || !PeerIsSameUser(fd)) {
       close(fd);
       continue;
     }
@@ -229,9 +267,14 @@ void Server::Endpoint::Accept(const Handlers& handlers) {
     Peer peer;
     peer.fd = fd;
     peer.id = next_id++;
+    peer.heard_at = Clock::now();
     peers.push_back(std::move(peer));
     if (handlers.on_connect) handlers.on_connect(peers.back().id);
   }
+}
+
+bool Server::Endpoint::Silent(const Peer& peer, Clock::time_point now) const {
+  return peer.buffer.empty() && now - peer.heard_at >= limits.idle_timeout;
 }
 
 bool Server::Endpoint::Read(Peer& peer, const Handlers& handlers) {
@@ -241,6 +284,7 @@ bool Server::Endpoint::Read(Peer& peer, const Handlers& handlers) {
     const ssize_t n = recv(peer.fd, chunk, sizeof chunk, 0);
     if (n > 0) {
       peer.buffer.append(chunk, static_cast<size_t>(n));
+      peer.heard_at = Clock::now();
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -279,7 +323,8 @@ void Server::Dispatch(const Handlers& handlers) {
   Endpoint& e = *endpoint_;
   e.Accept(handlers);
   for (size_t i = 0; i < e.peers.size();) {
-    if (e.Read(e.peers[i], handlers)) {
+    // A conversation that stays silent outside a frame only holds a descriptor: it is ended.
+    if (e.Read(e.peers[i], handlers) && !e.Silent(e.peers[i], Endpoint::Clock::now())) {
       ++i;
       continue;
     }
@@ -291,12 +336,23 @@ void Server::Dispatch(const Handlers& handlers) {
 }
 
 bool Server::WaitAndDispatch(int timeout_ms, const Handlers& handlers) {
+  const auto now = Endpoint::Clock::now();
   std::vector<pollfd> fds;
-  for (int fd : endpoint_->Descriptors()) fds.push_back(pollfd{fd, POLLIN, 0});
-  int ready = poll(fds.data(), fds.size(), timeout_ms);
+  for (int fd : endpoint_->Descriptors(now)) fds.push_back(pollfd{fd, POLLIN, 0});
+  // The wait ends early when an accept pause or a silent conversation's time is up.
+  int wait_ms = timeout_ms;
+  if (const auto due = endpoint_->UntilDue(now)) {
+    const auto due_ms = std::chrono::ceil<std::chrono::milliseconds>(*due).count();
+    if (wait_ms < 0 || due_ms < wait_ms) wait_ms = static_cast<int>(due_ms);
+  }
+  int ready = poll(fds.data(), fds.size(), wait_ms);
   if (ready < 0 && errno == EINTR) ready = 0;
   Dispatch(handlers);
   return ready > 0;
 }
+
+const Server::Limits& Server::limits() const { return endpoint_->limits; }
+
+void Server::SetLimits(const Limits& limits) { endpoint_->limits = limits; }
 
 }  // namespace platform::dde
