@@ -2,8 +2,12 @@
 // platform tests include it to check the folder and the exchange byte by byte.
 //
 // The endpoint of service S and topic T is the socket "<dir>/<s>.<t>", both names folded to
-// ASCII lower case, where <dir> is "$XDG_RUNTIME_DIR/dde", else "/tmp/dde-<uid>", a folder of
-// mode 0700 owned by the user. A conversation is one connection. The server speaks first:
+// ASCII lower case, where <dir> is "$XDG_RUNTIME_DIR/dde", else "$XDG_CACHE_HOME/dde", else
+// "$HOME/.cache/dde" (the home from the password database when HOME is unset); variables that
+// are empty or not absolute count as unset. The folder has mode 0700 and is owned by the user,
+// and only the user (or root) may add names to the folder holding it, so that no other user can
+// take its name first. Clients and servers of one user's session share the environment and so
+// the folder. A conversation is one connection. The server speaks first:
 //   u32 LE  data format of the conversation (kClipboardText = 1)
 // then each execute transaction is one frame from the client:
 //   u8      'E'
@@ -28,14 +32,15 @@ inline constexpr size_t kFrameHeader = 9;  // tag, format, length
 // Frames larger than this end the conversation.
 inline constexpr uint32_t kMaxExecuteLength = 1u << 20;
 
-// The socket folder (not created).
+// The socket folder (not created); empty when the user has no home to hold it.
 std::filesystem::path EndpointDirectory();
 
 // The socket path of a service and topic (names folded to ASCII lower case).
 std::filesystem::path EndpointPath(std::u16string_view service, std::u16string_view topic);
 
-// Creates the socket folder with mode 0700, or checks that the existing one is a real folder
-// owned by the user and closed to everyone else. Raises platform::Error otherwise.
+// Creates the socket folder with mode 0700 (and missing folders above it, also 0700), or checks
+// that the existing one is a real folder owned by the user and closed to everyone else. Raises
+// platform::Error otherwise, and when others may add names beside it.
 void EnsureEndpointDirectory();
 
 // Whether the folder holding the sockets is the user's alone; sockets elsewhere are never used.
