@@ -270,4 +270,35 @@ TEST_F(DdeChannelTest, RunInstanceSendsUntilReleased) {
   EXPECT_EQ(Executes().size(), 1u);
 }
 
+// Without a runtime folder the program and the stand-in, a separate process, both find the
+// sockets in the user's cache folder and meet there.
+TEST(DdeChannelFolderTest, WithoutRuntimeFolderBothSidesMeetInTheCacheFolder) {
+  unsetenv("DISPLAY");
+  TempDir dir;
+  const fs::path home = dir.path() / "home";
+  gistest::ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+  gistest::ScopedEnv cache_home("XDG_CACHE_HOME", std::nullopt);
+  gistest::ScopedEnv home_env("HOME", home.string());
+  gistest::CopyExecutable(gistest::QuorvelStubPath(), dir.path() / "quorvel.exe");
+  Child stub(dir.path() / "quorvel.exe", std::vector<std::string>{});
+  const fs::path endpoint = home / ".cache" / "dde" / "quorvel.ddequorvel";
+  EXPECT_EQ(platform::dde::EndpointPath(u"quorvel", u"DdeQuorvel"), endpoint);
+  ASSERT_TRUE(gistest::WaitFor([&] { return fs::exists(endpoint); }));
+  platform::dde::Instance instance;
+  size_t starts = 0;
+  std::vector<std::u16string> warnings;
+  gis::SendReadProject(
+      &instance, u"/a.qvp", [&](std::u16string_view text) { warnings.emplace_back(text); },
+      [&](std::u16string_view, platform::ShowState) {
+        ++starts;
+        return uint32_t{0};
+      });
+  const fs::path log = dir.path() / "quorvel-stub.log";
+  ASSERT_TRUE(gistest::WaitFor(
+      [&] { return !gistest::RecordsOf(gistest::ReadLog(log), "execute").empty(); }));
+  EXPECT_EQ(gistest::RecordsOf(gistest::ReadLog(log), "execute")[0][5], "READ_PROJECT@/a.qvp");
+  EXPECT_EQ(starts, 0u);
+  EXPECT_TRUE(warnings.empty());
+}
+
 }  // namespace

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -100,6 +101,13 @@ PrivateRuntimeDir::PrivateRuntimeDir(const std::filesystem::path& parent)
 }
 
 PrivateRuntimeDir::~PrivateRuntimeDir() { RestoreEnv("XDG_RUNTIME_DIR", old_); }
+
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
+    : name_(std::move(name)), old_(GetEnv(name_.c_str())) {
+  RestoreEnv(name_.c_str(), value);
+}
+
+ScopedEnv::~ScopedEnv() { RestoreEnv(name_.c_str(), old_); }
 
 Child::Child(const std::filesystem::path& program, const std::vector<std::string>& args,
              const std::vector<std::string>& extra_env) {

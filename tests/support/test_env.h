@@ -42,6 +42,20 @@ class PrivateRuntimeDir {
   std::optional<std::string> old_;
 };
 
+// Sets (or, given nothing, unsets) one environment variable while it lives; restores the old
+// value at the end.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
 // A child process of the test: started with fork/exec, ended (SIGTERM, then SIGKILL) and
 // collected by the destructor.
 class Child {
