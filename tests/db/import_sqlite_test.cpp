@@ -511,6 +511,49 @@ TEST(ImportFailureTest, NoTemporaryFileOfAnEarlierKilledImportIsLeft) {
   EXPECT_EQ(FileNames(dir.path()), (std::vector<std::string>{"p.mdb", "p.sqlite"}));
 }
 
+// A tiny file system of its own, mounted for the test (only the superuser may mount).
+class TinyFileSystem {
+ public:
+  explicit TinyFileSystem(const std::filesystem::path& folder) : folder_(folder) {
+    std::filesystem::create_directories(folder_);
+    if (::geteuid() != 0) return;
+    mounted_ = db_test::RunCommand("mount -t tmpfs -o size=96k tmpfs " +
+                                   ShellQuote(folder_.string()) + " 2>/dev/null") == 0;
+  }
+  // Detached lazily: the engine may still hold a file of a failed import open.
+  ~TinyFileSystem() {
+    if (mounted_) db_test::RunCommand("umount -l " + ShellQuote(folder_.string()));
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::filesystem::path folder_;
+  bool mounted_ = false;
+};
+
+// A full disk: the conversion fails with a message, an earlier file stays as it was and no
+// temporary file is left.
+TEST(FullDiskTest, ConversionsFailCleanly) {
+  ScratchDir dir;
+  TinyFileSystem disk(dir / "disk");
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a small file system needs the superuser";
+  const auto source = Fixture("generated-jackcess-T_projectMain-1000.mdb");
+  // The SQLite source of the import lies outside, and is larger than the little disk.
+  db::ExportToSQLite(dir.U16("p.sqlite"), platform::FromPath(source), kTable);
+  MakeMobileFile(dir / "disk" / "old.sqlite", "INSERT INTO T_projectMain (TITLE) VALUES ('old');");
+  const std::string old_bytes = ReadAll(dir / "disk" / "old.sqlite");
+
+  const std::string export_error = ErrorOf(
+      [&] { db::ExportToSQLite(dir.U16("disk/old.sqlite"), platform::FromPath(source), kTable); });
+  EXPECT_FALSE(export_error.empty());
+  EXPECT_EQ(ReadAll(dir / "disk" / "old.sqlite"), old_bytes);
+
+  const std::string import_error =
+      ErrorOf([&] { db::ImportSQLiteToJet(dir.U16("disk/new.mdb"), dir.U16("p.sqlite"), kTable); });
+  EXPECT_FALSE(import_error.empty());
+  EXPECT_EQ(FileNames(dir / "disk"), std::vector<std::string>{"old.sqlite"});
+}
+
 TEST(ImportFailureTest, RowsTheJetTableRefusesAreSkippedAndCounted) {
   ScratchDir dir;
   {
