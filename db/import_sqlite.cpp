@@ -101,7 +101,8 @@ CopyCounts ImportSQLiteToJet(std::u16string_view mdb_path, std::u16string_view s
   // A file (or link, or folder) already at the new path is never touched.
   std::error_code status_error;
   if (std::filesystem::exists(std::filesystem::symlink_status(target, status_error))) {
-    throw platform::Error(u"基本データベース「" + std::u16string(mdb_path) + u"」は既に存在します。");
+    throw platform::Error(u"基本データベース「" + std::u16string(mdb_path) +
+                          u"」は既に存在します。");
   }
   // The new database is built under a temporary name beside the target and takes the
   // target's name only when complete, so that an interrupted import never leaves a file
