@@ -147,8 +147,10 @@ Value ToInteger(const Value& value, TFieldType type) {
     case Value::Kind::kCurrency:
     case Value::Kind::kDecimal: {
       const double d = value.number();
-      if (!(d == std::trunc(d)) || d < -9.2233720368547758e18 || d >= 9.2233720368547758e18) {
-        CannotConvert(value, u"整数");
+      if (!(d == std::trunc(d))) CannotConvert(value, u"整数");
+      if (d < -9.2233720368547758e18 || d >= 9.2233720368547758e18) {
+        throw OutOfRangeError(u"'" + ValueToText(value) +
+                              u"' はこの欄の範囲の整数に変換できません");
       }
       v = static_cast<int64_t>(d);
       break;
@@ -167,7 +169,9 @@ Value ToInteger(const Value& value, TFieldType type) {
     low = std::numeric_limits<int64_t>::min();
     high = std::numeric_limits<int64_t>::max();
   }
-  if (v < low || v > high) CannotConvert(value, u"この欄の範囲の整数");
+  if (v < low || v > high) {
+    throw OutOfRangeError(u"'" + ValueToText(value) + u"' はこの欄の範囲の整数に変換できません");
+  }
   return Value::Integer(v);
 }
 
@@ -334,7 +338,15 @@ std::u16string CompletionMessage(const CopyCounts& counts) {
     message += Ascii(std::to_string(counts.refused));
     message += u" 件のレコードを書き込めませんでした";
   }
+  if (counts.truncated > 0) {
+    message += u"\r";
+    message += TruncatedRowsMessage(counts.truncated);
+  }
   return message;
+}
+
+std::u16string TruncatedRowsMessage(int64_t rows) {
+  return Ascii(std::to_string(rows)) + u" 件のレコードの文字列を 255 文字に切り詰めました";
 }
 
 }  // namespace db

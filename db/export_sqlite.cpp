@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/fold.h"
 #include "base/utf.h"
 #include "db/basic_database.h"
 #include "db/jet_rows.h"
@@ -77,10 +78,18 @@ void OpenSource(jet::Connection& connection, jet::Dataset& dataset, std::u16stri
 CopyCounts CopyIntoSQLiteFile(const jet::Dataset& dataset, std::u16string_view sqlite_path,
                               std::u16string_view table, const ProgressFunction& progress) {
   SQLiteConnection connection;
-  ConnectSQLite(connection, kSQLiteDriverId, sqlite_path);
+  ConnectSQLiteOrThrow(connection, sqlite_path);
   JetRowSource source(dataset);
   SQLiteRowSink sink(connection, std::u16string(table), BuildExportTableStatement);
   return CopyRows(source, sink, progress);
+}
+
+// True when a field holds passwords (the project table's PASSWORD field).
+bool HoldsPasswords(const std::vector<jet::Field>& fields) {
+  for (const jet::Field& field : fields) {
+    if (base::EqualIgnoringCase(field.name, u"PASSWORD")) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -88,7 +97,7 @@ CopyCounts CopyIntoSQLiteFile(const jet::Dataset& dataset, std::u16string_view s
 std::u16string BuildExportTableStatement(std::u16string_view table,
                                          const std::vector<jet::Field>& fields) {
   std::u16string sql = u"CREATE TABLE ";
-  sql += table;
+  sql += SQLiteIdentifier(table);
   sql += u" (";
   std::u16string_view word;
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -112,7 +121,7 @@ std::u16string BuildExportTableStatement(std::u16string_view table,
         word = i == 0 ? std::u16string_view() : WordForOtherType(field.type, word);
         break;
     }
-    sql += field.name;
+    sql += SQLiteIdentifier(field.name);
     sql += u" ";
     sql += word;
     if (i == 0) sql += u" CONSTRAINT pkey PRIMARY KEY";
@@ -132,16 +141,23 @@ CopyCounts ExportToSQLite(std::u16string_view sqlite_path, std::u16string_view m
     throw platform::Error(std::u16string(kTargetIsSourceMessage));
   }
 
+  // What an export that was killed left beside the target goes first.
+  platform::RemoveStaleTemporaries(platform::ToPath(sqlite_path));
+
   jet::Connection connection;
   jet::Dataset source(&connection);
   OpenSource(connection, source, mdb_path, table);
 
-  // The target is replaced only by a complete copy.
-  platform::TemporaryBeside temp(platform::ToPath(sqlite_path), u"SQLiteデータベース");
+  // The target is replaced only by a complete copy. A copy holding passwords is never
+  // readable by others, not even while it is written.
+  platform::TemporaryBeside temp(platform::ToPath(sqlite_path), u"SQLiteデータベース",
+                                 HoldsPasswords(source.fields())
+                                     ? platform::TemporaryBeside::NewFileAccess::kOwnerOnly
+                                     : platform::TemporaryBeside::NewFileAccess::kUsual);
   const std::u16string temp_path = platform::FromPath(temp.path());
   CopyCounts counts;
   try {
-    CreateSQLiteDatabase(temp_path);
+    // The empty temporary file is an empty database to SQLite; it keeps its permissions.
     counts = CopyIntoSQLiteFile(source, temp_path, table, progress);
     temp.Commit();
   } catch (...) {

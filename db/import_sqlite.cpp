@@ -13,6 +13,8 @@
 #include "db/row_copy.h"
 #include "db/sqlite_access.h"
 #include "db/sqlite_rows.h"
+#include "platform/atomic_file.h"
+#include "platform/error.h"
 #include "platform/text.h"
 
 namespace db {
@@ -62,7 +64,7 @@ CopyCounts CopyIntoJetFile(std::u16string_view mdb_path, std::u16string_view sql
   jet::Connection connection;
   ConnectJetDatabase(mdb_path, u"", u"", connection);
   SQLiteConnection sqlite;
-  ConnectSQLite(sqlite, kSQLiteDriverId, sqlite_path);
+  ConnectSQLiteOrThrow(sqlite, sqlite_path);
   SQLiteQuery query(&sqlite);
   OpenSQLiteTableQuery(query, table, u"", u"");
   SQLiteRowSource source(query);
@@ -93,15 +95,27 @@ std::u16string BuildImportTableStatement(std::u16string_view table,
 
 CopyCounts ImportSQLiteToJet(std::u16string_view mdb_path, std::u16string_view sqlite_path,
                              std::u16string_view table, const ProgressFunction& progress) {
-  CreateJetDatabase(mdb_path);  // refuses an existing file: from here on the file is ours
-  try {
-    return CopyIntoJetFile(mdb_path, sqlite_path, table, progress);
-  } catch (...) {
-    // A half-made basic database would block the next attempt.
-    std::error_code ignored;
-    std::filesystem::remove(platform::ToPath(mdb_path), ignored);
-    throw;
+  const std::filesystem::path target = platform::ToPath(mdb_path);
+  // What an import that was killed left beside the new file goes first.
+  platform::RemoveStaleTemporaries(target);
+  // A file (or link, or folder) already at the new path is never touched.
+  std::error_code status_error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(target, status_error))) {
+    throw platform::Error(u"基本データベース「" + std::u16string(mdb_path) +
+                          u"」は既に存在します。");
   }
+  // The new database is built under a temporary name beside the target and takes the
+  // target's name only when complete, so that an interrupted import never leaves a file
+  // that looks like a finished basic database. The engine creates the file itself (it writes
+  // only into files it created), so the name TemporaryBeside reserved is given back first.
+  platform::TemporaryBeside temporary(target, u"基本データベース");
+  std::error_code ignored;
+  std::filesystem::remove(temporary.path(), ignored);
+  const std::u16string temporary_path = platform::FromPath(temporary.path());
+  CreateJetDatabase(temporary_path);
+  const CopyCounts counts = CopyIntoJetFile(temporary_path, sqlite_path, table, progress);
+  temporary.CommitAsNew();  // refuses a file that appeared at the target meanwhile
+  return counts;
 }
 
 std::function<void(std::u16string_view, std::u16string_view, std::u16string_view)> StartupImport(

@@ -29,15 +29,20 @@ std::u16string BuildImportTableStatement(std::u16string_view table,
 
 // Creates the Jet file `mdb_path`, creates `table` in it after the model of `table` of the
 // SQLite file `sqlite_path`, and copies every row (in one bulk write). Rows the Jet table
-// refuses are skipped and counted. On failure the new file is removed again (a file that
-// existed before is never touched: the creation refuses it). Raises platform::Error or
-// jet::Error.
+// refuses, and rows with a number outside its integer field's range, are skipped and counted;
+// rows whose text was cut to a Text field's 255 characters are counted as truncated.
+// The file is built under a temporary name beside `mdb_path` and takes that name only when it
+// is complete and the name is still free: a failed or killed import never leaves a file at
+// `mdb_path`, and a file there (before or meanwhile) is never touched. Temporary files of an
+// import killed before its end are removed first (RemoveStaleTemporaries). Raises
+// platform::Error or jet::Error.
 CopyCounts ImportSQLiteToJet(std::u16string_view mdb_path, std::u16string_view sqlite_path,
                              std::u16string_view table, const ProgressFunction& progress = {});
 
 // The conversion the start-up choice runs for a chosen SQLite file (arguments: new .mdb path,
-// SQLite path, table): ImportSQLiteToJet, then, when rows were refused, the completion
-// message with their count passed to `warn` (shown as a warning). Errors propagate.
+// SQLite path, table): ImportSQLiteToJet, then, when rows were refused or texts cut, the
+// completion message with their counts passed to `warn` (shown as a warning). Errors
+// propagate.
 std::function<void(std::u16string_view, std::u16string_view, std::u16string_view)> StartupImport(
     std::function<void(std::u16string_view)> warn);
 

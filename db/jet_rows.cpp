@@ -14,8 +14,17 @@ namespace {
 using jet::TFieldType;
 using jet::Value;
 
+// True when converting `original` for a text field kept less than its whole text.
+bool WasCut(const Value& original, const Value& converted) {
+  if (original.is_null() || converted.kind() != Value::Kind::kText) return false;
+  const size_t whole =
+      original.kind() == Value::Kind::kText ? original.text().size() : ValueToText(original).size();
+  return converted.text().size() < whole;
+}
+
 // A value for a Jet field; binary fields take bytes (texts and numbers as their UTF-8 text).
-Value ForJetField(const Value& value, const jet::Field& field) {
+// `cut` is set when a text had to be shortened to the field's length.
+Value ForJetField(const Value& value, const jet::Field& field, bool& cut) {
   if (field.type == TFieldType::ftBlob || field.type == TFieldType::ftVarBytes) {
     if (value.is_null() || value.kind() == Value::Kind::kBinary) return value;
     const std::string text = base::ToUtf8(ValueToText(value));
@@ -24,7 +33,9 @@ Value ForJetField(const Value& value, const jet::Field& field) {
   const int32_t max_chars =
       field.type == TFieldType::ftWideString || field.type == TFieldType::ftString ? field.size / 2
                                                                                    : 0;
-  return ConvertForField(value, field.type, max_chars);
+  Value converted = ConvertForField(value, field.type, max_chars);
+  if (max_chars > 0 && WasCut(value, converted)) cut = true;
+  return converted;
 }
 
 }  // namespace
@@ -50,9 +61,17 @@ void JetRowSink::Prepare(const std::vector<jet::Field>& source_fields) {
 bool JetRowSink::Append(const RowSource& row) {
   dataset_.Append();
   const std::vector<jet::Field>& fields = dataset_.fields();
-  for (size_t i = 0; i < target_.size(); ++i) {
-    const jet::Field& field = fields[static_cast<size_t>(target_[i])];
-    dataset_.SetValue(target_[i], ForJetField(row.value(static_cast<int>(i)), field));
+  bool cut = false;
+  try {
+    for (size_t i = 0; i < target_.size(); ++i) {
+      const jet::Field& field = fields[static_cast<size_t>(target_[i])];
+      dataset_.SetValue(target_[i], ForJetField(row.value(static_cast<int>(i)), field, cut));
+    }
+  } catch (const OutOfRangeError&) {
+    // Only this field cannot hold the number: the row is refused, the copy goes on. Any
+    // other value that cannot be converted stops the copy.
+    dataset_.Cancel();
+    return false;
   }
   try {
     dataset_.Post();
@@ -60,6 +79,7 @@ bool JetRowSink::Append(const RowSource& row) {
     dataset_.Cancel();
     return false;
   }
+  if (cut) ++truncated_rows_;
   return true;
 }
 

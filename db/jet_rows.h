@@ -19,8 +19,9 @@ using JetRowSource = TableRowSource<jet::Dataset>;
 // creates it with the statement `build_statement` gives for the source's fields, opens it and
 // starts one engine transaction, so that Finish writes the pages in one pass. Each value is
 // converted for the Jet field it goes to (binary fields take texts and numbers as the bytes of
-// their UTF-8 text; Text fields cut a longer text to their length). A row the engine refuses
-// (for example a repeated key) is dropped.
+// their UTF-8 text; Text fields cut a longer text to their length, and the rows written so are
+// counted). A row the engine refuses (for example a repeated key), and a row with a number
+// outside its integer field's range, is dropped.
 class JetRowSink final : public RowSink {
  public:
   JetRowSink(jet::Connection& connection, std::u16string table,
@@ -29,6 +30,7 @@ class JetRowSink final : public RowSink {
   void Prepare(const std::vector<jet::Field>& source_fields) override;
   bool Append(const RowSource& row) override;
   void Finish() override;
+  int64_t truncated_rows() const override { return truncated_rows_; }
 
  private:
   jet::Connection& connection_;
@@ -36,6 +38,7 @@ class JetRowSink final : public RowSink {
   TableStatementBuilder build_statement_;
   jet::Dataset dataset_;
   std::vector<int> target_;  // per source field, the index of the table's field
+  int64_t truncated_rows_ = 0;
 };
 
 }  // namespace db

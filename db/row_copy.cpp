@@ -39,6 +39,7 @@ CopyCounts CopyRows(RowSource& source, RowSink& sink, const ProgressFunction& pr
     if (progress && done % kProgressStep == 0) progress(done, total);
   }
   sink.Finish();
+  counts.truncated = sink.truncated_rows();
   if (progress) progress(total, total);
   return counts;
 }

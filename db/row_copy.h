@@ -69,6 +69,8 @@ class RowSink {
   virtual bool Append(const RowSource& row) = 0;
   // Makes every appended row part of the table.
   virtual void Finish() = 0;
+  // The rows written so far with a text cut to its field's length.
+  virtual int64_t truncated_rows() const { return 0; }
 };
 
 // The CREATE TABLE statement a sink runs for the source's fields.
@@ -76,7 +78,8 @@ using TableStatementBuilder = std::u16string (*)(std::u16string_view table,
                                                  const std::vector<jet::Field>& fields);
 
 // Prepares `sink` with the fields of `source`, appends every row of `source` in order and
-// finishes the sink. Rows the sink refuses are counted and skipped. `progress` (when set) is
+// finishes the sink. Rows the sink refuses are counted and skipped, and so are rows the sink
+// wrote with a text cut (truncated_rows). `progress` (when set) is
 // called with the rows handled so far (copied or refused) after every 4096 rows, and with the
 // total once the sink has finished. Errors of either side propagate.
 CopyCounts CopyRows(RowSource& source, RowSink& sink, const ProgressFunction& progress = {});

@@ -165,7 +165,25 @@ std::u16string QuoteName(std::u16string_view name) {
   return out;
 }
 
+// True for a name SQLite reads as the same name without quotes: ASCII letters, digits and
+// "_", not starting with a digit, and no keyword of SQLite's.
+bool IsPlainIdentifier(std::u16string_view name) {
+  if (name.empty() || (name.front() >= u'0' && name.front() <= u'9')) return false;
+  std::string ascii;
+  for (char16_t c : name) {
+    const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                       (c >= u'0' && c <= u'9') || c == u'_';
+    if (!plain) return false;
+    ascii.push_back(static_cast<char>(c));
+  }
+  return sqlite3_keyword_check(ascii.data(), static_cast<int>(ascii.size())) == 0;
+}
+
 }  // namespace
+
+std::u16string SQLiteIdentifier(std::u16string_view name) {
+  return IsPlainIdentifier(name) ? std::u16string(name) : QuoteName(name);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Field types of declared column types.
@@ -439,9 +457,12 @@ void SQLiteConnection::Open() {
   db_ = db;
   try {
     for (const std::u16string& pragma : PragmaStatements()) Execute(pragma);
-  } catch (...) {
+  } catch (const platform::Error&) {
+    // The first statement is where a file that is no database, or a damaged one, shows.
+    std::u16string message = SQLiteMessage(u"SQLiteデータベース「" + path + u"」を開けませんでした",
+                                           sqlite3_errmsg(db_));
     Close();
-    throw;
+    throw platform::Error(std::move(message));
   }
 }
 
@@ -467,6 +488,28 @@ void SQLiteConnection::Execute(std::u16string_view sql) {
     sqlite3_free(error);
     throw platform::Error(std::move(message));
   }
+}
+
+void SQLiteConnection::ExecuteOne(std::u16string_view sql) {
+  sqlite3* db = handle();
+  const std::string text = base::ToUtf8(sql);
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db, text.c_str(), static_cast<int>(text.size()), &raw, &tail) !=
+      SQLITE_OK) {
+    sqlite3_finalize(raw);
+    ThrowSQLite(db, kFailed);
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  if (statement == nullptr) throw platform::Error(u"SQLiteの処理に失敗しました: 空の文です");
+  const std::string_view rest(tail, static_cast<size_t>(text.c_str() + text.size() - tail));
+  if (rest.find_first_not_of(" \t\r\n;") != std::string_view::npos) {
+    throw platform::Error(u"SQLiteの処理に失敗しました: 一つの文のあとに別の文が続いています。");
+  }
+  int rc;
+  while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) ThrowSQLite(db, kFailed);
 }
 
 void SQLiteConnection::BeginTransaction() { Execute(u"BEGIN"); }
@@ -792,6 +835,12 @@ int ConnectSQLite(SQLiteConnection& connection, std::u16string_view driver_id,
     return -1;
   }
   return 0;
+}
+
+void ConnectSQLiteOrThrow(SQLiteConnection& connection, std::u16string_view path) {
+  connection.params().push_back(u"DriverID=" + std::u16string(kSQLiteDriverId));
+  connection.params().push_back(u"DataBase=" + std::u16string(path));
+  connection.Open();
 }
 
 void OpenSQLiteTableQuery(SQLiteQuery& query, std::u16string_view table,

@@ -49,6 +49,11 @@ SQLiteColumnType FieldTypeFromDeclaration(std::u16string_view declared_type,
 // True for the field types the program decides on; every other member is "unlisted".
 bool IsListedFieldType(jet::TFieldType type);
 
+// A table or column name as a statement names it: unchanged when it is a plain identifier
+// (ASCII letters, digits and "_", not starting with a digit, not one of SQLite's keywords),
+// else in double quotes with every double quote inside doubled.
+std::u16string SQLiteIdentifier(std::u16string_view name);
+
 // Removes every trailing character whose code is at most U+0020.
 std::u16string TrimTrailingControls(std::u16string_view text);
 
@@ -94,8 +99,9 @@ class SQLiteConnection {
 
   // Opens the database named by "Database" (an empty name gives a private in-memory
   // database; a missing file is created) and runs the pragma statements in order.
-  // Throws platform::Error; the connection then stays closed. An open connection is closed
-  // first.
+  // Throws platform::Error "SQLiteデータベース「<path>」を開けませんでした: <SQLite's reason>"
+  // (also for a file that is no SQLite database); the connection then stays closed. An open
+  // connection is closed first.
   void Open();
   void Close() noexcept;
   bool connected() const { return db_ != nullptr; }
@@ -103,6 +109,10 @@ class SQLiteConnection {
 
   // Runs statements that return no rows.
   void Execute(std::u16string_view sql);
+  // Runs exactly one statement that returns no rows. Text after it other than blanks and
+  // semicolons is refused before anything runs, so that a statement built from names read
+  // from a file can never carry a second one.
+  void ExecuteOne(std::u16string_view sql);
 
   // One explicit transaction around bulk work.
   void BeginTransaction();
@@ -202,6 +212,10 @@ void CreateSQLiteDatabase(std::u16string_view path);
 // opens it: 0 when open, -1 when opening failed (the error is discarded).
 int ConnectSQLite(SQLiteConnection& connection, std::u16string_view driver_id,
                   std::u16string_view path);
+
+// The same for the conversions, which need the reason: adds the two parameter lines and
+// opens the connection, raising the error of SQLiteConnection::Open when it fails.
+void ConnectSQLiteOrThrow(SQLiteConnection& connection, std::u16string_view path);
 
 // (Re)opens the query as "SELECT * FROM " table " " where " " order, fetching every row.
 // Errors propagate; the query is then closed.

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "db/conversion.h"
+
 namespace db {
 
 SQLiteRowSink::SQLiteRowSink(SQLiteConnection& connection, std::u16string table,
@@ -13,9 +15,10 @@ SQLiteRowSink::SQLiteRowSink(SQLiteConnection& connection, std::u16string table,
       query_(&connection) {}
 
 void SQLiteRowSink::Prepare(const std::vector<jet::Field>& source_fields) {
-  query_.SetSQL(build_statement_(table_, source_fields));
-  query_.ExecSQL();
-  OpenSQLiteTableQuery(query_, table_, u"", u"");
+  // Names from the source end up in this statement: it may be one statement only.
+  connection_.ExecuteOne(build_statement_(table_, source_fields));
+  query_.SetSQL(u"SELECT * FROM " + SQLiteIdentifier(table_));
+  query_.Open();
   query_.SetRetainPostedRows(false);
   target_ = MatchFieldsByName(
       source_fields, [this](std::u16string_view name) { return query_.FieldIndex(name); },
@@ -25,8 +28,13 @@ void SQLiteRowSink::Prepare(const std::vector<jet::Field>& source_fields) {
 
 bool SQLiteRowSink::Append(const RowSource& row) {
   query_.Append();
-  for (size_t i = 0; i < target_.size(); ++i) {
-    query_.SetValue(target_[i], row.value(static_cast<int>(i)));
+  try {
+    for (size_t i = 0; i < target_.size(); ++i) {
+      query_.SetValue(target_[i], row.value(static_cast<int>(i)));
+    }
+  } catch (const OutOfRangeError&) {
+    query_.Cancel();
+    return false;
   }
   try {
     query_.Post();

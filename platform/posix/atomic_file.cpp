@@ -4,12 +4,18 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <limits>
+#include <optional>
 #include <random>
+#include <string_view>
 #include <system_error>
 
 #include "platform/system_error.h"
@@ -64,6 +70,81 @@ std::string TemporaryName(const std::string& base_name) {
          std::to_string(counter.fetch_add(1)) + "-" + std::to_string(random() % 1000000007u);
 }
 
+// The folder and the file name a temporary file for `file` goes to: beside the file a
+// symbolic link at `file` points at, else beside `file`.
+std::filesystem::path ResolvedTarget(const std::filesystem::path& file, std::error_code& error) {
+  struct stat link_info {};
+  if (::lstat(file.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
+    return std::filesystem::weakly_canonical(file, error);
+  }
+  return file;
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& file) {
+  std::filesystem::path folder = file.parent_path();
+  if (folder.empty()) folder = ".";
+  return folder;
+}
+
+// Flushes a folder, so that a rename in it survives a crash; a failure changes no content.
+void FlushFolder(const std::filesystem::path& folder) {
+  const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder_fd >= 0) {
+    ::fsync(folder_fd);
+    ::close(folder_fd);
+  }
+}
+
+// Flushes the content of a finished temporary file, giving it `mode` first when set.
+std::error_code FlushFile(const std::filesystem::path& path, std::optional<mode_t> mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return LastError();
+  FileDescriptor guard(fd);
+  if (mode && ::fchmod(fd, *mode) != 0) return LastError();
+  if (::fsync(fd) != 0) return LastError();
+  if (guard.Close() != 0) return LastError();
+  return {};
+}
+
+// The digits at the front of `text`, removed from it; false when there are none.
+bool TakeDigits(std::string_view& text, unsigned long long& value) {
+  size_t n = 0;
+  value = 0;
+  while (n < text.size() && n < 19 && text[n] >= '0' && text[n] <= '9') {
+    value = value * 10 + static_cast<unsigned>(text[n] - '0');
+    ++n;
+  }
+  if (n == 0 || (n < text.size() && text[n] >= '0' && text[n] <= '9')) return false;
+  text.remove_prefix(n);
+  return true;
+}
+
+// The process id in a temporary file name TemporaryName gave for `base_name` (with one of
+// SQLite's companion suffixes allowed behind it); 0 when the name is no such name.
+pid_t TemporaryOwner(std::string_view name, const std::string& base_name) {
+  const std::string prefix = "." + base_name + ".tmp";
+  if (name.substr(0, prefix.size()) != prefix) return 0;
+  name.remove_prefix(prefix.size());
+  unsigned long long pid = 0, number = 0;
+  if (!TakeDigits(name, pid) || name.empty() || name.front() != '-') return 0;
+  name.remove_prefix(1);
+  if (!TakeDigits(name, number) || name.empty() || name.front() != '-') return 0;
+  name.remove_prefix(1);
+  if (!TakeDigits(name, number)) return 0;
+  static constexpr std::array<std::string_view, 4> kSuffixes = {"", "-journal", "-wal", "-shm"};
+  if (std::find(kSuffixes.begin(), kSuffixes.end(), name) == kSuffixes.end()) return 0;
+  if (pid == 0 || pid > static_cast<unsigned long long>(std::numeric_limits<pid_t>::max())) {
+    return 0;
+  }
+  return static_cast<pid_t>(pid);
+}
+
+// True while a process with this id runs (one of another user's included).
+bool ProcessRuns(pid_t pid) {
+  if (pid == ::getpid()) return true;
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
 // The file a replacement goes to, with what is known about it beforehand.
 struct Target {
   std::filesystem::path path;  // links followed
@@ -73,19 +154,17 @@ struct Target {
 
 // Finds the file that replacing `file` replaces and checks that it may be replaced.
 std::error_code InspectTarget(const std::filesystem::path& file, Target& target) {
-  target.path = file;
-  struct stat link_info {};
-  if (::lstat(file.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
-    // Replace the file the link points at, not the link itself.
-    std::error_code error;
-    target.path = std::filesystem::weakly_canonical(file, error);
-    if (error) return error;
-  }
+  // Replace the file a link points at, not the link itself.
+  std::error_code error;
+  target.path = ResolvedTarget(file, error);
+  if (error) return error;
   target.exists = ::stat(target.path.c_str(), &target.info) == 0;
   if (!target.exists && errno != ENOENT) return LastError();
   if (target.exists) {
     if (S_ISDIR(target.info.st_mode)) return ErrorOf(std::errc::is_a_directory);
     if (!S_ISREG(target.info.st_mode)) return ErrorOf(std::errc::invalid_argument);
+    // Marked read-only: the superuser, who may open it for writing, leaves it as well.
+    if ((target.info.st_mode & 0222) == 0) return ErrorOf(std::errc::permission_denied);
     // A file we may not write stays as it is, even where the folder would let us replace it.
     const int probe = ::open(target.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (probe < 0) return LastError();
@@ -134,8 +213,9 @@ std::optional<std::string> ReadFileBytes(const std::filesystem::path& file, size
   return bytes;
 }
 
-TemporaryBeside::TemporaryBeside(const std::filesystem::path& target, std::u16string_view kind)
-    : target_(target), kind_(kind) {
+TemporaryBeside::TemporaryBeside(const std::filesystem::path& target, std::u16string_view kind,
+                                 NewFileAccess access)
+    : target_(target), kind_(kind), access_(access) {
   const auto fail = [&](std::error_code error) {
     return SystemError(kind_ + u"「" + FromPath(target_) + u"」を作成できませんでした", error);
   };
@@ -147,8 +227,10 @@ TemporaryBeside::TemporaryBeside(const std::filesystem::path& target, std::u16st
   const std::string base_name = inspected.path.filename().string();
   for (int attempt = 0; attempt < 100; ++attempt) {
     path_ = folder / TemporaryName(base_name);
-    // Mode 0666 under the process umask gives a new file the usual permissions.
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    // Mode 0666 under the process umask gives a new file the usual permissions; a file for
+    // the owner only is never readable by others, not even while it is being written.
+    const mode_t mode = access_ == NewFileAccess::kOwnerOnly ? 0600 : 0666;
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
     if (fd >= 0) {
       ::close(fd);
       return;
@@ -183,20 +265,53 @@ void TemporaryBeside::Commit() {
       // Only a privileged process may give the file away; otherwise it becomes ours.
       [[maybe_unused]] const int ignored = ::fchown(fd, target.info.st_uid, target.info.st_gid);
     }
+  } else if (access_ == NewFileAccess::kOwnerOnly) {
+    // The writer may have made the file anew under its own permissions.
+    if (::fchmod(fd, 0600) != 0) throw fail(LastError());
   }
   if (::fsync(fd) != 0) throw fail(LastError());
   if (guard.Close() != 0) throw fail(LastError());
   if (::rename(path_.c_str(), target.path.c_str()) != 0) throw fail(LastError());
   committed_ = true;
+  FlushFolder(FolderOf(target.path));
+}
 
-  // Make the rename itself durable; a failure here no longer affects the content.
-  std::filesystem::path folder = target.path.parent_path();
-  if (folder.empty()) folder = ".";
-  const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder_fd >= 0) {
-    ::fsync(folder_fd);
-    ::close(folder_fd);
+void TemporaryBeside::CommitAsNew() {
+  const auto fail = [&](std::error_code error) {
+    return SystemError(kind_ + u"「" + FromPath(target_) + u"」を作成できませんでした", error);
+  };
+  std::optional<mode_t> mode;
+  if (access_ == NewFileAccess::kOwnerOnly) mode = 0600;
+  if (const std::error_code error = FlushFile(path_, mode)) throw fail(error);
+  // The kernel's rename that refuses a taken name; where the file system does not offer it,
+  // a second link made only when the name is free, then the temporary name dropped.
+  if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) throw fail(LastError());
+    if (::link(path_.c_str(), target_.c_str()) != 0) throw fail(LastError());
+    ::unlink(path_.c_str());
   }
+  committed_ = true;
+  FlushFolder(FolderOf(target_));
+}
+
+int RemoveStaleTemporaries(const std::filesystem::path& target) {
+  std::error_code error;
+  const std::filesystem::path resolved = ResolvedTarget(target, error);
+  if (error || resolved.filename().empty()) return 0;
+  const std::string base_name = resolved.filename().string();
+  int removed = 0;
+  for (std::filesystem::directory_iterator it(FolderOf(resolved), error), end; !error && it != end;
+       it.increment(error)) {
+    const std::filesystem::directory_entry& entry = *it;
+    const std::string name = entry.path().filename().string();
+    const pid_t owner = TemporaryOwner(name, base_name);
+    if (owner == 0 || ProcessRuns(owner)) continue;
+    struct stat info {};
+    // Only files: a folder or anything else of that name is not ours.
+    if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (::unlink(entry.path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 void ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes) {

@@ -2,9 +2,13 @@
 #include "db/export_sqlite.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -62,6 +66,160 @@ TEST(ExportStatement, ProjectTableWithAutoNumberKeyGivesTheExampleExactly) {
   EXPECT_EQ(U8(db::BuildExportTableStatement(kTable, fields)),
             "CREATE TABLE T_projectMain (ID  CONSTRAINT pkey PRIMARY KEY,TITLE TEXT,"
             "FILENAME TEXT,PASSWORD TEXT);");
+}
+
+TEST(ExportStatement, NamesThatAreNoPlainIdentifierAreQuoted) {
+  const struct {
+    const char16_t* name;
+    const char* written;
+  } cases[] = {
+      {u"TITLE", "TITLE"},
+      {u"_x9", "_x9"},
+      {u"Order", "\"Order\""},  // a keyword
+      {u"table", "\"table\""},
+      {u"File Name", "\"File Name\""},
+      {u"1st", "\"1st\""},
+      {u"名前", "\"名前\""},
+      {u"a\"b", "\"a\"\"b\""},
+      {u"a);VACUUM INTO'/tmp/x';CREATE TABLE z(b", "\"a);VACUUM INTO'/tmp/x';CREATE TABLE z(b\""},
+  };
+  for (const auto& c : cases) {
+    const std::vector<jet::Field> fields = {MakeField(c.name, TFieldType::ftInteger)};
+    EXPECT_EQ(U8(db::BuildExportTableStatement(c.name, fields)),
+              std::string("CREATE TABLE ") + c.written + " (" + c.written +
+                  " INTEGER CONSTRAINT pkey PRIMARY KEY);")
+        << U8(c.name);
+  }
+}
+
+// Field names of a Jet file, hostile or merely unusual, reach the SQLite file as names and
+// never as statements.
+TEST(ExportToSQLiteTest, FieldNamesArriveAsTheyAreAndRunNothing) {
+  ScratchDir dir;
+  {
+    RawSQLite other(dir / "other");
+    ASSERT_EQ(other.Exec("CREATE TABLE keep (A)"), "");
+  }
+  // The engine keeps names to 64 characters: the files are named relative to the folder.
+  const auto before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  const std::string names[] = {
+      "Order",
+      "File Name",
+      "say \"hi\"",
+      "a);VACUUM INTO'copy';CREATE TABLE z(b",
+      "a);ATTACH'other'AS o;DROP TABLE keep;CREATE TABLE z(b",
+  };
+  for (const std::string& name : names) {
+    std::filesystem::remove(dir / "odd.mdb");
+    db_test::MakeJetTable(dir / "odd.mdb",
+                          u"CREATE TABLE T_projectMain ([ID] Integer CONSTRAINT pkey PRIMARY KEY,"
+                          u"[" +
+                              U16(name) + u"] VARCHAR(255))",
+                          kTable, {{Value::Integer(1), Value::Text(u"x")}});
+    const db::CopyCounts counts =
+        db::ExportToSQLite(dir.U16("out.sqlite"), dir.U16("odd.mdb"), kTable);
+    EXPECT_EQ(counts.copied, 1) << name;
+    RawSQLite raw(dir / "out.sqlite");
+    EXPECT_EQ(raw.Rows("SELECT name FROM pragma_table_info('T_projectMain')"),
+              (std::vector<std::vector<std::string>>{{"t:ID"}, {"t:" + name}}))
+        << name;
+    EXPECT_EQ(raw.Scalar("SELECT count(*) FROM sqlite_master WHERE name = 'z'"), "i:0") << name;
+  }
+  std::filesystem::current_path(before);
+  EXPECT_FALSE(std::filesystem::exists(dir / "copy"));
+  RawSQLite other(dir / "other");
+  EXPECT_EQ(other.Scalar("SELECT count(*) FROM sqlite_master WHERE name = 'keep'"), "i:1");
+}
+
+TEST(SQLiteConnectionExecuteOne, RunsOneStatementAndRefusesASecond) {
+  db::SQLiteConnection connection;
+  ASSERT_EQ(db::ConnectSQLite(connection, u"SQLite", u""), 0);
+  connection.ExecuteOne(u"CREATE TABLE A (X); ;\n ");
+  const std::string error =
+      ErrorOf([&] { connection.ExecuteOne(u"CREATE TABLE B (X);DROP TABLE A"); });
+  EXPECT_NE(error.find("別の文"), std::string::npos) << error;
+  sqlite3* db = connection.handle();
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(
+      sqlite3_prepare_v2(db, "SELECT group_concat(name) FROM sqlite_master", -1, &st, nullptr),
+      SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))), "A");
+  sqlite3_finalize(st);
+}
+
+// A file that is there already: what it keeps, and when it is refused.
+TEST(ExportToSQLiteTest, TargetThatIsThereAlready) {
+  namespace fs = std::filesystem;
+  const fs::perms rw = fs::perms::owner_read | fs::perms::owner_write;
+  const struct {
+    const char* what;
+    bool exists;
+    fs::perms before;
+    bool refused;
+    fs::perms after;
+  } cases[] = {
+      {"private file keeps its permissions", true, rw, false, rw},
+      {"shared file keeps its permissions", true,
+       rw | fs::perms::group_read | fs::perms::others_read, false,
+       rw | fs::perms::group_read | fs::perms::others_read},
+      {"group file keeps its permissions", true,
+       rw | fs::perms::group_read | fs::perms::group_write, false,
+       rw | fs::perms::group_read | fs::perms::group_write},
+      {"read-only file is refused", true,
+       fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read, true,
+       fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read},
+      {"new file with passwords is the owner's only", false, fs::perms::none, false, rw},
+  };
+  const mode_t old_mask = ::umask(022);
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    MakeAutoNumberProjectTable(dir / "basic.mdb",
+                               {{Value(), Value::Text(u"t"), Value(), Value::Text(u"secret")}});
+    if (c.exists) {
+      std::ofstream(dir / "out.sqlite") << "old";
+      fs::permissions(dir / "out.sqlite", c.before);
+    }
+    const std::string error =
+        ErrorOf([&] { db::ExportToSQLite(dir.U16("out.sqlite"), dir.U16("basic.mdb"), kTable); });
+    if (c.refused) {
+      EXPECT_NE(error.find("「" + (dir / "out.sqlite").string() + "」"), std::string::npos)
+          << c.what << ": " << error;
+      EXPECT_NE(error.find("アクセスが拒否されました"), std::string::npos)
+          << c.what << ": " << error;
+      EXPECT_EQ(ReadAll(dir / "out.sqlite"), "old") << c.what;
+    } else {
+      EXPECT_EQ(error, "") << c.what;
+      RawSQLite raw(dir / "out.sqlite");
+      EXPECT_EQ(raw.Scalar("SELECT PASSWORD FROM T_projectMain"), "t:secret") << c.what;
+    }
+    EXPECT_EQ(fs::status(dir / "out.sqlite").permissions(), c.after) << c.what;
+    EXPECT_EQ(FileNames(dir.path()), (std::vector<std::string>{"basic.mdb", "out.sqlite"}))
+        << c.what;
+  }
+  ::umask(old_mask);
+}
+
+TEST(ExportToSQLiteTest, LinkAtTheTargetStaysAndItsFileIsReplaced) {
+  ScratchDir dir;
+  MakeAutoNumberProjectTable(dir / "basic.mdb", {{Value(), Value::Text(u"t"), Value(), Value()}});
+  std::filesystem::create_directory(dir / "real");
+  std::ofstream(dir / "real" / "out.sqlite") << "old";
+  std::filesystem::permissions(dir / "real" / "out.sqlite",
+                               std::filesystem::perms::owner_read |
+                                   std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_read);
+  std::filesystem::create_symlink(dir / "real" / "out.sqlite", dir / "link.sqlite");
+  db::ExportToSQLite(dir.U16("link.sqlite"), dir.U16("basic.mdb"), kTable);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.sqlite"));
+  EXPECT_EQ(std::filesystem::read_symlink(dir / "link.sqlite"), dir / "real" / "out.sqlite");
+  EXPECT_EQ(std::filesystem::status(dir / "real" / "out.sqlite").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+  RawSQLite raw(dir / "real" / "out.sqlite");
+  EXPECT_EQ(raw.Scalar("SELECT TITLE FROM T_projectMain"), "t:t");
+  EXPECT_EQ(FileNames(dir / "real"), std::vector<std::string>{"out.sqlite"});
 }
 
 TEST(ExportStatement, TypeWordsByFieldType) {
@@ -320,26 +478,18 @@ TEST_F(ExportFailureTest, TargetThatIsAFolder) {
   ExpectTargetUntouched();
 }
 
-TEST_F(ExportFailureTest, FieldNameThatSQLiteDoesNotAcceptUnquoted) {
-  // A keyword breaks the statement; a blank makes SQLite read the rest of the name as the
-  // type, so the field is then missing from the new table.
-  const struct {
-    const char16_t* name;
-    const char* error;
-  } cases[] = {{u"ORDER", "syntax error"}, {u"MY FIELD", "MY FIELD"}};
-  for (const auto& c : cases) {
-    std::filesystem::remove(dir_ / "odd.mdb");
-    db_test::MakeJetTable(dir_ / "odd.mdb",
-                          u"CREATE TABLE T_projectMain ([ID] Integer CONSTRAINT pkey PRIMARY KEY,"
-                          u"[" +
-                              std::u16string(c.name) + u"] VARCHAR(255))",
-                          kTable, {{Value::Integer(1), Value::Text(u"x")}});
-    files_ = FileNames(dir_.path());
-    const std::string error = ErrorOf(
-        [&] { db::ExportToSQLite(dir_.U16("target.sqlite"), dir_.U16("odd.mdb"), kTable); });
-    EXPECT_NE(error.find(c.error), std::string::npos) << U8(c.name) << ": " << error;
-    ExpectTargetUntouched();
+TEST_F(ExportFailureTest, NoTemporaryFileOfAnEarlierKilledExportIsLeft) {
+  // An export killed before its end leaves its temporary file and SQLite's journal.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  const std::string leftover = ".target.sqlite.tmp" + std::to_string(child) + "-0-42";
+  for (const std::string& name : {leftover, leftover + "-journal"}) {
+    std::ofstream(dir_ / name) << "half";
   }
+  db::ExportToSQLite(dir_.U16("target.sqlite"), dir_.U16("basic.mdb"), kTable);
+  EXPECT_EQ(FileNames(dir_.path()), files_);
 }
 
 TEST_F(ExportFailureTest, RowsWithARepeatedFirstColumnValueAreSkippedAndCounted) {

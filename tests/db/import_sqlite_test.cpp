@@ -4,8 +4,11 @@
 #include "db/import_sqlite.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -361,6 +364,194 @@ TEST_F(ImportRemovesNewFileTest, ValueThatCannotBeConverted) {
               "");
   }
   ExpectFailsAndCleansUp("bad.sqlite", "not a number");
+}
+
+TEST_F(ImportRemovesNewFileTest, FileThatIsNoSQLiteDatabaseNamesTheReason) {
+  // A real SQLite file cut short, and bytes that are no SQLite file at all.
+  {
+    RawSQLite raw(dir_ / "whole.sqlite");
+    ASSERT_EQ(raw.Exec("CREATE TABLE T_projectMain (ID INTEGER, TITLE TEXT);"
+                       "INSERT INTO T_projectMain VALUES (1, 'x')"),
+              "");
+  }
+  const std::string whole = ReadAll(dir_ / "whole.sqlite");
+  std::ofstream(dir_ / "cut.sqlite", std::ios::binary) << whole.substr(0, 1000);
+  std::ofstream(dir_ / "random.sqlite", std::ios::binary) << std::string(4096, '\x9c');
+  const struct {
+    const char* file;
+    const char* reason;
+  } cases[] = {
+      {"cut.sqlite", ""},  // SQLite names a damaged image in one of several ways
+      {"random.sqlite", ": file is not a database"},
+  };
+  for (const auto& c : cases) {
+    const std::string error =
+        ErrorOf([&] { db::ImportSQLiteToJet(dir_.U16("new.mdb"), dir_.U16(c.file), kTable); });
+    const std::string sentence =
+        "SQLiteデータベース「" + (dir_ / c.file).string() + "」を開けませんでした: ";
+    EXPECT_EQ(error.rfind(sentence, 0), 0u) << c.file << ": " << error;
+    EXPECT_GT(error.size(), sentence.size()) << c.file << ": " << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.file << ": " << error;
+    EXPECT_EQ(error.find("接続されていません"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "new.mdb"));
+  }
+  EXPECT_EQ(FileNames(dir_.path()),
+            (std::vector<std::string>{"cut.sqlite", "random.sqlite", "whole.sqlite"}));
+}
+
+// What a value the Jet table cannot hold as it is does to its row, one value per case.
+TEST(ImportValueTest, ValuesTheJetTableCannotHoldAsTheyAre) {
+  const std::string long_text(300, 'a');
+  const struct {
+    const char* what;
+    std::string value;  // SQL for the value of the second column
+    const char* type;   // its declared type
+    db::CopyCounts counts;
+    const char* message;
+  } cases[] = {
+      {"text above 255 characters is cut and counted",
+       "'" + long_text + "'",
+       "TEXT",
+       {2, 0, 1},
+       "処理完了\r1 件のレコードの文字列を 255 文字に切り詰めました"},
+      {"text of 255 characters is whole",
+       "'" + long_text.substr(0, 255) + "'",
+       "TEXT",
+       {2, 0, 0},
+       "処理完了"},
+      {"integer above Long Integer refuses its row",
+       "3000000000",
+       "INTEGER",
+       {1, 1, 0},
+       "処理完了\r1 件のレコードを書き込めませんでした"},
+      {"integer below Long Integer refuses its row",
+       "-2147483649",
+       "INTEGER",
+       {1, 1, 0},
+       "処理完了\r1 件のレコードを書き込めませんでした"},
+      {"whole number beyond any integer refuses its row",
+       "1e30",
+       "INTEGER",
+       {1, 1, 0},
+       "処理完了\r1 件のレコードを書き込めませんでした"},
+      {"infinity refuses its row",
+       "9e999",
+       "REAL",
+       {1, 1, 0},
+       "処理完了\r1 件のレコードを書き込めませんでした"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    {
+      RawSQLite raw(dir / "v.sqlite");
+      ASSERT_EQ(raw.Exec(std::string("CREATE TABLE T_projectMain (ID INTEGER PRIMARY KEY, V ") +
+                         c.type + ");INSERT INTO T_projectMain VALUES (1, " + c.value +
+                         ");INSERT INTO T_projectMain VALUES (2, 7)"),
+                "")
+          << c.what;
+    }
+    db::CopyCounts counts;
+    const std::string error = ErrorOf(
+        [&] { counts = db::ImportSQLiteToJet(dir.U16("v.mdb"), dir.U16("v.sqlite"), kTable); });
+    ASSERT_EQ(error, "") << c.what;
+    EXPECT_EQ(counts.copied, c.counts.copied) << c.what;
+    EXPECT_EQ(counts.refused, c.counts.refused) << c.what;
+    EXPECT_EQ(counts.truncated, c.counts.truncated) << c.what;
+    EXPECT_EQ(U8(db::CompletionMessage(counts)), c.message) << c.what;
+    EXPECT_EQ(db::CompletionIsWarning(counts), std::string(c.message) != "処理完了") << c.what;
+    EXPECT_EQ(db_test::ReadJetTable(dir / "v.mdb", kTable).rows.size(),
+              static_cast<size_t>(c.counts.copied))
+        << c.what;
+  }
+}
+
+TEST(ImportValueTest, RefusedAndCutRowsGiveTwoWarningLines) {
+  db::CopyCounts counts;
+  counts.copied = 5;
+  counts.refused = 2;
+  counts.truncated = 3;
+  EXPECT_EQ(db::CompletionMessage(counts),
+            u"処理完了\r2 件のレコードを書き込めませんでした\r3 件のレコードの文字列を 255 "
+            u"文字に切り詰めました");
+  EXPECT_TRUE(db::CompletionIsWarning(counts));
+}
+
+// The new file takes its name only when complete, and never over a file that appeared there
+// while the import ran.
+TEST(ImportFailureTest, FileThatAppearsAtTheNewPathMeanwhileStays) {
+  ScratchDir dir;
+  MakeMobileFile(dir / "p.sqlite", "INSERT INTO T_projectMain (TITLE) VALUES ('x');");
+  bool seen_absent = true;
+  const std::string error = ErrorOf([&] {
+    db::ImportSQLiteToJet(dir.U16("p.mdb"), dir.U16("p.sqlite"), kTable,
+                          [&](int64_t done, int64_t total) {
+                            if (done != total) return;
+                            // All rows are in, yet nothing is at the new path.
+                            seen_absent = !std::filesystem::exists(dir / "p.mdb");
+                            std::ofstream(dir / "p.mdb") << "someone else's file";
+                          });
+  });
+  EXPECT_TRUE(seen_absent);
+  EXPECT_NE(error.find("「" + (dir / "p.mdb").string() + "」を作成できませんでした"),
+            std::string::npos)
+      << error;
+  EXPECT_EQ(ReadAll(dir / "p.mdb"), "someone else's file");
+  EXPECT_EQ(FileNames(dir.path()), (std::vector<std::string>{"p.mdb", "p.sqlite"}));
+}
+
+TEST(ImportFailureTest, NoTemporaryFileOfAnEarlierKilledImportIsLeft) {
+  ScratchDir dir;
+  MakeMobileFile(dir / "p.sqlite", "INSERT INTO T_projectMain (TITLE) VALUES ('x');");
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  std::ofstream(dir / (".p.mdb.tmp" + std::to_string(child) + "-0-5")) << "half";
+  EXPECT_EQ(db::ImportSQLiteToJet(dir.U16("p.mdb"), dir.U16("p.sqlite"), kTable).copied, 1);
+  EXPECT_EQ(FileNames(dir.path()), (std::vector<std::string>{"p.mdb", "p.sqlite"}));
+}
+
+// A tiny file system of its own, mounted for the test (only the superuser may mount).
+class TinyFileSystem {
+ public:
+  explicit TinyFileSystem(const std::filesystem::path& folder) : folder_(folder) {
+    std::filesystem::create_directories(folder_);
+    if (::geteuid() != 0) return;
+    mounted_ = db_test::RunCommand("mount -t tmpfs -o size=96k tmpfs " +
+                                   ShellQuote(folder_.string()) + " 2>/dev/null") == 0;
+  }
+  // Detached lazily: the engine may still hold a file of a failed import open.
+  ~TinyFileSystem() {
+    if (mounted_) db_test::RunCommand("umount -l " + ShellQuote(folder_.string()));
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::filesystem::path folder_;
+  bool mounted_ = false;
+};
+
+// A full disk: the conversion fails with a message, an earlier file stays as it was and no
+// temporary file is left.
+TEST(FullDiskTest, ConversionsFailCleanly) {
+  ScratchDir dir;
+  TinyFileSystem disk(dir / "disk");
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a small file system needs the superuser";
+  const auto source = Fixture("generated-jackcess-T_projectMain-1000.mdb");
+  // The SQLite source of the import lies outside, and is larger than the little disk.
+  db::ExportToSQLite(dir.U16("p.sqlite"), platform::FromPath(source), kTable);
+  MakeMobileFile(dir / "disk" / "old.sqlite", "INSERT INTO T_projectMain (TITLE) VALUES ('old');");
+  const std::string old_bytes = ReadAll(dir / "disk" / "old.sqlite");
+
+  const std::string export_error = ErrorOf(
+      [&] { db::ExportToSQLite(dir.U16("disk/old.sqlite"), platform::FromPath(source), kTable); });
+  EXPECT_FALSE(export_error.empty());
+  EXPECT_EQ(ReadAll(dir / "disk" / "old.sqlite"), old_bytes);
+
+  const std::string import_error =
+      ErrorOf([&] { db::ImportSQLiteToJet(dir.U16("disk/new.mdb"), dir.U16("p.sqlite"), kTable); });
+  EXPECT_FALSE(import_error.empty());
+  EXPECT_EQ(FileNames(dir / "disk"), std::vector<std::string>{"old.sqlite"});
 }
 
 TEST(ImportFailureTest, RowsTheJetTableRefusesAreSkippedAndCounted) {

@@ -2,8 +2,11 @@
 // operating-system errors, on real files in a scratch folder.
 #include "platform/atomic_file.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -166,17 +169,14 @@ TEST(TemporaryBeside, RefusedTargetsStayAsTheyWere) {
             u"ファイル「" + platform::FromPath(dir / "no" / "such") +
                 u"」を作成できませんでした: ファイルまたはフォルダーが見つかりません");
 
-  std::set<std::string> expected{"folder"};
-  if (::geteuid() != 0) {  // permissions do not bind the superuser
-    expected.insert("read-only");
-    Write(dir / "read-only", "old");
-    fs::permissions(dir / "read-only", fs::perms::owner_read);
-    EXPECT_EQ(MessageOf([&] { platform::ReplaceFileAtomically(dir / "read-only", "new"); }),
-              u"ファイル「" + platform::FromPath(dir / "read-only") +
-                  u"」を作成できませんでした: アクセスが拒否されました");
-    EXPECT_EQ(Read(dir / "read-only"), "old");
-  }
-  EXPECT_EQ(Names(dir.path()), expected);
+  // A file marked read-only stays, also for the superuser, who could open it for writing.
+  Write(dir / "read-only", "old");
+  fs::permissions(dir / "read-only", fs::perms::owner_read);
+  EXPECT_EQ(MessageOf([&] { platform::ReplaceFileAtomically(dir / "read-only", "new"); }),
+            u"ファイル「" + platform::FromPath(dir / "read-only") +
+                u"」を作成できませんでした: アクセスが拒否されました");
+  EXPECT_EQ(Read(dir / "read-only"), "old");
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"folder", "read-only"}));
 }
 
 TEST(TemporaryBeside, ATargetThatBecameAFolderIsRefusedAtCommit) {
@@ -187,6 +187,133 @@ TEST(TemporaryBeside, ATargetThatBecameAFolderIsRefusedAtCommit) {
             u"ファイル「" + platform::FromPath(dir / "target") +
                 u"」を書き込めませんでした: フォルダーです");
   EXPECT_TRUE(fs::is_directory(dir / "target"));
+}
+
+TEST(TemporaryBeside, OwnerOnlyNewFileIsNeverReadableByOthers) {
+  Scratch dir;
+  const mode_t old_mask = ::umask(022);
+  {
+    platform::TemporaryBeside temporary(dir / "secret", u"ファイル",
+                                        platform::TemporaryBeside::NewFileAccess::kOwnerOnly);
+    EXPECT_EQ(fs::status(temporary.path()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    // A writer that makes the file anew under the usual permissions.
+    fs::remove(temporary.path());
+    Write(temporary.path(), "new");
+    fs::permissions(temporary.path(), fs::perms::owner_read | fs::perms::owner_write |
+                                          fs::perms::group_read | fs::perms::others_read);
+    temporary.Commit();
+  }
+  ::umask(old_mask);
+  EXPECT_EQ(fs::status(dir / "secret").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Read(dir / "secret"), "new");
+}
+
+TEST(TemporaryBeside, CommitAsNewTakesOnlyAFreeName) {
+  Scratch dir;
+  {
+    platform::TemporaryBeside temporary(dir / "new.mdb", u"基本データベース");
+    Write(temporary.path(), "complete");
+    temporary.CommitAsNew();
+  }
+  EXPECT_EQ(Read(dir / "new.mdb"), "complete");
+  EXPECT_EQ(Names(dir.path()), std::set<std::string>{"new.mdb"});
+
+  // A file that appeared at the name while the temporary file was written stays.
+  {
+    platform::TemporaryBeside temporary(dir / "taken.mdb", u"基本データベース");
+    Write(temporary.path(), "mine");
+    Write(dir / "taken.mdb", "someone else's");
+    EXPECT_EQ(MessageOf([&] { temporary.CommitAsNew(); }),
+              u"基本データベース「" + platform::FromPath(dir / "taken.mdb") +
+                  u"」を作成できませんでした: " +
+                  platform::SystemError(u"x", EEXIST).message().substr(3));
+  }
+  EXPECT_EQ(Read(dir / "taken.mdb"), "someone else's");
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"new.mdb", "taken.mdb"}));
+}
+
+// The id of a process that has ended (its id is free until the system gives it again).
+pid_t EndedProcessId() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+TEST(RemoveStaleTemporaries, RemovesOnlyLeftoversOfEndedProcesses) {
+  Scratch dir;
+  const std::string dead = std::to_string(EndedProcessId());
+  const std::string self = std::to_string(::getpid());
+  const struct {
+    std::string name;
+    bool removed;
+  } cases[] = {
+      {".out.sqlite.tmp" + dead + "-0-123456", true},
+      {".out.sqlite.tmp" + dead + "-3-7-journal", true},
+      {".out.sqlite.tmp" + dead + "-3-7-wal", true},
+      {".out.sqlite.tmp" + dead + "-3-7-shm", true},
+      {".out.sqlite.tmp" + self + "-0-1", false},         // this process is still writing it
+      {".out.sqlite.tmp1-0-1", false},                    // process 1 always runs
+      {".other.sqlite.tmp" + dead + "-0-1", false},       // another target's
+      {".out.sqlite.tmp" + dead + "-0-1-backup", false},  // not a name of ours
+      {".out.sqlite.tmp" + dead + "-x-1", false},
+      {".out.sqlite.tmp" + dead + "-0", false},
+      {".out.sqlite.tmp-0-1", false},
+      {"out.sqlite", false},
+      {"out.sqlite-journal", false},
+  };
+  std::set<std::string> kept;
+  int expected_removed = 0;
+  for (const auto& c : cases) {
+    Write(dir / c.name, "x");
+    if (c.removed) {
+      ++expected_removed;
+    } else {
+      kept.insert(c.name);
+    }
+  }
+  // A folder of such a name is not ours either.
+  const std::string folder = ".out.sqlite.tmp" + dead + "-9-9";
+  fs::create_directory(dir / folder);
+  kept.insert(folder);
+
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "out.sqlite"), expected_removed);
+  EXPECT_EQ(Names(dir.path()), kept);
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "out.sqlite"), 0);
+  // A folder that does not exist is nothing to clean.
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "no" / "out.sqlite"), 0);
+}
+
+TEST(RemoveStaleTemporaries, ALinkIsFollowedAsTemporaryBesideFollowsIt) {
+  Scratch dir;
+  fs::create_directory(dir / "real");
+  Write(dir / "real" / "file", "old");
+  fs::create_symlink(dir / "real" / "file", dir / "link");
+  const std::string leftover = ".file.tmp" + std::to_string(EndedProcessId()) + "-0-1";
+  Write(dir / "real" / leftover, "half");
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "link"), 1);
+  EXPECT_EQ(Names(dir / "real"), std::set<std::string>{"file"});
+}
+
+TEST(RemoveStaleTemporaries, RecognisesTheNamesTemporaryBesideGives) {
+  Scratch dir;
+  fs::path name;
+  {
+    platform::TemporaryBeside temporary(dir / "settings.ini");
+    name = temporary.path().filename();
+    // While this process runs, its file is left alone.
+    EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "settings.ini"), 0);
+  }
+  // The same name with an ended process's id is a leftover.
+  std::string stale = name.string();
+  const size_t digits = stale.find(".tmp") + 4;
+  stale.replace(digits, std::to_string(::getpid()).size(), std::to_string(EndedProcessId()));
+  Write(dir / stale, "half");
+  EXPECT_EQ(platform::RemoveStaleTemporaries(dir / "settings.ini"), 1);
+  EXPECT_TRUE(Names(dir.path()).empty());
 }
 
 TEST(ReplaceFileAtomically, CreatesOrReplaces) {

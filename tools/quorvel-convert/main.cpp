@@ -7,10 +7,13 @@
 // The target comes first, as in the program's own calls. The table is T_projectMain unless
 // --table names another. Large tables show a progress line on standard error. On success the
 // counts are printed on standard output as "copied=N refused=M" (rows the target refused
-// are skipped); the exit status is 0. Any error prints one line on standard error and exits
-// with status 1.
+// are skipped), followed by " truncated=K" when K rows had a text cut to the Text field's 255
+// characters; refused and cut rows are also told on standard error in Japanese. The exit
+// status is 0. Any error prints one line on standard error, always the program's Japanese
+// message, and exits with status 1.
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,11 +95,18 @@ int Run(const std::vector<std::string>& args) {
       counts = db::ImportSQLiteToJet(target, source, table, report);
     }
   }
-  std::printf("copied=%lld refused=%lld\n", static_cast<long long>(counts.copied),
+  std::printf("copied=%lld refused=%lld", static_cast<long long>(counts.copied),
               static_cast<long long>(counts.refused));
-  if (db::CompletionIsWarning(counts)) {
+  if (counts.truncated > 0)
+    std::printf(" truncated=%lld", static_cast<long long>(counts.truncated));
+  std::printf("\n");
+  if (counts.refused > 0) {
     std::fprintf(stderr, "quorvel-convert: %lld 件のレコードを書き込めませんでした\n",
                  static_cast<long long>(counts.refused));
+  }
+  if (counts.truncated > 0) {
+    std::fprintf(stderr, "quorvel-convert: %s\n",
+                 base::ToUtf8(db::TruncatedRowsMessage(counts.truncated)).c_str());
   }
   return 0;
 }
@@ -108,7 +118,10 @@ int main(int argc, char** argv) {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const base::Error& error) {
     return Fail(error.message());
+  } catch (const std::bad_alloc&) {
+    return Fail(u"メモリが足りないため変換できませんでした。");
   } catch (const std::exception& error) {
-    return Fail(base::FromUtf8(error.what()));
+    // A library's own text is only the reason behind our sentence.
+    return Fail(u"変換できませんでした: " + base::FromUtf8(error.what()));
   }
 }
