@@ -11,6 +11,7 @@
 
 #include "app/settings.h"
 #include "app/work_settings.h"
+#include "platform/profile.h"
 #include "platform/text.h"
 
 namespace {
@@ -27,8 +28,8 @@ void MakeFile(const std::filesystem::path& file, size_t megabytes) {
   out << text;
   size_t written = text.size();
   for (size_t i = 0; written < megabytes << 20; ++i) {
-    const std::string line = "key" + std::to_string(i) + "=value of the key number " +
-                             std::to_string(i) + "\r\n";
+    const std::string line =
+        "key" + std::to_string(i) + "=value of the key number " + std::to_string(i) + "\r\n";
     out << line;
     written += line.size();
   }
@@ -39,8 +40,9 @@ void MakeFile(const std::filesystem::path& file, size_t megabytes) {
 
 int main(int argc, char** argv) {
   const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 50;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("settings_file_bench_" + std::to_string(std::random_device()()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      ("settings_file_bench_" + std::to_string(std::random_device()()));
   std::filesystem::create_directories(dir);
   const std::filesystem::path file = dir / "ProjectQuorvel.ini";
   MakeFile(file, megabytes);
@@ -49,18 +51,24 @@ int main(int argc, char** argv) {
               static_cast<double>(std::filesystem::file_size(file)) / (1 << 20));
 
   auto start = std::chrono::steady_clock::now();
-  app::WorkSettings settings = app::ReadWorkSettings(path);
+  const platform::Profile profile = platform::LoadProfile(file);
+  app::WorkSettings settings = app::ReadWorkSettings(profile);
   const app::Placement placement =
-      app::ReadPlacement(path, u"frmMain", QRect(0, 0, 1280, 1024), app::Placement{});
+      app::ReadPlacement(profile, u"frmMain", QRect(0, 0, 1280, 1024), app::Placement{});
   std::printf("load (work settings and placement): %.3f s\n", SecondsSince(start));
 
   settings.grid_title = u"新しい題";
   start = std::chrono::steady_clock::now();
   app::WriteWorkSettings(path, settings);
-  for (const auto& [key, value] : {std::pair{u"Top", placement.top}, {u"Left", placement.left},
-                                    {u"Width", placement.width}, {u"Height", placement.height}}) {
-    app::WriteSettingOrRaise(path, u"frmMain", key, platform::FromPath(std::to_string(value)));
+  app::PlacementKeys keys{u"frmMain", {}};
+  const int values[] = {placement.top, placement.left, placement.width, placement.height};
+  for (size_t i = 0; i < keys.values.size(); ++i) {
+    keys.values[i] = platform::FromPath(std::to_string(values[i]));
   }
+  std::vector<platform::ProfileEntry> entries;
+  app::AppendWorkSettingEntries(settings, entries);
+  keys.AppendTo(entries);
+  app::WriteSettingsOrRaise(path, entries);
   std::printf("save (work settings and placement): %.3f s\n", SecondsSince(start));
 
   std::filesystem::remove_all(dir);
