@@ -2,25 +2,30 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "app/splash.h"
 #include "app/work_settings.h"
-#include "lib/tclib.h"
+#include "platform/profile.h"
+#include "platform/text.h"
 #include "ui/qt_text.h"
 
 namespace app {
 
 void RunStartupSequence(TfrmMain& window) {
   const std::u16string settings_file = window.SettingsFile();
-  const WorkSettings settings = ReadWorkSettings(settings_file);
-  window.ShowWorkSettings(settings);
-  window.ApplyGridSettings(settings);
-  LoadFormPlacement(&window, u"", settings_file, window.environment().work_area());
+  {
+    // The settings file is read once for the work settings and the placement.
+    const platform::Profile profile = platform::LoadProfile(platform::ToPath(settings_file));
+    const WorkSettings settings = ReadWorkSettings(profile);
+    window.ShowWorkSettings(settings);
+    window.ApplyGridSettings(settings);
+    LoadFormPlacement(&window, u"", profile, window.environment().work_area());
+  }
 
-  const int splash_time =
-      tclib::StrToIntDef(ui::ToU16(window.editSplashTime->text()), kDefaultSplashTime);
+  const int splash_time = SplashPause(ui::ToU16(window.editSplashTime->text()));
 
   window.startup_splash_ = new TfrmSplash(window.environment().program_directory, &window);
   auto release_splash = [&window] {
@@ -48,8 +53,13 @@ void RunStartupSequence(TfrmMain& window) {
 
 void RunShutdownSequence(TfrmMain& window) {
   const std::u16string settings_file = window.SettingsFile();
-  WriteWorkSettings(settings_file, window.WorkSettingsFromBoxes());
-  SaveFormPlacement(&window, u"", settings_file);
+  // One save of the file for the work settings and the placement.
+  const WorkSettings settings = window.WorkSettingsFromBoxes();
+  const PlacementKeys placement = FormPlacementKeys(&window, u"");
+  std::vector<platform::ProfileEntry> entries;
+  AppendWorkSettingEntries(settings, entries);
+  placement.AppendTo(entries);
+  WriteSettingsOrRaise(settings_file, entries);
   // After an early end during start-up the GIS application was never commanded; telling it
   // to close then would only fail with a warning.
   if (window.ckQuitAll->isChecked() && !window.ended_during_startup_) window.SendCloseAndQuit();

@@ -344,12 +344,13 @@ WorkSettings TfrmMain::WorkSettingsFromBoxes() const {
 }
 
 void TfrmMain::ApplyGridSettings(const WorkSettings& settings) {
-  const int font_size = tclib::StrToInt(settings.grid_font_size);
+  const std::optional<GridFontSize> font_size =
+      GridFontSizeOf(tclib::StrToInt(settings.grid_font_size));
   QFont font = DBGrid1->font();
-  if (font_size > 0) {
-    font.setPointSize(font_size);
-  } else if (font_size < 0) {
-    font.setPixelSize(-font_size);  // a negative size counts in pixels, as on Windows
+  if (font_size && font_size->pixels) {
+    font.setPixelSize(font_size->size);
+  } else if (font_size) {
+    font.setPointSize(font_size->size);
   }
   DBGrid1->setFont(font);
   model_->setHeaderData(0, Qt::Horizontal, ui::ToQString(settings.grid_title));

@@ -35,10 +35,13 @@ std::u16string DefaultSettingsPath() {
 }
 
 // One placement integer of the file; nothing when it is missing or bad.
-std::optional<int> ReadPlacementInteger(const std::u16string& path, std::u16string_view section,
-                                        std::u16string_view key) {
-  return ParsePlacementInteger(
-      platform::ReadProfileString(platform::ToPath(path), section, key, u""));
+std::optional<int> ReadPlacementInteger(const platform::Profile& profile,
+                                        std::u16string_view section, std::u16string_view key) {
+  return ParsePlacementInteger(profile.Read(section, key, u""));
+}
+
+platform::Profile LoadSettings(const std::u16string& path) {
+  return platform::LoadProfile(platform::ToPath(path));
 }
 
 std::u16string SectionFor(const QWidget* window, std::u16string_view section) {
@@ -88,6 +91,10 @@ Placement ClampToWorkArea(Placement placement, const QRect& work_area) {
   return placement;
 }
 
+int ClampSizeToWorkArea(int size, int work_area_size) {
+  return std::max(kMinPlacementSize, std::min(size, work_area_size));
+}
+
 namespace {
 
 // A placement as the settings file gives it: a size the file does not give stays the
@@ -99,14 +106,18 @@ struct PlacementRequest {
   std::optional<int> height;
 };
 
-PlacementRequest ReadPlacementRequest(const std::u16string& path, std::u16string_view section,
+PlacementRequest ReadPlacementRequest(const platform::Profile& profile, std::u16string_view section,
                                       const QRect& work_area) {
   Placement corner;
-  corner.top = ReadPlacementInteger(path, section, kTop).value_or(work_area.top());
-  corner.left = ReadPlacementInteger(path, section, kLeft).value_or(work_area.left());
+  corner.top = ReadPlacementInteger(profile, section, kTop).value_or(work_area.top());
+  corner.left = ReadPlacementInteger(profile, section, kLeft).value_or(work_area.left());
   corner = ClampToWorkArea(corner, work_area);
-  return PlacementRequest{corner.top, corner.left, ReadPlacementInteger(path, section, kWidth),
-                          ReadPlacementInteger(path, section, kHeight)};
+  PlacementRequest request{corner.top, corner.left, ReadPlacementInteger(profile, section, kWidth),
+                           ReadPlacementInteger(profile, section, kHeight)};
+  // Before any window is made or resized: the sizes stay within what the screen can show.
+  if (request.width) request.width = ClampSizeToWorkArea(*request.width, work_area.width());
+  if (request.height) request.height = ClampSizeToWorkArea(*request.height, work_area.height());
+  return request;
 }
 
 // The frame's share of the window's outer size, as far as the window system has told it.
@@ -228,7 +239,12 @@ void ApplyRequest(QWidget* window, const PlacementRequest& request) {
 
 Placement ReadPlacement(const std::u16string& path, std::u16string_view section,
                         const QRect& work_area, const Placement& current) {
-  const PlacementRequest request = ReadPlacementRequest(path, section, work_area);
+  return ReadPlacement(LoadSettings(path), section, work_area, current);
+}
+
+Placement ReadPlacement(const platform::Profile& profile, std::u16string_view section,
+                        const QRect& work_area, const Placement& current) {
+  const PlacementRequest request = ReadPlacementRequest(profile, section, work_area);
   return Placement{request.top, request.left, request.width.value_or(current.width),
                    request.height.value_or(current.height)};
 }
@@ -252,22 +268,36 @@ Placement WindowPlacement(const QWidget* window) {
                    client.height() + frame_extra.height()};
 }
 
+void LoadFormPlacement(QWidget* window, std::u16string_view section,
+                       const platform::Profile& profile, const QRect& work_area) {
+  ApplyRequest(window, ReadPlacementRequest(profile, SectionFor(window, section), work_area));
+}
+
 void LoadFormPlacement(QWidget* window, std::u16string_view section, std::u16string path,
                        const QRect& work_area) {
-  const std::u16string name = SectionFor(window, section);
   if (path.empty()) path = DefaultSettingsPath();
-  ApplyRequest(window, ReadPlacementRequest(path, name, work_area));
+  LoadFormPlacement(window, section, LoadSettings(path), work_area);
+}
+
+void PlacementKeys::AppendTo(std::vector<platform::ProfileEntry>& entries) const {
+  const std::array<std::u16string_view, 4> keys = {kTop, kLeft, kWidth, kHeight};
+  for (size_t i = 0; i < keys.size(); ++i) entries.push_back({section, keys[i], values[i]});
+}
+
+PlacementKeys FormPlacementKeys(const QWidget* window, std::u16string_view section) {
+  const Placement placement = WindowPlacement(window);
+  auto decimal = [](int value) { return base::FromUtf8(std::to_string(value)); };
+  return PlacementKeys{SectionFor(window, section),
+                       {decimal(placement.top), decimal(placement.left), decimal(placement.width),
+                        decimal(placement.height)}};
 }
 
 void SaveFormPlacement(const QWidget* window, std::u16string_view section, std::u16string path) {
-  const std::u16string name = SectionFor(window, section);
   if (path.empty()) path = DefaultSettingsPath();
-  const Placement placement = WindowPlacement(window);
-  auto decimal = [](int value) { return base::FromUtf8(std::to_string(value)); };
-  WriteSettingOrRaise(path, name, kTop, decimal(placement.top));
-  WriteSettingOrRaise(path, name, kLeft, decimal(placement.left));
-  WriteSettingOrRaise(path, name, kWidth, decimal(placement.width));
-  WriteSettingOrRaise(path, name, kHeight, decimal(placement.height));
+  std::vector<platform::ProfileEntry> entries;
+  const PlacementKeys keys = FormPlacementKeys(window, section);
+  keys.AppendTo(entries);
+  WriteSettingsOrRaise(path, entries);
 }
 
 }  // namespace app

@@ -5,8 +5,12 @@
 #define QUORVEL_APP_WORK_SETTINGS_H_
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/profile.h"
 
 namespace app {
 
@@ -52,13 +56,47 @@ inline constexpr std::array<WorkSetting, 6> kWorkSettings = {{
 // value as that setting's default above).
 inline constexpr int kDefaultSplashTime = 1000;
 
-// Reads section "作業環境" of the settings file at `path`; a missing key, section or file
-// gives the default of kWorkSettings. Bad values are read as they are.
-WorkSettings ReadWorkSettings(const std::u16string& path);
+// The longest splash pause in milliseconds; a longer time in the file pauses this long.
+inline constexpr int kMaxSplashTime = 60000;
 
-// Writes the six settings into section "作業環境" in file order. Raises "%s に書き込めません"
-// with the path when the file cannot be written; keys written before stay written.
+// The splash pause for the splash time text: the default when the text is not an integer,
+// no pause (0) for a negative time, at most kMaxSplashTime.
+int SplashPause(std::u16string_view text);
+
+// The largest grid font size, in points or pixels, that the grid takes from the file.
+inline constexpr int kMaxGridFontSize = 500;
+
+// The grid font size the settings give: a positive value in points, a negative one in pixels
+// (as on Windows). 0 and sizes beyond kMaxGridFontSize either way give nothing (the grid keeps
+// its font), so that no size from the file reaches the font's arithmetic out of range.
+struct GridFontSize {
+  bool pixels = false;
+  int size = 0;
+  bool operator==(const GridFontSize&) const = default;
+};
+std::optional<GridFontSize> GridFontSizeOf(int setting);
+
+// Reads section "作業環境" of the settings file at `path` (or of the file already read); a
+// missing key, section or file gives the default of kWorkSettings. Bad values are read as
+// they are.
+WorkSettings ReadWorkSettings(const std::u16string& path);
+WorkSettings ReadWorkSettings(const platform::Profile& profile);
+
+// The keys that write the six settings into section "作業環境" in file order. The entries
+// refer to the texts of `settings`, which must outlive them.
+void AppendWorkSettingEntries(const WorkSettings& settings,
+                              std::vector<platform::ProfileEntry>& entries);
+
+// Writes the six settings into section "作業環境" in file order, with one replacement of the
+// file. Raises "%s に書き込めません" with the path when the file cannot be written; the file
+// is then as it was.
 void WriteWorkSettings(const std::u16string& path, const WorkSettings& settings);
+
+// Writes the keys in order with one read and one replacement of the settings file at `path`.
+// Raises "%s に書き込めません" with the path when the file cannot be written, whatever the
+// cause; the file is then as it was.
+void WriteSettingsOrRaise(const std::u16string& path,
+                          const std::vector<platform::ProfileEntry>& entries);
 
 // Writes one key of the settings file at `path`. Raises "%s に書き込めません" with the path
 // when the file cannot be written, whatever the cause.

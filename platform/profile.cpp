@@ -19,7 +19,8 @@
 #include <algorithm>
 #include <stdexcept>
 #include <system_error>
-#include <type_traits>
+#include <variant>
+#include <vector>
 
 #include "base/fold.h"
 #include "platform/atomic_file.h"
@@ -131,11 +132,11 @@ std::u16string Limit(std::u16string_view text) {
   return std::u16string(cut);
 }
 
-// The content of a settings file in its own code units: a view of the file's bytes for code
-// page 932, a converted copy for UTF-16LE.
+// The content of a settings file in its own code units: the file's bytes for code page 932,
+// 16-bit units for UTF-16LE.
 template <typename Unit>
 struct Document {
-  std::conditional_t<std::is_same_v<Unit, char>, std::string_view, std::u16string> units;
+  std::basic_string<Unit> units;
   // UTF-16LE only: a last byte that makes no whole code unit (the file is damaged). It reads
   // as U+FFFD at the end of the last line. A write that adds lines after it stores it as a
   // whole U+FFFD, so that the line reads as before; otherwise it is kept as it is.
@@ -143,7 +144,7 @@ struct Document {
   char odd_byte = 0;
 };
 
-Document<char> LoadCodePage932(std::string_view bytes) { return {bytes}; }
+Document<char> LoadCodePage932(std::string_view bytes) { return {std::string(bytes)}; }
 
 Document<char16_t> LoadUtf16(std::string_view bytes) {
   bytes.remove_prefix(2);  // the byte-order mark
@@ -266,6 +267,38 @@ class Line {
   size_t value_begin_ = 0;
 };
 
+// Makes the key line "key=value" in the document's encoding.
+template <typename Unit>
+std::basic_string<Unit> KeyLine(std::u16string_view key, std::u16string_view value) {
+  std::basic_string<Unit> line;
+  Encode(std::u16string(key) + u"=" + std::u16string(value), line);
+  return line;
+}
+
+// --- The line index ----------------------------------------------------------------------------
+//
+// A document is looked at line by line once, when it is loaded; what a lookup needs of each
+// line is kept in a LineInfo, and a write brings the index up to date by looking again only
+// at the lines it changed. Names are kept as a hash of their folded form: a lookup compares
+// hashes and decodes a line's name again only when its hash matches.
+
+uint64_t NameHash(std::u16string_view name) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char16_t c : name) {
+    hash ^= base::FoldCase(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+struct LineInfo {
+  LineSpan span;
+  size_t value_begin = 0;
+  uint64_t name_hash = 0;
+  LineKind kind = LineKind::kOther;
+  bool blank = true;
+};
+
 // Where a section and key are in a document, and what a write needs to know about it.
 template <typename Unit>
 struct Location {
@@ -283,131 +316,217 @@ struct Location {
   bool last_line_blank = true;
 };
 
-// stop_at_key: a read needs nothing after the key line.
+// One change of a write: units [begin, end) of the document become `text`.
 template <typename Unit>
-Location<Unit> Find(const Document<Unit>& document, std::u16string_view section,
-                    std::u16string_view key, bool stop_at_key) {
-  Location<Unit> location;
-  const std::basic_string_view<Unit> units = document.units;
-  bool in_matching_section = false;
-  bool in_first_matching_section = false;
-  size_t position = 0;
-  LineSpan span;
-  while (NextLine(units, position, span)) {
-    if (location.line_end.empty() && span.next > span.end) {
-      location.line_end = units.substr(span.end, span.next - span.end);
-    }
-    const Line<Unit> line(document, span);
-    location.have_last_line = true;
-    location.last_line = span;
-    location.last_line_blank = line.blank();
+struct Edit {
+  size_t begin = 0;
+  size_t end = 0;
+  std::basic_string<Unit> text;
+};
 
-    if (line.kind() == LineKind::kSection) {
-      in_matching_section = NamesEqual(line.name(), section);
-      in_first_matching_section = in_matching_section && !location.section_found;
-      if (in_first_matching_section) {
-        location.section_found = true;
-        location.insert_after = span;
-      }
-    } else if (line.kind() == LineKind::kKey && in_matching_section) {
-      if (in_first_matching_section) location.insert_after = span;
-      if (!location.key_found && NamesEqual(line.name(), key)) {
-        location.key_found = true;
-        location.key_line = span;
-        location.value_begin = line.value_begin();
-        if (stop_at_key) {
-          location.value = line.ValueAsRead();
-          break;
+template <typename Unit>
+class Editor {
+ public:
+  explicit Editor(Document<Unit> document) : document_(std::move(document)) {
+    size_t position = 0;
+    LineSpan span;
+    while (NextLine(std::basic_string_view<Unit>(document_.units), position, span)) {
+      lines_.push_back(Look(span));
+    }
+  }
+
+  const Document<Unit>& document() const { return document_; }
+
+  std::u16string Read(std::u16string_view section, std::u16string_view key,
+                      std::u16string_view default_value) const {
+    const Location<Unit> location =
+        Find(StoredName(Trim(section), Unit()), StoredName(Trim(key), Unit()), true);
+    if (!location.key_found) return Limit(default_value);
+    return location.value;
+  }
+
+  // section and key are trimmed and checked, value is as it is to be stored.
+  void Write(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+    const Location<Unit> location =
+        Find(StoredName(section, Unit()), StoredName(key, Unit()), false);
+    Apply(MakeEdit(location, section, key, value));
+  }
+
+ private:
+  LineInfo Look(const LineSpan& span) const {
+    const Line<Unit> line(document_, span);
+    LineInfo info;
+    info.span = span;
+    info.kind = line.kind();
+    info.blank = line.blank();
+    info.value_begin = line.value_begin();
+    if (line.kind() != LineKind::kOther) info.name_hash = NameHash(line.name());
+    return info;
+  }
+
+  bool NameIs(const LineInfo& info, std::u16string_view name, uint64_t hash) const {
+    return info.name_hash == hash && NamesEqual(Line<Unit>(document_, info.span).name(), name);
+  }
+
+  // Goes through the lines in file order. stop_at_key: a read needs nothing after the key.
+  Location<Unit> Find(std::u16string_view section, std::u16string_view key,
+                      bool stop_at_key) const {
+    Location<Unit> location;
+    const std::basic_string_view<Unit> units = document_.units;
+    // Only the last line can lack a line end, so the first line end is the first line's.
+    if (!lines_.empty() && lines_.front().span.next > lines_.front().span.end) {
+      const LineSpan& first = lines_.front().span;
+      location.line_end = units.substr(first.end, first.next - first.end);
+    } else {
+      location.line_end = {Unit('\r'), Unit('\n')};
+    }
+    if (!lines_.empty()) {
+      location.have_last_line = true;
+      location.last_line = lines_.back().span;
+      location.last_line_blank = lines_.back().blank;
+    }
+    const uint64_t section_hash = NameHash(section);
+    const uint64_t key_hash = NameHash(key);
+    bool in_matching_section = false;
+    bool in_first_matching_section = false;
+    for (const LineInfo& info : lines_) {
+      if (info.kind == LineKind::kSection) {
+        in_matching_section = NameIs(info, section, section_hash);
+        in_first_matching_section = in_matching_section && !location.section_found;
+        if (in_first_matching_section) {
+          location.section_found = true;
+          location.insert_after = info.span;
+        }
+      } else if (info.kind == LineKind::kKey && in_matching_section) {
+        if (in_first_matching_section) location.insert_after = info.span;
+        if (!location.key_found && NameIs(info, key, key_hash)) {
+          location.key_found = true;
+          location.key_line = info.span;
+          location.value_begin = info.value_begin;
+          if (stop_at_key) {
+            location.value = Line<Unit>(document_, info.span).ValueAsRead();
+            break;
+          }
         }
       }
     }
-  }
-  if (location.line_end.empty()) location.line_end = {Unit('\r'), Unit('\n')};
-  return location;
-}
-
-template <typename Unit>
-std::u16string Read(const Document<Unit>& document, std::u16string_view section,
-                    std::u16string_view key, std::u16string_view default_value) {
-  const Location<Unit> location =
-      Find(document, StoredName(Trim(section), Unit()), StoredName(Trim(key), Unit()), true);
-  if (!location.key_found) return Limit(default_value);
-  return location.value;
-}
-
-// Makes the key line "key=value" in the document's encoding.
-template <typename Unit>
-std::basic_string<Unit> KeyLine(std::u16string_view key, std::u16string_view value) {
-  std::basic_string<Unit> line;
-  Encode(std::u16string(key) + u"=" + std::u16string(value), line);
-  return line;
-}
-
-// The document's units after the write; clears document.has_odd_byte when that byte is gone.
-template <typename Unit>
-std::basic_string<Unit> Write(Document<Unit>& document, std::u16string_view section,
-                              std::u16string_view key, std::u16string_view value) {
-  const Location<Unit> location =
-      Find(document, StoredName(section, Unit()), StoredName(key, Unit()), false);
-  const std::basic_string_view<Unit> units = document.units;
-  std::basic_string<Unit> result;
-
-  if (location.key_found) {
-    // In place: the line up to its first "=" and the blanks after it stays, the value after it
-    // is replaced, the line end and everything after stay.
-    const LineSpan& line = location.key_line;
-    result.reserve(units.size() + value.size() * 2);
-    result.append(units.substr(0, location.value_begin));
-    Encode(value, result);
-    result.append(units.substr(line.end));
-    // A damaged last byte after the old value belonged to that value.
-    if (line.end == units.size()) document.has_odd_byte = false;
-    return result;
+    return location;
   }
 
-  // Lines are added after the line at `after` (or at the end of the file). A last line
-  // without a line end gets one first.
-  result.reserve(units.size() + (section.size() + key.size() + value.size()) * 2 + 16);
-  auto begin_new_line_after = [&](size_t after) {
-    result.append(units.substr(0, after));
-    if (after == units.size()) {
-      if (document.has_odd_byte) {
-        result.push_back(static_cast<Unit>(0xFFFD));  // only in UTF-16 documents
-        document.has_odd_byte = false;
-        result.append(location.line_end);
+  // What a write changes; clears document_.has_odd_byte when that byte is gone.
+  Edit<Unit> MakeEdit(const Location<Unit>& location, std::u16string_view section,
+                      std::u16string_view key, std::u16string_view value) {
+    const std::basic_string_view<Unit> units = document_.units;
+    Edit<Unit> edit;
+
+    if (location.key_found) {
+      // In place: the line up to its first "=" and the blanks after it stays, the value after
+      // it is replaced, the line end and everything after stay.
+      edit.begin = location.value_begin;
+      edit.end = location.key_line.end;
+      Encode(value, edit.text);
+      // A damaged last byte after the old value belonged to that value.
+      if (location.key_line.end == units.size()) document_.has_odd_byte = false;
+      return edit;
+    }
+
+    // Lines are added after the line ending at `after` (or at the end of the file). A last
+    // line without a line end gets one first.
+    auto begin_new_line_after = [&](size_t after) {
+      edit.begin = edit.end = after;
+      if (after != units.size()) return;
+      if (document_.has_odd_byte) {
+        edit.text.push_back(static_cast<Unit>(0xFFFD));  // only in UTF-16 documents
+        document_.has_odd_byte = false;
+        edit.text.append(location.line_end);
       } else if (location.have_last_line && location.last_line.next == location.last_line.end) {
-        result.append(location.line_end);
+        edit.text.append(location.line_end);
       }
-    }
-  };
+    };
 
-  if (location.section_found) {
-    const size_t after = location.insert_after.next;
-    begin_new_line_after(after);
-    result.append(KeyLine<Unit>(key, value));
-    // A lone CR right before an LF would join it into one CR LF line end and swallow the
-    // empty line that LF ends.
-    const bool lone_cr = location.line_end.size() == 1 && location.line_end[0] == Unit('\r');
-    if (lone_cr && after < units.size() && units[after] == Unit('\n')) {
-      result.append({Unit('\r'), Unit('\n')});
+    if (location.section_found) {
+      const size_t after = location.insert_after.next;
+      begin_new_line_after(after);
+      edit.text.append(KeyLine<Unit>(key, value));
+      // A lone CR right before an LF would join it into one CR LF line end and swallow the
+      // empty line that LF ends.
+      const bool lone_cr = location.line_end.size() == 1 && location.line_end[0] == Unit('\r');
+      if (lone_cr && after < units.size() && units[after] == Unit('\n')) {
+        edit.text.append({Unit('\r'), Unit('\n')});
+      } else {
+        edit.text.append(location.line_end);
+      }
     } else {
-      result.append(location.line_end);
+      const bool had_content = location.have_last_line || document_.has_odd_byte;
+      const bool last_blank = location.last_line_blank && !document_.has_odd_byte;
+      begin_new_line_after(units.size());
+      if (had_content && !last_blank) edit.text.append(location.line_end);  // one blank line
+      Encode(u"[" + std::u16string(section) + u"]", edit.text);
+      edit.text.append(location.line_end);
+      edit.text.append(KeyLine<Unit>(key, value));
+      edit.text.append(location.line_end);
     }
-    result.append(units.substr(after));
-  } else {
-    const bool had_content = location.have_last_line || document.has_odd_byte;
-    const bool last_blank = location.last_line_blank && !document.has_odd_byte;
-    begin_new_line_after(units.size());
-    if (had_content && !last_blank) result.append(location.line_end);  // one blank line
-    Encode(u"[" + std::u16string(section) + u"]", result);
-    result.append(location.line_end);
-    result.append(KeyLine<Unit>(key, value));
-    result.append(location.line_end);
+    return edit;
   }
-  return result;
-}
 
-std::string Save(const Document<char16_t>& document, std::u16string_view units) {
+  // Changes the units and looks again at the lines from the one before the change up to the
+  // first unchanged line after it; the lines after that only move.
+  void Apply(const Edit<Unit>& edit) {
+    document_.units.replace(edit.begin, edit.end - edit.begin, edit.text);
+    const size_t new_end = edit.begin + edit.text.size();
+    auto moved = [&](size_t old_position) {
+      return old_position - edit.end + new_end;  // for positions at or after edit.end
+    };
+
+    // The first line to look at again: the one before the line holding the change, as a line
+    // end added in front of an LF can join with it.
+    size_t first = 0;
+    {
+      auto it = std::upper_bound(
+          lines_.begin(), lines_.end(), edit.begin,
+          [](size_t position, const LineInfo& info) { return position < info.span.begin; });
+      first = static_cast<size_t>(it - lines_.begin());
+      first = first >= 2 ? first - 2 : 0;
+    }
+    size_t position = first < lines_.size() ? lines_[first].span.begin : 0;
+    std::vector<LineInfo> changed;
+    size_t resume = lines_.size();  // the first old line that is only moved
+    LineSpan span;
+    const std::basic_string_view<Unit> units = document_.units;
+    while (NextLine(units, position, span)) {
+      if (span.begin >= new_end) {
+        const size_t old_begin = span.begin - new_end + edit.end;
+        auto it = std::lower_bound(
+            lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end(), old_begin,
+            [](const LineInfo& info, size_t value) { return info.span.begin < value; });
+        if (it != lines_.end() && it->span.begin == old_begin) {
+          resume = static_cast<size_t>(it - lines_.begin());
+          break;
+        }
+      }
+      changed.push_back(Look(span));
+    }
+    for (size_t i = resume; i < lines_.size(); ++i) {
+      LineSpan& moved_span = lines_[i].span;
+      moved_span.begin = moved(moved_span.begin);
+      moved_span.end = moved(moved_span.end);
+      moved_span.next = moved(moved_span.next);
+      lines_[i].value_begin = moved(lines_[i].value_begin);
+    }
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(resume));
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(first), changed.begin(),
+                  changed.end());
+  }
+
+  Document<Unit> document_;
+  std::vector<LineInfo> lines_;
+};
+
+std::string Save(const Document<char>& document) { return document.units; }
+
+std::string Save(const Document<char16_t>& document) {
+  const std::u16string_view units = document.units;
   std::string bytes;
   bytes.reserve(2 + units.size() * 2 + 1);
   bytes.push_back(kBom0);
@@ -424,17 +543,10 @@ bool HasLineBreak(std::u16string_view text) {
   return text.find_first_of(u"\r\n") != std::u16string_view::npos;
 }
 
-}  // namespace
-
-std::u16string ReadProfileStringFromBytes(std::string_view bytes, std::u16string_view section,
-                                          std::u16string_view key,
-                                          std::u16string_view default_value) {
-  if (IsUtf16(bytes)) return Read(LoadUtf16(bytes), section, key, default_value);
-  return Read(LoadCodePage932(bytes), section, key, default_value);
-}
-
-std::string WriteProfileStringToBytes(std::string_view bytes, std::u16string_view section,
-                                      std::u16string_view key, std::u16string_view value) {
+// Checks a section and key for a write and makes the value as it is stored; throws
+// std::invalid_argument for a name the file form cannot hold.
+std::u16string PrepareWrite(std::u16string_view& section, std::u16string_view& key,
+                            std::u16string_view value) {
   section = Trim(section);
   key = Trim(key);
   if (HasLineBreak(section) || HasLineBreak(key) || key.find(u'=') != std::u16string_view::npos ||
@@ -446,37 +558,82 @@ std::string WriteProfileStringToBytes(std::string_view bytes, std::u16string_vie
   std::u16string stored(value.substr(0, value.find(u'\0')));
   std::replace_if(
       stored.begin(), stored.end(), [](char16_t c) { return c == u'\r' || c == u'\n'; }, u' ');
+  return stored;
+}
 
-  if (IsUtf16(bytes)) {
-    Document<char16_t> document = LoadUtf16(bytes);
-    const std::u16string units = Write(document, section, key, stored);
-    return Save(document, units);
+}  // namespace
+
+struct Profile::Impl {
+  std::variant<Editor<char>, Editor<char16_t>> editor;
+};
+
+Profile::Profile(std::string_view bytes)
+    : impl_(IsUtf16(bytes) ? std::make_unique<Impl>(Impl{Editor<char16_t>(LoadUtf16(bytes))})
+                           : std::make_unique<Impl>(Impl{Editor<char>(LoadCodePage932(bytes))})) {}
+
+Profile::~Profile() = default;
+Profile::Profile(Profile&&) noexcept = default;
+Profile& Profile::operator=(Profile&&) noexcept = default;
+
+std::u16string Profile::Read(std::u16string_view section, std::u16string_view key,
+                             std::u16string_view default_value) const {
+  return std::visit([&](const auto& editor) { return editor.Read(section, key, default_value); },
+                    impl_->editor);
+}
+
+void Profile::Write(std::u16string_view section, std::u16string_view key,
+                    std::u16string_view value) {
+  const std::u16string stored = PrepareWrite(section, key, value);
+  std::visit([&](auto& editor) { editor.Write(section, key, stored); }, impl_->editor);
+}
+
+std::string Profile::Bytes() const {
+  return std::visit([](const auto& editor) { return Save(editor.document()); }, impl_->editor);
+}
+
+std::u16string ReadProfileStringFromBytes(std::string_view bytes, std::u16string_view section,
+                                          std::u16string_view key,
+                                          std::u16string_view default_value) {
+  return Profile(bytes).Read(section, key, default_value);
+}
+
+std::string WriteProfileStringToBytes(std::string_view bytes, std::u16string_view section,
+                                      std::u16string_view key, std::u16string_view value) {
+  Profile profile(bytes);
+  profile.Write(section, key, value);
+  return profile.Bytes();
+}
+
+Profile LoadProfile(const std::filesystem::path& file) {
+  try {
+    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxFileSize);
+    return Profile(bytes.value_or(std::string()));
+  } catch (const std::exception&) {
+    // An unreadable file reads like a missing one.
+    return Profile(std::string_view());
   }
-  Document<char> document = LoadCodePage932(bytes);
-  return Write(document, section, key, stored);
 }
 
 std::u16string ReadProfileString(const std::filesystem::path& file, std::u16string_view section,
                                  std::u16string_view key, std::u16string_view default_value) {
+  return LoadProfile(file).Read(section, key, default_value);
+}
+
+void WriteProfileStrings(const std::filesystem::path& file, std::span<const ProfileEntry> entries) {
   try {
     const std::optional<std::string> bytes = ReadFileBytes(file, kMaxFileSize);
-    if (!bytes) return Limit(default_value);
-    return ReadProfileStringFromBytes(*bytes, section, key, default_value);
+    Profile profile(bytes.value_or(std::string()));
+    for (const ProfileEntry& entry : entries) profile.Write(entry.section, entry.key, entry.value);
+    ReplaceFileAtomically(file, profile.Bytes());
   } catch (const std::exception&) {
-    // An unreadable file reads like a missing one.
-    return Limit(default_value);
+    throw Error(FromPath(file) + u" に書き込めません");
   }
 }
 
 void WriteProfileString(const std::filesystem::path& file, std::u16string_view section,
                         std::u16string_view key, std::u16string_view value) {
-  try {
-    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxFileSize);
-    ReplaceFileAtomically(
-        file, WriteProfileStringToBytes(bytes.value_or(std::string()), section, key, value));
-  } catch (const std::exception&) {
-    throw Error(FromPath(file) + u" に書き込めません");
-  }
+  const ProfileEntry entry{section, key, value};
+  WriteProfileStrings(file, std::span(&entry, 1));
 }
 
 }  // namespace platform

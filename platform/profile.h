@@ -11,6 +11,8 @@
 #define QUORVEL_PLATFORM_PROFILE_H_
 
 #include <filesystem>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,6 +37,48 @@ std::u16string ReadProfileStringFromBytes(std::string_view bytes, std::u16string
                                           std::u16string_view default_value);
 std::string WriteProfileStringToBytes(std::string_view bytes, std::u16string_view section,
                                       std::u16string_view key, std::u16string_view value);
+
+// A settings file's content held in memory, looked at line by line once when it is made; each
+// read and write after that costs about one pass over an index of the lines, not a new parse
+// of the whole file. Reads and writes give exactly what the one-key functions above give when
+// called in the same order (Bytes() after any writes is byte for byte the file that one-key
+// writes would leave), so a start-up reads all of its settings from one Profile and a
+// shutdown saves all of its keys with one WriteProfileStrings.
+class Profile {
+ public:
+  explicit Profile(std::string_view bytes);
+  ~Profile();
+  Profile(Profile&&) noexcept;
+  Profile& operator=(Profile&&) noexcept;
+
+  std::u16string Read(std::u16string_view section, std::u16string_view key,
+                      std::u16string_view default_value) const;
+  // Throws std::invalid_argument as WriteProfileStringToBytes does; the content is then as it
+  // was.
+  void Write(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+  // The file's bytes now.
+  std::string Bytes() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The settings file read once for many reads. Never fails: a missing, unreadable or too large
+// file reads as an empty one.
+Profile LoadProfile(const std::filesystem::path& file);
+
+// One key of a batch of writes.
+struct ProfileEntry {
+  std::u16string_view section;
+  std::u16string_view key;
+  std::u16string_view value;
+};
+
+// Writes the keys in order, as that many WriteProfileString calls would, but reads the file
+// once and replaces it once. Throws platform::Error naming the file when any of them cannot
+// be written; the old file is then unchanged (none of the keys is written).
+void WriteProfileStrings(const std::filesystem::path& file, std::span<const ProfileEntry> entries);
 
 }  // namespace platform
 

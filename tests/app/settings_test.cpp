@@ -3,11 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <vector>
 
 #include "app/settings.h"
 #include "app/work_settings.h"
 #include "app_test_support.h"
+#include "lib/tclib.h"
 #include "platform/error.h"
+#include "platform/profile.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -166,5 +173,127 @@ TEST(WorkSettings, UnwritableFileNamesThePath) {
     EXPECT_EQ(error.message(), path + u" に書き込めません");
   }
 }
+
+// --- Hostile settings files ------------------------------------------------------------------
+//
+// Settings files made to break start-up: what the program reads from each must stay in range
+// before any window is sized or any arithmetic is done with it, and a large file must read the
+// same values as a small one.
+
+struct HostileKey {
+  std::u16string_view section;
+  std::u16string_view key;
+  std::u16string_view value;
+};
+
+struct HostileCase {
+  const char* name;
+  std::vector<HostileKey> keys;
+  size_t filler_lines;  // keys of another section written before these
+  Placement placement;  // from kArea with the current placement {0, 0, 640, 480}
+  std::optional<app::GridFontSize> grid_font;
+  int splash_pause;
+};
+
+const HostileCase kHostileCases[] = {
+    {"HugeWidthAndHeight",
+     {{u"frmMain", u"Width", u"2147483647"}, {u"frmMain", u"Height", u"2147483647"}},
+     0,
+     {0, 0, 1920, 1040},
+     app::GridFontSize{false, 16},
+     1000},
+    {"MostNegativeWidthAndHeight",
+     {{u"frmMain", u"Width", u"-2147483648"}, {u"frmMain", u"Height", u"0x80000000"}},
+     0,
+     {0, 0, app::kMinPlacementSize, app::kMinPlacementSize},
+     app::GridFontSize{false, 16},
+     1000},
+    {"MostNegativeGridFontSize",
+     {{u"作業環境", u"グリッドフォントサイズ", u"-2147483648"}},
+     0,
+     {0, 0, 640, 480},
+     std::nullopt,
+     1000},
+    {"HugeGridFontSize",
+     {{u"作業環境", u"グリッドフォントサイズ", u"2147483647"}},
+     0,
+     {0, 0, 640, 480},
+     std::nullopt,
+     1000},
+    {"LargestPixelGridFontSize",
+     {{u"作業環境", u"グリッドフォントサイズ", u"-500"}},
+     0,
+     {0, 0, 640, 480},
+     app::GridFontSize{true, 500},
+     1000},
+    {"HugeSplashTime",
+     {{u"作業環境", u"スプラッシュ画像表示時間", u"2147483647"}},
+     0,
+     {0, 0, 640, 480},
+     app::GridFontSize{false, 16},
+     app::kMaxSplashTime},
+    {"MostNegativeSplashTime",
+     {{u"作業環境", u"スプラッシュ画像表示時間", u"-2147483648"}},
+     0,
+     {0, 0, 640, 480},
+     app::GridFontSize{false, 16},
+     0},
+    {"ManyKeysBeforeTheSettings",
+     {{u"作業環境", u"グリッドフォントサイズ", u"12"},
+      {u"frmMain", u"Top", u"10"},
+      {u"frmMain", u"Width", u"800"}},
+     200000,
+     {10, 0, 800, 480},
+     app::GridFontSize{false, 12},
+     1000},
+};
+
+class HostileSettingsTest : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileSettingsTest, StartUpReadsValuesInRange) {
+  const HostileCase& c = GetParam();
+  apptest::ScratchDir dir("hostile");
+  const std::u16string path = dir.u16() + u"ProjectQuorvel.ini";
+  {
+    std::string text = "[履歴]\r\n";
+    for (size_t i = 0; i < c.filler_lines; ++i) text += "key" + std::to_string(i) + "=value\r\n";
+    platform::Profile profile(text);
+    for (const HostileKey& key : c.keys) profile.Write(key.section, key.key, key.value);
+    std::ofstream(platform::ToPath(path), std::ios::binary) << profile.Bytes();
+  }
+  const Placement current{0, 0, 640, 480};
+  EXPECT_EQ(app::ReadPlacement(path, u"frmMain", kArea, current), c.placement);
+
+  const app::WorkSettings settings = app::ReadWorkSettings(path);
+  EXPECT_EQ(app::GridFontSizeOf(tclib::StrToInt(settings.grid_font_size)), c.grid_font);
+  EXPECT_EQ(app::SplashPause(settings.splash_time), c.splash_pause);
+
+  // A real window given the placement is no larger than the work area.
+  QWidget window;
+  window.setObjectName(QStringLiteral("frmMain"));
+  app::LoadFormPlacement(&window, u"", path, kArea);
+  EXPECT_LE(window.frameGeometry().width(), kArea.width());
+  EXPECT_LE(window.frameGeometry().height(), kArea.height());
+
+  // Saving the placement and the settings together writes what one-key writes would.
+  window.winId();
+  const app::PlacementKeys keys = app::FormPlacementKeys(&window, u"");
+  std::vector<platform::ProfileEntry> entries;
+  app::AppendWorkSettingEntries(settings, entries);
+  keys.AppendTo(entries);
+  const std::u16string one_by_one = dir.u16() + u"one-by-one.ini";
+  std::filesystem::copy_file(platform::ToPath(path), platform::ToPath(one_by_one));
+  app::WriteSettingsOrRaise(path, entries);
+  for (const platform::ProfileEntry& entry : entries) {
+    app::WriteSettingOrRaise(one_by_one, entry.section, entry.key, entry.value);
+  }
+  EXPECT_TRUE(platform::LoadProfile(platform::ToPath(path)).Bytes() ==
+              platform::LoadProfile(platform::ToPath(one_by_one)).Bytes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Findings, HostileSettingsTest, ::testing::ValuesIn(kHostileCases),
+                         [](const ::testing::TestParamInfo<HostileCase>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
 
 }  // namespace

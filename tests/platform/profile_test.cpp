@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <random>
 #include <thread>
 
 #include "base/utf.h"
@@ -56,6 +58,17 @@ void WriteBytes(const fs::path& file, std::string_view bytes) {
 }
 
 std::string Cp932(std::u16string_view text) { return platform::ToCodePage932(text); }
+
+// Bytes as hexadecimal text, so that a difference shows where it is.
+std::string ToHex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : bytes) {
+    hex.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
+    hex.push_back(kDigits[static_cast<unsigned char>(c) & 0xF]);
+  }
+  return hex;
+}
 
 std::string Utf16File(std::u16string_view text) {
   std::string bytes = "\xFF\xFE";
@@ -569,6 +582,191 @@ TEST(ProfileTest, ReaderNeverSeesAHalfWrittenFile) {
   done = true;
   reader.join();
   EXPECT_EQ(bad.load(), 0);
+}
+
+// --- Batches: one parse, the same bytes as one-key writes ---------------------------------------
+
+struct BatchFile {
+  const char* description;
+  std::string bytes;
+};
+
+const BatchFile kBatchFiles[] = {
+    {"empty", ""},
+    {"CR LF", "[s]\r\nk=1\r\n\r\n[t]\r\nx=1\r\n"},
+    {"LF", "[s]\nk=1\n[t]\nx=1\n"},
+    {"lone CR", "[s]\rk=1\r[t]\rx=1\r"},
+    {"mixed line ends", "[s]\r\nk=1\n[t]\rx=1\r\n"},
+    {"no line end at the end", "[s]\nk=1"},
+    {"a section line with no line end", "[s]"},
+    {"comments", "; top\n[s]\n;k=2\n# k=3\nk = 1 \n; tail"},
+    {"odd spacing", "  [ S ]  \n\t k \t=\t  v \n\n\n   \n"},
+    {"duplicate sections and keys", "[s]\nk=1\n[t]\nx=1\n[S]\nk=2\nj=3\n[s]\nn=4\n"},
+    {"keys before the first section", "k=0\nn=0\n[s]\nk=1\n"},
+    {"empty section name", "[]\nk=e\n[s]\n"},
+    {"ends with a blank line", "[s]\r\nk=1\r\n\r\n"},
+    {"lone CR first, LF after the section", "[x]\r[s]\nk=1\n\n[t]\n"},
+    {"garbage lines", "garbage\n[s\n=x\n[s]]\nk\n[s]\nk=\n"},
+    {"quoted values", "[s]\nk=\"quoted\"\nn='one'\n"},
+    {"code page 932",
+     Cp932(u"[作業環境]\r\nグリッドタイトル=主題図\r\n基本データベース=C:\\データ\\基本.mdb\r\n"
+           u"[ソ表]\r\nキー=値\r\n")},
+    {"code page 932 without a line end", Cp932(u"[作業環境]\r\nクォルヴェルパス=ソ")},
+    {"UTF-16LE", Utf16File(u"[作業環境]\r\nグリッドタイトル=𠮷野家\r\n[s]\r\nk=1\r\n")},
+    {"UTF-16LE without a line end", Utf16File(u"[s]\nk=1")},
+    {"UTF-16LE with a damaged last byte", Utf16File(u"[s]\nk=1") + "A"},
+    {"UTF-16LE damaged after a section", Utf16File(u"[t]\n") + "A"},
+    {"a NUL in a line", std::string("[s]\nk=a\0b\n", 11)},
+    {"long value", "[s]\nk=" + std::string(5000, 'v') + "\n"},
+};
+
+struct BatchWrite {
+  std::u16string_view section;
+  std::u16string_view key;
+  std::u16string_view value;
+};
+
+// Updates, additions to existing and new sections, names differing only in case, names that
+// cannot be stored (refused, leaving the content as it was), values with line breaks.
+const BatchWrite kBatchWrites[] = {
+    {u"s", u"k", u"new"},
+    {u"s", u"k", u"again"},
+    {u"s", u"n", u"added"},
+    {u"S", u"N", u"case"},
+    {u"t", u"x", u"t-new"},
+    {u"作業環境", u"グリッドタイトル", u"新しい題"},
+    {u"新しい節", u"キー", u"値"},
+    {u"", u"k", u"empty section"},
+    {u"s", u"k", u"two\r\nlines"},
+    {u"s", u"bad=key", u"x"},
+    {u"u", u"a", u"1"},
+    {u"u", u"b", u"2"},
+    {u"s", u"j", u""},
+    {u" s ", u" k ", u"  blanks  "},
+    {u"u", u"[k", u"x"},
+    {u"x", u"k", u"after the first"},
+    {u"s", u"k", u"𠮷"},
+    {u"t", u"x", u"last"},
+};
+
+const std::u16string_view kBatchReadSections[] = {u"s", u"t", u"u", u"", u"作業環境", u"新しい節"};
+const std::u16string_view kBatchReadKeys[] = {
+    u"k", u"n", u"x", u"j", u"a", u"キー", u"グリッドタイトル"};
+
+TEST(ProfileBatch, SameBytesAndReadsAsOneKeyWrites) {
+  for (const BatchFile& file : kBatchFiles) {
+    SCOPED_TRACE(file.description);
+    std::string one_by_one = file.bytes;
+    platform::Profile profile(file.bytes);
+    for (const BatchWrite& write : kBatchWrites) {
+      SCOPED_TRACE(base::ToUtf8(std::u16string(write.section) + u"/" + std::u16string(write.key)));
+      bool refused = false;
+      try {
+        one_by_one =
+            platform::WriteProfileStringToBytes(one_by_one, write.section, write.key, write.value);
+      } catch (const std::invalid_argument&) {
+        refused = true;
+      }
+      if (refused) {
+        EXPECT_THROW(profile.Write(write.section, write.key, write.value), std::invalid_argument);
+      } else {
+        profile.Write(write.section, write.key, write.value);
+      }
+      ASSERT_EQ(ToHex(profile.Bytes()), ToHex(one_by_one));
+      for (const std::u16string_view section : kBatchReadSections) {
+        for (const std::u16string_view key : kBatchReadKeys) {
+          EXPECT_EQ(profile.Read(section, key, u"<default>"),
+                    platform::ReadProfileStringFromBytes(one_by_one, section, key, u"<default>"));
+        }
+      }
+    }
+  }
+}
+
+TEST(ProfileBatch, FileBatchWritesLikeOneKeyWrites) {
+  TempDir dir;
+  for (const BatchFile& file : kBatchFiles) {
+    SCOPED_TRACE(file.description);
+    const fs::path batch = dir.path() / "batch.ini";
+    const fs::path single = dir.path() / "single.ini";
+    WriteBytes(batch, file.bytes);
+    WriteBytes(single, file.bytes);
+    std::vector<platform::ProfileEntry> entries;
+    for (const BatchWrite& write : kBatchWrites) {
+      if (write.key.find(u'=') != std::u16string_view::npos || write.key.starts_with(u"[")) {
+        continue;
+      }
+      entries.push_back({write.section, write.key, write.value});
+      platform::WriteProfileString(single, write.section, write.key, write.value);
+    }
+    platform::WriteProfileStrings(batch, entries);
+    EXPECT_EQ(ToHex(ReadBytes(batch)), ToHex(ReadBytes(single)));
+    EXPECT_EQ(platform::LoadProfile(batch).Read(u"s", u"k", u""), Read(single, u"s", u"k"));
+  }
+}
+
+TEST(ProfileBatch, OneKeyThatCannotBeStoredLeavesTheFileAsItWas) {
+  TempDir dir;
+  const fs::path file = dir.path() / "settings.ini";
+  WriteBytes(file, kOldContent);
+  const platform::ProfileEntry entries[] = {{u"作業環境", u"グリッドタイトル", u"新"},
+                                            {u"作業環境", u"a=b", u"x"}};
+  EXPECT_THROW(platform::WriteProfileStrings(file, entries), platform::Error);
+  EXPECT_EQ(ReadBytes(file), kOldContent);
+}
+
+// A process saving settings is killed at random moments (a fixed seed, a bounded number of
+// rounds). The file must then hold the old or the new content whole, never a mixture or a
+// part; temporary files left by a killed save are removed here (start-up removes them in the
+// program).
+TEST(ProfileBatch, KilledSavesLeaveTheOldOrTheNewContent) {
+  TempDir dir;
+  const fs::path file = dir.path() / "settings.ini";
+  // Large enough that a kill often falls inside a save.
+  std::string base = Cp932(u"[作業環境]\r\nグリッドタイトル=主題図\r\n[履歴]\r\n");
+  for (int i = 0; i < 20000; ++i) base += "key" + std::to_string(i) + "=value\r\n";
+  auto content = [&](std::u16string_view value) {
+    platform::Profile profile(base);
+    profile.Write(u"作業環境", u"グリッドタイトル", value);
+    profile.Write(u"frmMain", u"Width", value);
+    return profile.Bytes();
+  };
+  const std::string old_content = content(u"古い");
+  const std::string new_content = content(u"新しい値");
+  std::mt19937 random(20261210);
+  std::uniform_int_distribution<int> delay_us(0, 30000);
+  int killed_while_running = 0;
+  for (int round = 0; round < 40; ++round) {
+    WriteBytes(file, old_content);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Saves the two contents in turn until killed.
+      for (int i = 0;; ++i) {
+        const std::u16string_view value = i % 2 == 0 ? u"新しい値" : u"古い";
+        const platform::ProfileEntry entries[] = {{u"作業環境", u"グリッドタイトル", value},
+                                                  {u"frmMain", u"Width", value}};
+        try {
+          platform::WriteProfileStrings(file, entries);
+        } catch (...) {
+          ::_exit(5);
+        }
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the saving child ended by itself, status " << status;
+    ++killed_while_running;
+    const std::string now = ReadBytes(file);
+    ASSERT_TRUE(now == old_content || now == new_content)
+        << "round " << round << ": " << now.size() << " bytes, neither old nor new content";
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      if (entry.path() != file) fs::remove(entry.path());
+    }
+  }
+  EXPECT_EQ(killed_while_running, 40);
 }
 
 }  // namespace
