@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "app/splash.h"
 #include "app/work_settings.h"
+#include "platform/atomic_file.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "ui/qt_text.h"
@@ -16,6 +17,8 @@ namespace app {
 
 void RunStartupSequence(TfrmMain& window) {
   const std::u16string settings_file = window.SettingsFile();
+  // A save that was killed half-way left its temporary file beside the settings file.
+  platform::RemoveStaleTemporaries(platform::ToPath(settings_file));
   {
     // The settings file is read once for the work settings and the placement.
     const platform::Profile profile = platform::LoadProfile(platform::ToPath(settings_file));

@@ -1,6 +1,7 @@
 // The main window driven by object name: start-up and shutdown, the settings tab, the
 // project grid and the keyword filter.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -506,6 +507,24 @@ TEST(MainWindow, GarbageSettingsFile) {
   EXPECT_EQ(Text(&window, "editGridFontSize"), u"16");
   EXPECT_EQ(Text(&window, "editKihonMDB"), U16(apptest::kProjects));
   EXPECT_EQ(window.StatusText(), u"1000 件のレコードが見つかりました");
+}
+
+TEST(MainWindow, LeftoversOfAKilledSettingsSaveAreRemovedAtStart) {
+  ScratchDir dir("leftovers");
+  ConfigureProjects(dir);
+  // 4194305 is above the largest process id Linux hands out: that saver is surely gone.
+  const std::string gone = ".ProjectQuorvel.ini.tmp4194305-1-0";
+  const std::string running = ".ProjectQuorvel.ini.tmp" + std::to_string(getpid()) + "-1-0";
+  dir.Write(gone, "half a save");
+  dir.Write(running, "a save under way");
+  dir.Write("ProjectQuorvel.ini.tmp4194305-1-0", "not one of ours");
+  Recorder recorder;
+  ui::DialogAnswers answers;
+  app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
+  EXPECT_FALSE(window.ended_during_startup());
+  EXPECT_FALSE(apptest::fs::exists(dir.path() / gone));
+  EXPECT_TRUE(apptest::fs::exists(dir.path() / running));
+  EXPECT_TRUE(apptest::fs::exists(dir.path() / "ProjectQuorvel.ini.tmp4194305-1-0"));
 }
 
 TEST(MainWindow, ChosenDatabaseIsSavedForTheNextStart) {
