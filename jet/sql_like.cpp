@@ -1,6 +1,10 @@
 // LIKE patterns: compiled once into a list of one-character elements and "%" runs, with fast
 // paths for the common shapes ("abc", "abc%", "%abc", "%abc%").
 //
+// Cost: compiling is linear in the pattern (plus sorting each character list); matching is at
+// worst the pattern's length times the text's, each step a table lookup or, for a character
+// list, one binary search over its ranges.
+//
 // Letters are compared after folding both the pattern and the text (FoldCase), so the
 // pattern is folded once here and each text character costs one table lookup.
 #include <algorithm>
@@ -15,8 +19,8 @@
 namespace jet::sql {
 namespace {
 
-// Every code unit that folds to another one; a character list holding one of these must
-// also accept what it folds to.
+// Every code unit that folds to another one, in ascending order; a character list holding one
+// of these must also accept what it folds to.
 const std::vector<char16_t>& FoldingUnits() {
   static const std::vector<char16_t> units = [] {
     std::vector<char16_t> out;
@@ -28,25 +32,73 @@ const std::vector<char16_t>& FoldingUnits() {
   return units;
 }
 
-// "[...]": ranges as written, plus the folded forms of the capitals inside them.
-struct CharClass {
-  bool negated = false;
-  std::vector<std::pair<char16_t, char16_t>> ranges;
-  std::vector<char16_t> folded_extra;  // sorted
+using Range = std::pair<char16_t, char16_t>;
 
-  bool InRanges(char16_t c) const {
-    for (const auto& [low, high] : ranges) {
-      if (c >= low && c <= high) return true;
+// Sorts ranges and joins those that overlap or touch.
+void Merge(std::vector<Range>& ranges) {
+  std::sort(ranges.begin(), ranges.end());
+  size_t out = 0;
+  for (const Range& r : ranges) {
+    if (out > 0 && r.first <= ranges[out - 1].second + 1) {
+      ranges[out - 1].second = std::max(ranges[out - 1].second, r.second);
+    } else {
+      ranges[out++] = r;
     }
-    return false;
+  }
+  ranges.resize(out);
+}
+
+// "[...]", compiled once: the ranges as written together with the folded forms of the
+// characters inside them, sorted and joined, so that testing a character is one binary
+// search however long the list is.
+class CharClass {
+ public:
+  // `body` is the text between "[" and "]", not empty.
+  explicit CharClass(std::u16string_view body) {
+    if (body.front() == u'!' && body.size() > 1) {
+      negated_ = true;
+      body.remove_prefix(1);
+    }
+    for (size_t j = 0; j < body.size(); ++j) {
+      if (j + 2 < body.size() && body[j + 1] == u'-') {
+        ranges_.emplace_back(std::min(body[j], body[j + 2]), std::max(body[j], body[j + 2]));
+        j += 2;
+      } else {
+        ranges_.emplace_back(body[j], body[j]);
+      }
+    }
+    Merge(ranges_);
+    // A text character matches when it or its folded form is in the list, so the folded
+    // form of every listed character that folds joins the list.
+    const std::vector<char16_t>& folding = FoldingUnits();
+    std::vector<Range> folded;
+    for (const auto& [low, high] : ranges_) {
+      for (auto it = std::lower_bound(folding.begin(), folding.end(), low);
+           it != folding.end() && *it <= high; ++it) {
+        const char16_t f = base::FoldCase(*it);
+        folded.emplace_back(f, f);
+      }
+    }
+    if (!folded.empty()) {
+      ranges_.insert(ranges_.end(), folded.begin(), folded.end());
+      Merge(ranges_);
+    }
   }
 
   bool Matches(char16_t c) const {
-    const char16_t folded = base::FoldCase(c);
-    const bool found = InRanges(c) || InRanges(folded) ||
-                       std::binary_search(folded_extra.begin(), folded_extra.end(), folded);
-    return found != negated;
+    return (Contains(c) || Contains(base::FoldCase(c))) != negated_;
   }
+
+ private:
+  bool Contains(char16_t c) const {
+    // The first range that ends at or after c.
+    const auto it = std::lower_bound(ranges_.begin(), ranges_.end(), c,
+                                     [](const Range& r, char16_t x) { return r.second < x; });
+    return it != ranges_.end() && it->first <= c;
+  }
+
+  bool negated_ = false;
+  std::vector<Range> ranges_;  // sorted, disjoint, not touching
 };
 
 enum class ElementType : uint8_t { kChar, kAnyOne, kAnyRun, kClass };
@@ -141,6 +193,13 @@ struct LikePattern::Compiled {
 
 LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_unique<Compiled>()) {
   Compiled& c = *compiled_;
+  // The first "]" after the latest "[" looked at. Each search starts past the previous list,
+  // and once no "]" is left none is looked for again, so the pattern is scanned once.
+  size_t close = 0;
+  const auto list_end = [&](size_t open) {
+    if (close != std::u16string_view::npos && close <= open) close = pattern.find(u']', open + 1);
+    return close;
+  };
   for (size_t i = 0; i < pattern.size(); ++i) {
     const char16_t ch = pattern[i];
     if (ch == u'%') {
@@ -149,34 +208,12 @@ LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_uniq
       }
     } else if (ch == u'_') {
       c.elements.push_back({ElementType::kAnyOne, 0, 0});
-    } else if (ch == u'[' && pattern.find(u']', i + 1) != std::u16string_view::npos) {
-      const size_t close = pattern.find(u']', i + 1);
-      std::u16string_view body = pattern.substr(i + 1, close - i - 1);
+    } else if (ch == u'[' && list_end(i) != std::u16string_view::npos) {
+      const std::u16string_view body = pattern.substr(i + 1, close - i - 1);
       i = close;
       if (body.empty()) continue;  // "[]" stands for the empty string
-      CharClass cls;
-      if (body.front() == u'!' && body.size() > 1) {
-        cls.negated = true;
-        body.remove_prefix(1);
-      }
-      for (size_t j = 0; j < body.size(); ++j) {
-        if (j + 2 < body.size() && body[j + 1] == u'-') {
-          char16_t low = body[j], high = body[j + 2];
-          if (low > high) std::swap(low, high);
-          cls.ranges.emplace_back(low, high);
-          j += 2;
-        } else {
-          cls.ranges.emplace_back(body[j], body[j]);
-        }
-      }
-      for (char16_t unit : FoldingUnits()) {
-        if (cls.InRanges(unit)) cls.folded_extra.push_back(base::FoldCase(unit));
-      }
-      std::sort(cls.folded_extra.begin(), cls.folded_extra.end());
-      cls.folded_extra.erase(std::unique(cls.folded_extra.begin(), cls.folded_extra.end()),
-                             cls.folded_extra.end());
       c.elements.push_back({ElementType::kClass, 0, static_cast<uint32_t>(c.classes.size())});
-      c.classes.push_back(std::move(cls));
+      c.classes.emplace_back(body);
     } else {
       c.elements.push_back({ElementType::kChar, base::FoldCase(ch), 0});
     }

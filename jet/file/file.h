@@ -52,7 +52,9 @@ class WritableFile : public ReadableFile {
 };
 
 // Opens an existing file for reading without denying anyone else reading or writing it
-// meanwhile. Throws jet::Error when it cannot be opened.
+// meanwhile. Throws jet::Error when it cannot be opened, and also, without waiting, when the
+// path names no regular file (a folder, a named pipe, a device): such a thing is never
+// opened for reading as a database.
 std::unique_ptr<ReadableFile> OpenShared(const std::filesystem::path& path);
 
 // Creates a new, empty file for reading and writing. Anything already at the path (a file, a

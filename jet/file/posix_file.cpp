@@ -24,6 +24,23 @@ std::u16string Reason(int error) {
   return base::SystemErrorReason(std::error_code(error, std::generic_category()));
 }
 
+// Why a path that is there is still no database: it is a folder, a pipe, a device or a socket.
+std::u16string NotRegularFileMessage(const std::filesystem::path& path, mode_t mode) {
+  const std::u16string head = u"データベース ファイルを開けません: " + PathText(path);
+  std::u16string kind;
+  if (S_ISDIR(mode)) {
+    kind = u"フォルダーです";
+  } else if (S_ISFIFO(mode)) {
+    kind = u"名前付きパイプです";
+  } else if (S_ISCHR(mode) || S_ISBLK(mode)) {
+    kind = u"デバイスです";
+  } else if (S_ISSOCK(mode)) {
+    kind = u"ソケットです";
+  }
+  if (kind.empty()) return head + u" は通常のファイルではありません。";
+  return head + u" は通常のファイルではなく、" + kind + u"。";
+}
+
 FileId IdOf(const struct stat& info) {
   return FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
@@ -107,14 +124,33 @@ class PosixFile : public WritableFile {
 }  // namespace
 
 std::unique_ptr<ReadableFile> OpenShared(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw Error(u"データベース ファイルを開けません: " + PathText(path) + u" (" + Reason(errno) +
-                u")");
-  }
+  const auto refuse = [&](std::u16string_view why) {
+    return Error(u"データベース ファイルを開けません: " + PathText(path) + u" (" +
+                 std::u16string(why) + u")");
+  };
+  // Only a regular file is a database. Opening a named pipe waits for a writer and opening a
+  // device can act on it, so the kind is looked at before the open, and the open itself does
+  // not wait (O_NONBLOCK); fstat then confirms what was opened, in case the name was pointed
+  // elsewhere in between.
   struct stat info {};
-  const FileId id = ::fstat(fd, &info) == 0 ? IdOf(info) : FileId{};
-  return std::make_unique<PosixFile>(fd, path, id);
+  if (::stat(path.c_str(), &info) != 0) throw refuse(Reason(errno));
+  if (!S_ISREG(info.st_mode)) throw Error(NotRegularFileMessage(path, info.st_mode));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw refuse(Reason(errno));
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw refuse(Reason(error));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    throw Error(NotRegularFileMessage(path, info.st_mode));
+  }
+  // Reads of a regular file never wait anyway; the flag is dropped so that they behave as
+  // ordinary blocking reads everywhere.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return std::make_unique<PosixFile>(fd, path, IdOf(info));
 }
 
 std::unique_ptr<WritableFile> CreateExclusive(const std::filesystem::path& path) {

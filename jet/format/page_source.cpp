@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/utf.h"
 #include "jet/file/file.h"
 #include "jet/jet.h"
 
@@ -49,10 +48,6 @@ class BufferSource : public PageSource {
 }  // namespace
 
 std::unique_ptr<PageSource> OpenFileSource(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    throw Error(u"データベース ファイルではなくフォルダーです: " + base::FromUtf8(path.string()));
-  }
   return std::make_unique<FileSource>(file::OpenShared(path));
 }
 

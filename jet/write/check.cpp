@@ -1,15 +1,18 @@
 #include "jet/write/check.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "base/utf.h"
+#include "jet/format/page_source.h"
 #include "jet/jet.h"
 #include "jet/write/bytes.h"
 #include "jet/write/index_key.h"
@@ -76,19 +79,49 @@ struct Row {
   std::vector<Value> values;
 };
 
+// The largest file Jet 4.0 makes. A larger one is no Jet 4.0 database; refusing it also keeps
+// the per-page bookkeeping below a few megabytes.
+constexpr uint64_t kLargestFile = uint64_t{1} << 31;
+
+// One page read from the file, kept alive for as long as someone looks at it. It stands in
+// for a pointer to the page's first byte.
+class PageRef {
+ public:
+  using Bytes = std::array<uint8_t, kPageSize>;
+  PageRef() = default;
+  explicit PageRef(std::shared_ptr<const Bytes> bytes) : bytes_(std::move(bytes)) {}
+  operator const uint8_t*() const { return bytes_->data(); }
+
+ private:
+  std::shared_ptr<const Bytes> bytes_;
+};
+
 class Checker {
  public:
-  Checker(std::vector<uint8_t> data, CheckResult& result)
-      : data_(std::move(data)), result_(result) {}
+  Checker(std::unique_ptr<format::PageSource> source, CheckResult& result)
+      : source_(std::move(source)), size_(source_->size()), result_(result) {}
 
   void Run();
 
  private:
-  uint32_t pages() const { return static_cast<uint32_t>(data_.size() / kPageSize); }
-  const uint8_t* Page(uint32_t n) const {
+  // Pages are read when they are looked at, and a bounded number of them is kept, so that
+  // the memory used does not grow with the file.
+  static constexpr size_t kCachedPages = 1024;
+
+  uint32_t pages() const { return static_cast<uint32_t>(size_ / kPageSize); }
+  PageRef Page(uint32_t n) const {
     if (n >= pages()) throw Bad(Format("ページ %u はファイルの外です", n));
-    return data_.data() + static_cast<size_t>(n) * kPageSize;
+    if (const auto it = cache_.find(n); it != cache_.end()) return PageRef(it->second);
+    if (cache_.size() >= kCachedPages) cache_.clear();  // pages still in use stay alive
+    auto bytes = std::make_shared<PageRef::Bytes>();
+    if (source_->ReadAt(uint64_t{n} * kPageSize, *bytes) != bytes->size()) {
+      throw Bad(Format("ページ %u を読めません (ファイルが途中で短くなりました)", n));
+    }
+    cache_.emplace(n, bytes);
+    return PageRef(std::move(bytes));
   }
+  // Index of a role text, 0 for none: the owner of every page is kept as this small number.
+  uint32_t RoleId(const std::string& role);
   void Note(std::string text) {
     if (result_.notes.size() < 200) result_.notes.push_back(std::move(text));
   }
@@ -113,23 +146,35 @@ class Checker {
                         std::vector<std::string>& entries, int& kind);
   std::vector<std::string> ReadIndexEntries(const uint8_t* page, uint32_t number) const;
 
-  std::vector<uint8_t> data_;
+  std::unique_ptr<format::PageSource> source_;
+  uint64_t size_ = 0;
+  mutable std::unordered_map<uint32_t, std::shared_ptr<const PageRef::Bytes>> cache_;
   CheckResult& result_;
-  std::vector<std::string> owner_;
+  std::vector<uint32_t> owner_;     // by page: index into roles_, 0 when unclaimed
+  std::vector<std::string> roles_;  // roles_[0] is the empty text
+  std::map<std::string, uint32_t> role_ids_;
   std::vector<bool> shared_;
 };
+
+uint32_t Checker::RoleId(const std::string& role) {
+  if (roles_.empty()) roles_.emplace_back();
+  const auto [it, added] = role_ids_.emplace(role, static_cast<uint32_t>(roles_.size()));
+  if (added) roles_.push_back(role);
+  return it->second;
+}
 
 void Checker::Claim(uint32_t page, const std::string& role, bool shared) {
   if (page >= pages()) {
     Problem(Format("%s がファイルの外のページ %u を指しています", role.c_str(), page));
     return;
   }
-  if (owner_[page].empty()) {
-    owner_[page] = role;
+  const uint32_t id = RoleId(role);
+  if (owner_[page] == 0) {
+    owner_[page] = id;
     shared_[page] = shared;
-  } else if (!(shared && shared_[page] && owner_[page] == role)) {
-    Problem(Format("ページ %u が %s と %s の両方に使われています", page, owner_[page].c_str(),
-                   role.c_str()));
+  } else if (!(shared && shared_[page] && owner_[page] == id)) {
+    Problem(Format("ページ %u が %s と %s の両方に使われています", page,
+                   roles_[owner_[page]].c_str(), role.c_str()));
   }
 }
 
@@ -148,7 +193,7 @@ std::pair<uint16_t, uint16_t> Checker::RowExtent(const uint8_t* page, uint32_t n
 std::vector<uint32_t> Checker::ReadMap(uint32_t rp, const std::string& role) {
   if (rp == 0) return {};  // no map
   RowPointer at = RowPointer::Decode(rp);
-  const uint8_t* page = Page(at.page);
+  const PageRef page = Page(at.page);
   if (page[0] != 0x01)
     throw Bad(
         Format("%s の使用マップのページ %u がデータページではありません", role.c_str(), at.page));
@@ -166,7 +211,7 @@ std::vector<uint32_t> Checker::ReadMap(uint32_t rp, const std::string& role) {
     for (uint32_t j = 0; 1 + 4 * j + 4 <= length; ++j) {
       uint32_t map_page = GetU32(row + 1 + 4 * j);
       if (map_page == 0) continue;
-      const uint8_t* bitmap = Page(map_page);
+      const PageRef bitmap = Page(map_page);
       if (bitmap[0] != 0x05)
         throw Bad(
             Format("%s の使用マップのページ %u が種類 5 ではありません", role.c_str(), map_page));
@@ -189,7 +234,7 @@ Table Checker::ReadTable(uint32_t first, const std::string& name) {
   std::set<uint32_t> seen;
   for (uint32_t p = first; p != 0;) {
     if (!seen.insert(p).second) throw Bad("テーブル " + name + " の定義ページが循環しています");
-    const uint8_t* page = Page(p);
+    const PageRef page = Page(p);
     if (page[0] != 0x02)
       throw Bad(Format("テーブル %s の定義ページ %u の種類が不正です", name.c_str(), p));
     Claim(p, "テーブル " + name + " の定義");
@@ -364,25 +409,28 @@ void Checker::CheckLongValue(const Table& t, const Column& c, const uint8_t* v, 
   uint32_t word = GetU32(v);
   uint32_t length = word & 0x3FFFFFFF;
   uint8_t form = static_cast<uint8_t>(word >> 24) & 0xC0;
+  struct LvalRow {
+    PageRef page;
+    uint16_t start;
+    uint16_t length;
+  };
   auto lval_row = [&](uint32_t rp) {
     RowPointer at = RowPointer::Decode(rp);
-    const uint8_t* page = Page(at.page);
+    const PageRef page = Page(at.page);
     if (page[0] != 0x01 || std::memcmp(page + 4, "LVAL", 4) != 0 || !pages.count(at.page)) {
       throw Bad(
           Format("テーブル %s の列 %s の長い値がページ %u (列の LVAL ページでない) を指しています",
                  t.name.c_str(), c.name.c_str(), at.page));
     }
-    auto [start, len] = RowExtent(page, at.page, at.row);
-    return std::pair<const uint8_t*, size_t>(page + start, len);
+    const auto [start, len] = RowExtent(page, at.page, at.row);
+    return LvalRow{page, start, len};
   };
   if (form == 0x80) {
     if (length != n - 12) {
       throw Bad("テーブル " + t.name + " の列 " + c.name + " の行内の長い値の長さが合いません");
     }
   } else if (form == 0x40) {
-    auto [p, len] = lval_row(GetU32(v + 4));
-    (void)p;
-    if (len != length)
+    if (lval_row(GetU32(v + 4)).length != length)
       throw Bad("テーブル " + t.name + " の列 " + c.name + " の LVAL 行の長さが合いません");
   } else if (form == 0x00) {
     uint32_t rp = GetU32(v + 4);
@@ -390,10 +438,10 @@ void Checker::CheckLongValue(const Table& t, const Column& c, const uint8_t* v, 
     int pieces = 0;
     while (rp != 0) {
       if (++pieces > 300000) throw Bad("LVAL の連鎖が終わりません");
-      auto [p, len] = lval_row(rp);
-      if (len < 4) throw Bad("LVAL の連鎖の行が短すぎます");
-      total += len - 4;
-      rp = GetU32(p);
+      const LvalRow piece = lval_row(rp);
+      if (piece.length < 4) throw Bad("LVAL の連鎖の行が短すぎます");
+      total += piece.length - 4u;
+      rp = GetU32(piece.page + piece.start);
     }
     if (total != length) {
       throw Bad(Format("テーブル %s の列 %s の LVAL 連鎖の長さ %zu が見出し (%u) と合いません",
@@ -531,7 +579,7 @@ std::vector<Row> Checker::ReadRows(Table& t) {
         Problem(Format("%s の空きマップのページ %u が列のものではありません", role.c_str(), p));
     }
     for (uint32_t p : pages) {
-      const uint8_t* page = Page(p);
+      const PageRef page = Page(p);
       Claim(p, role);
       if (page[0] != 0x01 || std::memcmp(page + 4, "LVAL", 4) != 0) {
         Problem(Format("%s のページ %u が LVAL ページではありません", role.c_str(), p));
@@ -544,7 +592,7 @@ std::vector<Row> Checker::ReadRows(Table& t) {
   std::vector<Row> rows;
   bool deleted = false;
   for (uint32_t p : owned) {
-    const uint8_t* page = Page(p);
+    const PageRef page = Page(p);
     Claim(p, "テーブル " + t.name + " のデータ");
     if (page[0] != 0x01 || GetU32(page + 4) != t.id) {
       Problem(Format("テーブル %s のデータページ %u の種類か持ち主が不正です", t.name.c_str(), p));
@@ -561,11 +609,12 @@ std::vector<Row> Checker::ReadRows(Table& t) {
       try {
         const uint8_t* body;
         size_t length;
+        PageRef target;  // holds the page of a moved row while the row is decoded
         if (raw & 0x4000) {
           auto [start, len] = RowExtent(page, p, i);
           if (len < 4) throw Bad("行の移動先ポインタが短すぎます");
           RowPointer to = RowPointer::Decode(GetU32(page + start));
-          const uint8_t* target = Page(to.page);
+          target = Page(to.page);
           auto [s2, l2] = RowExtent(target, to.page, to.row);
           body = target + s2;
           length = l2;
@@ -618,7 +667,7 @@ std::string Checker::WalkIndex(const Table& t, const RealIndex& index, uint32_t 
   if (depth > 16) throw Bad(index.name + " の木が深すぎます");
   if (!visited.insert(page).second)
     throw Bad(Format("%s のページ %u が二度現れます", index.name.c_str(), page));
-  const uint8_t* p = Page(page);
+  const PageRef p = Page(page);
   kind = p[0];
   if ((kind != 0x03 && kind != 0x04) || GetU32(p + 4) != t.id) {
     throw Bad(Format("%s のページ %u の種類か持ち主が不正です", index.name.c_str(), page));
@@ -666,7 +715,7 @@ std::string Checker::WalkIndex(const Table& t, const RealIndex& index, uint32_t 
   }
   if (child_kind == 0x03) {
     for (size_t i = 0; i < children.size(); ++i) {
-      const uint8_t* c = Page(children[i]);
+      const PageRef c = Page(children[i]);
       uint32_t prev = i > 0 ? children[i - 1] : 0;
       uint32_t next = i + 1 < children.size() ? children[i + 1] : 0;
       if (GetU32(c + 12) != prev || GetU32(c + 16) != next) {
@@ -696,7 +745,7 @@ void Checker::CheckIndex(const Table& t, const RealIndex& index, const std::vect
       Problem(Format("%s の使用マップのページ %u が木から届きません", index.name.c_str(), p));
   }
   for (size_t i = 0; i < leaves.size(); ++i) {
-    const uint8_t* p = Page(leaves[i]);
+    const PageRef p = Page(leaves[i]);
     uint32_t prev = i > 0 ? leaves[i - 1] : 0;
     uint32_t next = i + 1 < leaves.size() ? leaves[i + 1] : 0;
     if (GetU32(p + 12) != prev || GetU32(p + 16) != next) {
@@ -795,14 +844,20 @@ void Checker::CheckIndex(const Table& t, const RealIndex& index, const std::vect
 }
 
 void Checker::Run() {
-  if (data_.size() < 3 * static_cast<size_t>(kPageSize) || data_.size() % kPageSize != 0) {
+  if (size_ > kLargestFile) {
     Problem(
-        Format("ファイルの大きさ %zu バイトがページの倍数でないか、小さすぎます", data_.size()));
+        Format("ファイルの大きさ %llu バイトは Jet 4.0 のデータベースの上限 (2 GB) を超えています",
+               static_cast<unsigned long long>(size_)));
     return;
   }
-  owner_.assign(pages(), std::string());
+  if (size_ < 3u * kPageSize || size_ % kPageSize != 0) {
+    Problem(Format("ファイルの大きさ %llu バイトがページの倍数でないか、小さすぎます",
+                   static_cast<unsigned long long>(size_)));
+    return;
+  }
+  owner_.assign(pages(), 0);
   shared_.assign(pages(), false);
-  const uint8_t* header = Page(0);
+  const PageRef header = Page(0);
   if (std::memcmp(header + 4, "Standard Jet DB", 15) != 0 || GetU32(header + 0x14) != 1) {
     Problem("Jet 4.0 のデータベースではありません");
     return;
@@ -811,7 +866,7 @@ void Checker::Run() {
   Claim(1, "全体の使用マップ");
   std::vector<bool> free(pages(), false);
   try {
-    const uint8_t* p1 = Page(1);
+    const PageRef p1 = Page(1);
     if (p1[0] != 0x01 || GetU32(p1 + 4) != 1)
       throw Bad("ページ 1 が全体の使用マップではありません");
     CheckDataPageBookkeeping(1, p1);
@@ -892,11 +947,11 @@ void Checker::Run() {
   }
 
   for (uint32_t p = 0; p < pages(); ++p) {
-    if (owner_[p].empty() && !free[p]) {
+    if (owner_[p] == 0 && !free[p]) {
       Problem(Format("ページ %u はどこにも使われていないのに、使用中になっています", p));
-    } else if (!owner_[p].empty() && free[p]) {
-      Problem(
-          Format("ページ %u は %s に使われているのに、空きになっています", p, owner_[p].c_str()));
+    } else if (owner_[p] != 0 && free[p]) {
+      Problem(Format("ページ %u は %s に使われているのに、空きになっています", p,
+                     roles_[owner_[p]].c_str()));
     }
   }
 }
@@ -905,18 +960,14 @@ void Checker::Run() {
 
 CheckResult CheckDatabase(const std::filesystem::path& path) {
   CheckResult result;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    result.problems.push_back("ファイルを開けません: " + path.string());
-    return result;
-  }
-  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return CheckDatabaseBytes(std::move(data));
+  Checker checker(format::OpenFileSource(path), result);
+  checker.Run();
+  return result;
 }
 
 CheckResult CheckDatabaseBytes(std::vector<uint8_t> bytes) {
   CheckResult result;
-  Checker checker(std::move(bytes), result);
+  Checker checker(format::MemorySource(std::move(bytes)), result);
   checker.Run();
   return result;
 }

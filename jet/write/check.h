@@ -4,8 +4,9 @@
 // node entries, sibling links, and exactly one entry per row with the key re-encoded from
 // the row's values).
 //
-// The checker reads the file on its own, with every offset checked, so a damaged file gives
-// problems, never a crash.
+// The checker reads the file on its own, page by page as it needs them (keeping only a bounded
+// number in memory), with every offset checked, so a damaged file gives problems, never a
+// crash, and a file of any size is checked or refused in bounded memory.
 #ifndef QUORVEL_JET_WRITE_CHECK_H_
 #define QUORVEL_JET_WRITE_CHECK_H_
 
@@ -25,6 +26,8 @@ struct CheckResult {
   bool ok() const { return problems.empty(); }
 };
 
+// Throws jet::Error when the file cannot be opened (also when it is no regular file: a folder,
+// a named pipe, a device) or a read fails.
 CheckResult CheckDatabase(const std::filesystem::path& path);
 // The same for a file's bytes held in memory.
 CheckResult CheckDatabaseBytes(std::vector<uint8_t> bytes);

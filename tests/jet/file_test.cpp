@@ -2,10 +2,16 @@
 // what was created, and Japanese error messages.
 #include "jet/file/file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -66,6 +72,46 @@ TEST(JetFile, OpeningWhatIsNotThereSaysWhyInJapanese) {
   EXPECT_EQ(MessageOf([&] { jet::file::OpenShared(dir / "missing.mdb"); }),
             u"データベース ファイルを開けません: " + Text(dir / "missing.mdb") +
                 u" (ファイルまたはフォルダーが見つかりません)");
+}
+
+// Only a regular file (also through a link) is opened; anything else is refused with a message
+// that says what it is, and never waited on: opening a named pipe for reading would wait for
+// a writer. Each open runs on its own thread with a generous bound; an open still waiting
+// then is released by opening the pipe's writing end, and fails the test.
+TEST(JetFile, OpensOnlyRegularFilesAndNeverWaits) {
+  TempDir dir;
+  WriteText(dir / "data.mdb", "0123");
+  fs::create_directory(dir / "folder.mdb");
+  ASSERT_EQ(::mkfifo((dir / "pipe.mdb").c_str(), 0600), 0);
+  fs::create_symlink(dir / "pipe.mdb", dir / "link-to-pipe.mdb");
+  fs::create_symlink(dir / "data.mdb", dir / "link-to-data.mdb");
+  const std::u16string head = u"データベース ファイルを開けません: ";
+  const struct {
+    fs::path path;
+    std::u16string expected;  // empty: opens
+  } cases[] = {
+      {dir / "data.mdb", u""},
+      {dir / "link-to-data.mdb", u""},
+      {dir / "folder.mdb",
+       head + Text(dir / "folder.mdb") + u" は通常のファイルではなく、フォルダーです。"},
+      {dir / "pipe.mdb",
+       head + Text(dir / "pipe.mdb") + u" は通常のファイルではなく、名前付きパイプです。"},
+      {dir / "link-to-pipe.mdb",
+       head + Text(dir / "link-to-pipe.mdb") + u" は通常のファイルではなく、名前付きパイプです。"},
+      {"/dev/null", head + u"/dev/null は通常のファイルではなく、デバイスです。"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    auto opening = std::async(std::launch::async, [&] {
+      return MessageOf([&] { EXPECT_EQ(jet::file::OpenShared(c.path)->Size(), 4u); });
+    });
+    if (opening.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+      ADD_FAILURE() << "the open waited";
+      const int writer = ::open((dir / "pipe.mdb").c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+    }
+    EXPECT_EQ(opening.get(), c.expected);
+  }
 }
 
 TEST(JetFile, CreateRefusesAnythingAtThePathAndLeavesItAlone) {

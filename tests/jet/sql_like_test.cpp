@@ -180,6 +180,52 @@ TEST(SqlLikeTest, AgreesWithAReferenceMatcher) {
   }
 }
 
+// Patterns as long as a keyword box allows: character lists of thousands of members and long
+// runs of "[" that are never closed. Compiling and matching them costs time linear in the
+// pattern (the benchmark jet_like_bench measures it); here they must keep their meaning.
+TEST(SqlLikeTest, LongListsAndUnclosedBracketsKeepTheirMeaning) {
+  // "[" + members + "]" with `count` Hangul syllables from U+AC00 on.
+  const auto hangul_list = [](int count, bool negated) {
+    std::u16string list = negated ? u"[!" : u"[";
+    for (int i = 0; i < count; ++i) list.push_back(static_cast<char16_t>(0xAC00 + i));
+    return list + u"]";
+  };
+  const std::u16string brackets(100000, u'[');
+  // A list of every capital letter written one by one, in a long list of other members.
+  std::u16string capitals = u"[";
+  for (int i = 0; i < 3000; ++i) capitals.push_back(static_cast<char16_t>(0x4E00 + i));
+  for (char16_t c = u'A'; c <= u'Z'; ++c) capitals.push_back(c);
+  capitals += u"]";
+  const struct {
+    const char* what;
+    std::u16string text;
+    std::u16string pattern;
+    bool expected;
+  } cases[] = {
+      {"first member of 3,000", u"x\uAC00y", u"%" + hangul_list(3000, false) + u"%", true},
+      {"last member of 3,000", u"\uAC00\uB7B7", u"%" + hangul_list(3000, false), true},
+      {"just past the last member", u"\uB7B8", hangul_list(3000, false), false},
+      {"no member in a long title", u"東京都 道路台帳 Survey project 12345",
+       u"%" + hangul_list(3000, false) + u"%", false},
+      {"negated long list, member", u"\uAC10", hangul_list(3000, true), false},
+      {"negated long list, other", u"a", hangul_list(3000, true), true},
+      {"32,000 members", u"\u0100", u"[" + std::u16string(32000, u'\u0100') + u"]", true},
+      {"capitals in a long list fold", u"q", capitals, true},
+      {"capitals in a long list, digit", u"7", capitals, false},
+      {"100,000 unclosed [ match themselves", brackets, brackets, true},
+      {"100,000 unclosed [ in a text of one less", std::u16string(99999, u'['), brackets, false},
+      {"100,000 unclosed [ inside %", u"ab" + brackets + u"cd", u"%" + brackets + u"%", true},
+      {"unclosed [ after a closed list", u"a[b", u"[a][b", true},
+      {"unclosed [ after a closed list, other", u"ab", u"[a][b", false},
+      {"lists closed later are still lists", u"ab", u"[a][b]", true},
+      {"a [ inside a list is a member", u"[", u"[x[]", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(LikePattern(c.pattern).Matches(c.text), c.expected);
+  }
+}
+
 TEST(SqlLikeTest, ContainsFindsEveryPlace) {
   // The substring search skips ahead; make sure it never skips over a match, whatever the
   // position and repetition in the text.

@@ -2,6 +2,7 @@
 // kind of damage put into a good file.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 
 #include "base/utf.h"
@@ -113,6 +114,56 @@ TEST(WriteCheckTest, EachDamageIsFound) {
     WriteBytes(b.path, bytes);
     auto bad = write::CheckDatabase(b.path);
     EXPECT_FALSE(bad.ok()) << d.what;
+  }
+}
+
+// Large files, made sparse so that they cost no disk: the checker reads only the pages it
+// looks at, so each ends with its outcome instead of reading the whole file into memory.
+TEST(WriteCheckTest, LargeFilesAreCheckedPageByPage) {
+  const std::filesystem::path projects = kFixtures / "generated-jackcess-T_projectMain-1000.mdb";
+  const struct {
+    const char* what;
+    std::filesystem::path start;  // empty: a file of zeros
+    uint64_t size;
+    std::string only_problem;  // empty: the pages added to `start` are found unused
+  } cases[] = {
+      {"4 GB of zeros",
+       {},
+       uint64_t{4} << 30,
+       "ファイルの大きさ 4294967296 バイトは Jet 4.0 のデータベースの上限 (2 GB) を超えています"},
+      {"2 GB of zeros", {}, uint64_t{2} << 30, "Jet 4.0 のデータベースではありません"},
+      // A good file grown with zeros up to the limit: its tables are checked as before, and
+      // the added pages are found in use by no one.
+      {"a database grown to 2 GB", projects, uint64_t{2} << 30, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::filesystem::path path = dir / "large.mdb";
+    if (c.start.empty()) {
+      std::ofstream(path, std::ios::binary).put('\0');
+    } else {
+      std::filesystem::copy_file(c.start, path);
+    }
+    const uint64_t start_size = std::filesystem::file_size(path);
+    std::filesystem::resize_file(path, c.size);
+    const write::CheckResult result = write::CheckDatabase(path);
+    ASSERT_FALSE(result.ok());
+    if (!c.only_problem.empty()) {
+      EXPECT_EQ(result.problems, std::vector<std::string>{c.only_problem});
+      EXPECT_EQ(result.tables, 0);
+      continue;
+    }
+    const write::CheckResult before = write::CheckDatabase(c.start);
+    EXPECT_EQ(result.tables, before.tables);
+    EXPECT_EQ(result.rows, before.rows);
+    EXPECT_EQ(result.index_entries, before.index_entries);
+    const std::string unused = " はどこにも使われていないのに、使用中になっています";
+    for (const std::string& problem : result.problems) {
+      ASSERT_TRUE(problem.starts_with("ページ ") && problem.ends_with(unused)) << problem;
+      EXPECT_GE(std::stoull(problem.substr(std::string("ページ ").size())), start_size / kPageSize)
+          << problem;
+    }
   }
 }
 

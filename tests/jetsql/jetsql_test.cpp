@@ -1,6 +1,8 @@
 // jetsql as its users run it: a child process, its standard output, standard error and exit
 // status.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -148,6 +150,82 @@ TEST(JetsqlTest, ErrorsGiveStatusOneAndOneLine) {
     EXPECT_EQ(r.err.rfind("jetsql: ", 0), 0u) << r.err;
   }
   std::filesystem::remove_all(dir);
+}
+
+// Every error jetsql prints is the program's own Japanese sentence naming what went wrong,
+// never the English text of a library, and nothing that is not a regular file is ever waited
+// on. Each run is bounded by `timeout` so that a run that blocks fails instead of hanging.
+TEST(JetsqlTest, EachErrorIsOurJapaneseMessage) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("jetsql-japanese-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir / "folder.mdb");
+  const std::string folder = (dir / "folder.mdb").string();
+  const std::string fifo = (dir / "pipe.mdb").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string missing = (dir / "missing.mdb").string();
+  const struct {
+    std::vector<std::string> args;
+    std::string expected;  // the whole line after "jetsql: "
+  } cases[] = {
+      {{"--check", folder},
+       "データベース ファイルを開けません: " + folder +
+           " は通常のファイルではなく、フォルダーです。"},
+      {{folder, "--tables"},
+       "データベース ファイルを開けません: " + folder +
+           " は通常のファイルではなく、フォルダーです。"},
+      {{"--check", fifo},
+       "データベース ファイルを開けません: " + fifo +
+           " は通常のファイルではなく、名前付きパイプです。"},
+      {{fifo, "--tables"},
+       "データベース ファイルを開けません: " + fifo +
+           " は通常のファイルではなく、名前付きパイプです。"},
+      {{fifo, "SELECT * FROM T"},
+       "データベース ファイルを開けません: " + fifo +
+           " は通常のファイルではなく、名前付きパイプです。"},
+      {{"--check", "/dev/zero"},
+       "データベース ファイルを開けません: /dev/zero は通常のファイルではなく、デバイスです。"},
+      {{"--check", missing},
+       "データベース ファイルを開けません: " + missing +
+           " (ファイルまたはフォルダーが見つかりません)"},
+      {{"--create", (dir / "new.mdb").string(), "@" + folder},
+       "文の一覧ファイル " + folder + " を読めません。"},
+      {{"--create", (dir / "new.mdb").string(), "@" + missing},
+       "文の一覧ファイル " + missing + " を読めません。"},
+      {{"--bogus"},
+       "使い方: jetsql FILE [--tables] [SQL...] | jetsql --create FILE SQL... | jetsql --check "
+       "FILE"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    std::vector<std::string> args = {"60", kJetsql.string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = RunProgram("timeout", args);
+    EXPECT_EQ(r.status, 1);  // timeout's 124 would mean jetsql waited
+    EXPECT_EQ(r.err, "jetsql: " + c.expected + "\n");
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A file far beyond what Jet 4.0 can address (a sparse 4 GB file) is refused at once, not read
+// whole into memory: the check ends with its one problem while jetsql stays small.
+TEST(JetsqlTest, CheckOfAHugeFileEndsInBoundedMemory) {
+  const auto file = std::filesystem::temp_directory_path() /
+                    ("jetsql-huge-" + std::to_string(::getpid()) + ".mdb");
+  std::ofstream(file, std::ios::binary).put('\0');
+  std::filesystem::resize_file(file, uint64_t{4} << 30);
+  const Result r = RunProgram("timeout", {"120", kJetsql.string(), "--check", file.string()});
+  std::filesystem::remove(file);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "ファイルの大きさ 4294967296 バイトは Jet 4.0 のデータベースの上限 (2 GB) "
+            "を超えています\n"
+            "問題が 1 件あります (テーブル 0、行 0、索引の項目 0)\n");
+  // The largest of the children this test waited for (the shell, timeout and jetsql).
+  struct rusage usage {};
+  ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 128L * 1024) << "kilobytes";
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 //   jetsql --create FILE SQL…       creates a new database and runs the statements on it
 //   jetsql --check FILE             checks a file's structure
 //
-// Exit status 0 on success; 1 with a one-line message on standard error on any error.
+// Exit status 0 on success; 1 with a one-line Japanese message on standard error on any error.
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -22,7 +22,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: jetsql FILE [--tables] [SQL...] | jetsql --create FILE SQL... | jetsql --check FILE";
+    "使い方: jetsql FILE [--tables] [SQL...] | jetsql --create FILE SQL... | jetsql --check FILE";
 
 int Fail(const std::string& message) {
   std::string line = message;
@@ -73,7 +73,7 @@ int Run(int argc, char** argv) {
       connection.Execute(sql);
     }
   }
-  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");
+  return std::fflush(stdout) == 0 ? 0 : Fail("結果を標準出力に書き込めません。");
 }
 
 }  // namespace
@@ -91,6 +91,6 @@ int main(int argc, char** argv) {
     if (argc < 2 || std::string_view(argv[1]).starts_with("--")) return Fail(kUsage);
     return Run(argc, argv);
   } catch (const std::exception& e) {
-    return Fail(e.what());
+    return Fail(ErrorMessage(e));
   }
 }

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,15 +59,18 @@ bool CollectStatements(int argc, char** argv, std::vector<std::string>& out) {
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg.size() > 1 && arg[0] == '@') {
-      std::ifstream in(std::string(arg.substr(1)), std::ios::binary);
-      if (!in) {
-        ReportError("cannot read the statement list " + std::string(arg.substr(1)));
-        return false;
-      }
+      // A pipe is fine here ("@<(command)"); a folder opens but fails on the first read,
+      // which leaves the stream bad rather than at its end.
+      const std::string list(arg.substr(1));
+      std::ifstream in(list, std::ios::binary);
       std::string line;
-      while (std::getline(in, line)) {
+      while (in && std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.find_first_not_of(" \t") != std::string::npos) out.push_back(line);
+      }
+      if (!in.is_open() || in.bad()) {
+        ReportError("文の一覧ファイル " + list + " を読めません。");
+        return false;
       }
     } else {
       out.emplace_back(arg);
@@ -77,6 +81,14 @@ bool CollectStatements(int argc, char** argv, std::vector<std::string>& out) {
 
 }  // namespace
 
+std::string ErrorMessage(const std::exception& error) {
+  if (dynamic_cast<const jet::Error*>(&error) != nullptr) return error.what();
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+    return "メモリが足りないため、処理を続けられません。";
+  }
+  return "予期しないエラーのため、処理を続けられません。";
+}
+
 int RunCreate(int argc, char** argv) {
   std::vector<std::string> statements;
   if (argc < 1 || !CollectStatements(argc, argv, statements)) return 1;
@@ -84,7 +96,7 @@ int RunCreate(int argc, char** argv) {
   try {
     jet::CreateDatabase(path);
   } catch (const std::exception& e) {
-    ReportError(e.what());
+    ReportError(ErrorMessage(e));
     return 1;
   }
   int failures = 0;
@@ -113,12 +125,12 @@ int RunCreate(int argc, char** argv) {
         }
       } catch (const std::exception& e) {
         ++failures;
-        ReportError(e.what());
+        ReportError(ErrorMessage(e));
       }
     }
     if (open_transaction) connection.CommitTrans();
   } catch (const std::exception& e) {
-    ReportError(e.what());
+    ReportError(ErrorMessage(e));
     return 1;
   }
   if (std::fflush(stdout) != 0) return 1;
