@@ -108,9 +108,9 @@ TEST(ConvertCommand, FailuresExitWithOneAndAMessage) {
     std::string arguments;
     std::string message;
   } cases[] = {
-      {"", "usage:"},
-      {"export onlyone", "usage:"},
-      {"copy a b", "usage:"},
+      {"", "使い方:"},
+      {"export onlyone", "使い方:"},
+      {"copy a b", "使い方:"},
       {"export " + ShellQuote((dir / "x.sqlite").string()) + " " +
            ShellQuote((dir / "missing.mdb").string()),
        "missing.mdb"},

@@ -30,8 +30,8 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: quorvel-convert export SQLITE MDB [--table NAME]\n"
-    "       quorvel-convert import MDB SQLITE [--table NAME]\n";
+    "使い方: quorvel-convert export SQLITE MDB [--table NAME]\n"
+    "        quorvel-convert import MDB SQLITE [--table NAME]\n";
 
 // Tables at least this large show a progress line.
 constexpr int64_t kProgressThreshold = 10000;
