@@ -9,6 +9,7 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   app::AddFontSubstitutions();
+  app::InstallQtTranslations();
   int result = 0;
   // The DDE instance outlives the windows: the shutdown sequence sends its close command
   // through it.

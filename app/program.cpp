@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
+#include <QTranslator>
 
 #include "app/main_window.h"
 #include "app/splash.h"
@@ -32,6 +35,20 @@ void AddFontSubstitutions() {
   substitute(QStringLiteral("ＭＳ Ｐ明朝"), mincho);
   substitute(QStringLiteral("Tahoma"),
              {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK JP")});
+}
+
+bool InstallQtTranslations() {
+  // The Japanese texts of Qt's own dialogs and buttons (file and colour dialogs, "OK",
+  // "キャンセル"); the translator lives as long as the application.
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), folder)) {
+    delete translator;
+    return false;
+  }
+  QCoreApplication::installTranslator(translator);
+  return true;
 }
 
 Program::Program(AppEnvironment environment) {

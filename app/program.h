@@ -23,6 +23,12 @@ class TfrmSplash;
 // this system when those names are not installed.
 void AddFontSubstitutions();
 
+// Loads Qt's Japanese translation of its own texts (standard buttons, file and colour
+// dialogs) from Qt's translations folder and installs it in the running application. Call
+// before the first window is created. False when the translation is not installed; Qt's
+// texts then stay in English.
+bool InstallQtTranslations();
+
 class Program {
  public:
   // Creates the main window (its creation runs the start-up sequence) and, unless start-up
