@@ -366,6 +366,9 @@ bool TfrmMain::OpenBasicDatabaseAtStartup() {
   };
   io.choose_file = [] { return ui::GetOpenFileName(KihonMdbDialogOptions()); };
   io.show_error = [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kError, text); };
+  io.show_warning = [](std::u16string_view text) {
+    ui::ShowMessage(ui::MessageKind::kWarning, text);
+  };
   io.set_status = [this](const std::u16string& text) { SetStatusText(text); };
   io.import_sqlite_to_jet = db::StartupImport(
       [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kWarning, text); });

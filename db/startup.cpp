@@ -33,6 +33,20 @@ StartupResult OpenFromSQLite(const StartupIo& io, const std::u16string& sqlite_p
 
 }  // namespace
 
+std::u16string OpenFailedMessage(std::u16string_view path) {
+  std::u16string text(kOpenFailedMessage);
+  text += u"\r";
+  text += path;
+  return text;
+}
+
+std::u16string ConfiguredFileMissingMessage(std::u16string_view path) {
+  std::u16string text = u"設定されている基本データベース\r";
+  text += path;
+  text += u"\rが見つかりませんでした。次の画面で基本データベースを選択してください。";
+  return text;
+}
+
 std::u16string ExistingNewDatabaseMessage(std::u16string_view new_path) {
   std::u16string text = u"新規MDBとして指定されている";
   text += new_path;
@@ -67,11 +81,16 @@ StartupResult OpenBasicDatabaseAtStartup(const StartupIo& io) {
   const std::u16string configured = io.get_configured_path();
   if (FileExists(configured)) {
     if (ConnectJetDatabase(configured, u"", u"", *io.connection) != kConnectOk) {
-      io.show_error(kOpenFailedMessage);
+      io.show_error(OpenFailedMessage(configured));
       return StartupResult::kNotListed;
     }
     ListProjects(io, kStartupOrderClause);
     return StartupResult::kListed;
+  }
+  // A path that was set once but names no file any more: say so before asking again (a
+  // first start, with no path, goes straight to the dialog).
+  if (!configured.empty() && io.show_warning) {
+    io.show_warning(ConfiguredFileMissingMessage(configured));
   }
 
   const std::optional<std::u16string> chosen = io.choose_file();

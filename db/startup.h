@@ -20,6 +20,13 @@ inline constexpr std::u16string_view kOpenFailedMessage = u"基本情報デー�
 inline constexpr std::u16string_view kNoDatabaseMessage =
     u"このシステムではデータベースを選択しないと動作しません";
 
+// "基本情報データベースが開けませんでした" with the file's path on a line of its own.
+std::u16string OpenFailedMessage(std::u16string_view path);
+
+// Shown before the open dialog when the configured basic database is gone: names the file
+// and says that it was not found.
+std::u16string ConfiguredFileMissingMessage(std::u16string_view path);
+
 // The message shown when the basic database to be made from a SQLite file already exists.
 std::u16string ExistingNewDatabaseMessage(std::u16string_view new_path);
 
@@ -41,6 +48,7 @@ struct StartupIo {
   std::function<void(const std::u16string&)> set_configured_path;  // the path box
   std::function<std::optional<std::u16string>()> choose_file;      // the open dialog
   std::function<void(std::u16string_view)> show_error;             // modal error box
+  std::function<void(std::u16string_view)> show_warning;           // modal warning box
   std::function<void(const std::u16string&)> set_status;           // the status bar
   // Makes a new basic database at new_path from the table of the SQLite file (arguments:
   // new path, SQLite path, table name); raises an error on failure. When it is not given,

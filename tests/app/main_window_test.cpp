@@ -450,7 +450,8 @@ TEST(MainWindow, DamagedOrForeignDatabaseFiles) {
     ui::DialogAnswers answers;
     app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
     ASSERT_EQ(answers.messages().size(), 1u) << file.name;
-    EXPECT_EQ(answers.messages()[0].text, u"基本情報データベースが開けませんでした");
+    EXPECT_EQ(answers.messages()[0].text,
+              u"基本情報データベースが開けませんでした\r" + U16(dir.path() / file.name));
     EXPECT_EQ(Find<QTableView>(&window, "DBGrid1")->model()->rowCount(), 0);
     EXPECT_FALSE(window.ended_during_startup());
     EXPECT_EQ(recorder.steps, std::vector<std::string>{"update"});

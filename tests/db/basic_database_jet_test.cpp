@@ -258,6 +258,7 @@ struct StartupRig {
   std::vector<std::u16string> errors;
   std::u16string status = u"status before";
   std::vector<std::u16string> imports;
+  std::vector<std::pair<std::u16string, int>> warnings;
 
   db::StartupIo Io(bool with_import = false) {
     db::StartupIo io;
@@ -270,6 +271,10 @@ struct StartupRig {
       return dialog_answer;
     };
     io.show_error = [this](std::u16string_view text) { errors.emplace_back(text); };
+    // Each warning with the number of dialogs shown before it.
+    io.show_warning = [this](std::u16string_view text) {
+      warnings.emplace_back(std::u16string(text), dialogs);
+    };
     io.set_status = [this](const std::u16string& text) { status = text; };
     if (with_import) {
       io.import_sqlite_to_jet = [this](std::u16string_view new_path, std::u16string_view,
@@ -305,7 +310,9 @@ TEST(OpenBasicDatabaseAtStartup, DamagedConfiguredFileShowsTheMessageAndGoesOn) 
   EXPECT_EQ(db::OpenBasicDatabaseAtStartup(rig.Io()), db::StartupResult::kNotListed);
   EXPECT_EQ(rig.dialogs, 0);
   ASSERT_EQ(rig.errors.size(), 1u);
-  EXPECT_EQ(rig.errors[0], u"基本情報データベースが開けませんでした");
+  // The fixed text, then the file on a line of its own.
+  EXPECT_EQ(rig.errors[0], u"基本情報データベースが開けませんでした\r" + rig.configured);
+  EXPECT_TRUE(rig.warnings.empty());
   EXPECT_EQ(rig.status, u"status before");
   EXPECT_FALSE(rig.dataset.active());
 }
@@ -313,15 +320,31 @@ TEST(OpenBasicDatabaseAtStartup, DamagedConfiguredFileShowsTheMessageAndGoesOn) 
 TEST(OpenBasicDatabaseAtStartup, MissingEmptyOrFolderPathAsksAndCancelEnds) {
   ScratchDir dir("startup-cancel");
   fs::create_directories(dir.path() / "folder.mdb");
-  for (const std::u16string& configured :
-       {std::u16string(), U16(dir.path() / "none.mdb"), U16(dir.path() / "folder.mdb")}) {
+  const struct {
+    std::u16string configured;
+    bool warned;  // a path that names no file is named before the dialog opens
+  } cases[] = {
+      {std::u16string(), false},
+      {U16(dir.path() / "none.mdb"), true},
+      {U16(dir.path() / "folder.mdb"), true},
+  };
+  for (const auto& c : cases) {
     StartupRig rig;
-    rig.configured = configured;
+    rig.configured = c.configured;
     EXPECT_EQ(db::OpenBasicDatabaseAtStartup(rig.Io()), db::StartupResult::kEndProgram);
     EXPECT_EQ(rig.dialogs, 1);
     ASSERT_EQ(rig.errors.size(), 1u);
     EXPECT_EQ(rig.errors[0], u"このシステムではデータベースを選択しないと動作しません");
-    EXPECT_EQ(rig.configured, configured);
+    EXPECT_EQ(rig.configured, c.configured);
+    if (c.warned) {
+      ASSERT_EQ(rig.warnings.size(), 1u);
+      EXPECT_EQ(rig.warnings[0].first,
+                u"設定されている基本データベース\r" + c.configured +
+                    u"\rが見つかりませんでした。次の画面で基本データベースを選択してください。");
+      EXPECT_EQ(rig.warnings[0].second, 0);  // before the dialog
+    } else {
+      EXPECT_TRUE(rig.warnings.empty());
+    }
   }
 }
 
