@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QStringList>
 #include <cassert>
 
@@ -40,6 +43,14 @@ void ShowBox(QMessageBox::Icon icon, std::u16string_view caption, std::u16string
              QWidget* parent) {
   QMessageBox box(icon, ToQString(caption), DisplayText(text), QMessageBox::Ok, parent);
   box.setTextFormat(Qt::PlainText);
+  // A box only as wide as a short text leaves the title bar no room for its caption beside
+  // the window manager's icon and buttons. The box sizes itself from its layout, so the
+  // minimum width goes into the layout as an empty item across all columns.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(MessageBoxMinimumWidth(caption, box.font()), 0,
+                                  QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
   box.exec();
 }
@@ -83,6 +94,13 @@ std::optional<std::u16string> RunFileDialog(const FileDialogOptions& options, bo
 }
 
 }  // namespace
+
+int MessageBoxMinimumWidth(std::u16string_view caption, const QFont& font) {
+  const QFontMetrics metrics(font);
+  // Room for the caption in a title-bar font up to half as large again, plus the window
+  // icon and three title-bar buttons.
+  return metrics.horizontalAdvance(ToQString(caption)) * 3 / 2 + 12 * metrics.height();
+}
 
 struct DialogAnswersAccess {
   static std::optional<std::u16string> NextFile(DialogAnswers& answers, ShownDialog shown,

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+class QFont;
 class QWidget;
 
 namespace ui {
@@ -30,6 +31,10 @@ void ShowMessage(MessageKind kind, std::u16string_view text, QWidget* parent = n
 // error report uses it).
 void ShowErrorWithCaption(std::u16string_view caption, std::u16string_view text,
                           QWidget* parent = nullptr);
+
+// The least width of a message box whose text is in `font`, so that its title bar shows the
+// whole caption.
+int MessageBoxMinimumWidth(std::u16string_view caption, const QFont& font);
 
 struct FileFilter {
   std::u16string name;      // shown, e.g. "全てのファイル(*.*)"

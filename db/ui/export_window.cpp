@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "db/basic_database.h"
 #include "db/conversion.h"
@@ -76,7 +77,9 @@ TfrmExportSQLite::TfrmExportSQLite(std::function<std::u16string()> basic_databas
   column->addLayout(button_row);
   column->addStretch(1);
   column->addWidget(StatusBar1);
-  setFixedSize(kClientWidth, kClientHeight);
+  // The designed client area, grown where the font found here needs more room than it.
+  const QSize needed = minimumSizeHint();
+  setFixedSize(std::max(kClientWidth, needed.width()), std::max(kClientHeight, needed.height()));
 
   connect(bbtnKihonMDB, &QPushButton::clicked, this,
           [this] { ui::RunReported([this] { bbtnKihonMDBClick(); }, this); });

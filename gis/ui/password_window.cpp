@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <algorithm>
 
 #include "ui/dialogs.h"
 #include "ui/error_report.h"
@@ -29,7 +30,6 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
   setObjectName(QStringLiteral("frmPassword"));
   setWindowTitle(QStringLiteral("パスワード認証"));
   setModal(false);
-  setFixedSize(kClientWidth, kClientHeight);
 
   Label1 = new QLabel(QStringLiteral("パスワード"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
@@ -38,23 +38,45 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
   editPassword->setEchoMode(QLineEdit::Password);
   // Every typed character shows as "*".
   editPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
-  editPassword->setGeometry(kClientWidth - 228 - 16, 16, 228, editPassword->sizeHint().height());
-  Label1->adjustSize();
-  Label1->move(editPassword->x() - Label1->width() - 8,
-               editPassword->y() + (editPassword->height() - Label1->height()) / 2);
   Label1->setBuddy(editPassword);
 
   BitBtn1 = new QPushButton(QStringLiteral("認証"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
-  BitBtn1->setGeometry((kClientWidth - 121) / 2, 56, 121, 25);
   BitBtn1->setDefault(true);  // Enter in the window presses it
   BitBtn1->setAutoDefault(true);
+  ArrangeControls();
   setTabOrder(editPassword, BitBtn1);
   connect(BitBtn1, &QPushButton::clicked, this, &TfrmPassword::BitBtn1Click);
 }
 
 TfrmPassword::~TfrmPassword() = default;
+
+void TfrmPassword::ArrangeControls() {
+  // The designed client area is 304 × 97 with the entry 228 wide near the right edge and
+  // the label left of it. The label takes the width its text needs in the font found here;
+  // when that leaves no room, the entry moves right and the window grows, rather than the
+  // label being cut.
+  constexpr int kEntryWidth = 228;
+  constexpr int kEntryRight = 16;  // designed room right of the entry
+  constexpr int kEdge = 4;         // least room at either edge
+  constexpr int kGap = 4;          // between the label and the entry
+  const QSize label = Label1->sizeHint();
+  const int entry_height = editPassword->sizeHint().height();
+  const int entry_x =
+      std::max(kClientWidth - kEntryWidth - kEntryRight, kEdge + label.width() + kGap);
+  const int width = std::max(kClientWidth, entry_x + kEntryWidth + kEdge);
+  editPassword->setGeometry(entry_x, 16, kEntryWidth, entry_height);
+  Label1->setGeometry(entry_x - kGap - label.width(), 16 + (entry_height - label.height()) / 2,
+                      label.width(), label.height());
+
+  const QSize button_hint = BitBtn1->sizeHint();
+  const int button_width = std::max(121, button_hint.width());
+  const int button_height = std::max(25, button_hint.height());
+  const int button_y = std::max(56, editPassword->geometry().bottom() + 1 + 12);
+  BitBtn1->setGeometry((width - button_width) / 2, button_y, button_width, button_height);
+  setFixedSize(width, std::max(kClientHeight, button_y + button_height + 16));
+}
 
 void TfrmPassword::ShowPasswordWindow() {
   if (!isVisible()) {

@@ -36,6 +36,10 @@ class TfrmPassword : public QDialog {
   void BitBtn1Click();
 
  private:
+  // Places the label, the entry and the button from their size hints around the designed
+  // places, growing the window where a text would otherwise be cut.
+  void ArrangeControls();
+
   std::function<OpenProjectContext()> context_;
 };
 
