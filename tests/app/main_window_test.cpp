@@ -434,6 +434,26 @@ TEST(MainWindow, ColourButtonPutsTheColourTextAndStaysOnTop) {
   EXPECT_TRUE(answers.messages().empty());
 }
 
+TEST(MainWindow, ConfiguredDatabaseThatIsGoneIsNamedBeforeTheOpenDialog) {
+  ScratchDir dir("gonedatabase");
+  const std::u16string gone = U16(dir.path() / "moved away.mdb");
+  WriteSetting(dir, kWork, u"基本データベース", gone);
+  Recorder recorder;
+  ui::DialogAnswers answers;
+  answers.QueueFile(U16(apptest::kProjects));
+  app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
+  ASSERT_EQ(answers.shown().size(), 2u);
+  EXPECT_EQ(answers.shown()[0].type, ui::ShownDialog::Type::kMessage);
+  EXPECT_EQ(answers.shown()[0].kind, ui::MessageKind::kWarning);
+  EXPECT_EQ(answers.shown()[0].caption, u"警告");
+  EXPECT_EQ(answers.shown()[0].text,
+            u"設定されている基本データベース\r" + gone +
+                u"\rが見つかりませんでした。次の画面で基本データベースを選択してください。");
+  EXPECT_EQ(answers.shown()[1].type, ui::ShownDialog::Type::kOpenFile);
+  EXPECT_EQ(Text(&window, "editKihonMDB"), U16(apptest::kProjects));
+  EXPECT_FALSE(window.ended_during_startup());
+}
+
 TEST(MainWindow, DamagedOrForeignDatabaseFiles) {
   const struct {
     const char* name;
