@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   WhenModal<QMessageBox>(QStringLiteral("01-missing-database"), [&](QMessageBox* box) {
     WhenModal<QFileDialog>(QStringLiteral("02-file-dialog"), [database](QFileDialog* dialog) {
       dialog->selectFile(database);
-      dialog->accept();
+      static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
     });
     box->accept();
   });
