@@ -31,6 +31,10 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
   setModal(false);
   setFixedSize(kClientWidth, kClientHeight);
 
+  labelProject = new QLabel(this);
+  labelProject->setObjectName(QStringLiteral("labelProject"));
+  labelProject->setGeometry(12, 6, kClientWidth - 24, labelProject->sizeHint().height());
+
   Label1 = new QLabel(QStringLiteral("パスワード"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
   editPassword = new QLineEdit(this);
@@ -38,7 +42,7 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
   editPassword->setEchoMode(QLineEdit::Password);
   // Every typed character shows as "*".
   editPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
-  editPassword->setGeometry(kClientWidth - 228 - 16, 16, 228, editPassword->sizeHint().height());
+  editPassword->setGeometry(kClientWidth - 228 - 16, 28, 228, editPassword->sizeHint().height());
   Label1->adjustSize();
   Label1->move(editPassword->x() - Label1->width() - 8,
                editPassword->y() + (editPassword->height() - Label1->height()) / 2);
@@ -47,7 +51,7 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
   BitBtn1 = new QPushButton(QStringLiteral("認証"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
-  BitBtn1->setGeometry((kClientWidth - 121) / 2, 56, 121, 25);
+  BitBtn1->setGeometry((kClientWidth - 121) / 2, 62, 121, 25);
   BitBtn1->setDefault(true);  // Enter in the window presses it
   BitBtn1->setAutoDefault(true);
   setTabOrder(editPassword, BitBtn1);
@@ -56,7 +60,21 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
 
 TfrmPassword::~TfrmPassword() = default;
 
-void TfrmPassword::ShowPasswordWindow() {
+std::u16string TfrmPassword::ProjectPrompt(std::u16string_view project_title) {
+  if (project_title.empty()) return u"パスワードを入力してください。";
+  std::u16string text = u"「";
+  text += project_title;
+  text += u"」のパスワードを入力してください。";
+  return text;
+}
+
+void TfrmPassword::ShowPasswordWindow(std::u16string_view project_title) {
+  // A long title is shortened in the middle to fit the window; the tooltip keeps it whole.
+  const QString prompt = ui::ToQString(ProjectPrompt(project_title));
+  labelProject->setText(
+      labelProject->fontMetrics().elidedText(prompt, Qt::ElideMiddle, labelProject->width()));
+  labelProject->setToolTip(prompt);
+  editPassword->clear();
   if (!isVisible()) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
       const QRect area = screen->geometry();
