@@ -287,8 +287,8 @@ TEST_F(WindowManagerTest, OpeningAProjectRestoresAndActivatesTheGisWindow) {
   ASSERT_TRUE(gistest::WaitFor([&] {
     const platform::WindowHandle found = platform::FindTopLevelWindow(u"GIS Quorvel");
     owner = found != 0 ? platform::GetOwnerWindow(found) : 0;
-    return owner != 0 &&
-           std::count(apptest::StackingOrder().begin(), apptest::StackingOrder().end(), owner) == 1;
+    const auto order = apptest::StackingOrder();
+    return owner != 0 && std::count(order.begin(), order.end(), owner) == 1;
   }));
 
   ui::DialogAnswers answers;
