@@ -329,4 +329,3 @@ TEST_F(WindowManagerTest, OpeningAProjectRestoresAndActivatesTheGisWindow) {
 }
 
 }  // namespace
-return owner != 0 && std::count(order.begin(), order.end(), owner) == 1
