@@ -28,6 +28,9 @@ struct AppEnvironment {
   // of shutdown (tests use them to observe the order of the steps).
   std::function<void()> check_for_update;
   std::function<void()> send_close_and_quit;
+  // When set, replaces showing a folder in the desktop's file manager (the project list's
+  // "フォルダを開く"); given the folder's full path. Returns false when it could not be shown.
+  std::function<bool(const std::u16string& folder)> open_folder;
 };
 
 // The running program's surroundings: its own directory, Qt's available geometry of the

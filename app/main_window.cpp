@@ -2,12 +2,16 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QEvent>
 #include <QFont>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,7 +23,10 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <filesystem>
+#include <functional>
 
 #include "app/lifecycle.h"
 #include "app/project_model.h"
@@ -35,6 +42,7 @@
 #include "lib/process.h"
 #include "lib/tclib.h"
 #include "platform/program_path.h"
+#include "platform/text.h"
 #include "ui/error_report.h"
 #include "ui/qt_text.h"
 #include "update/update_check.h"
@@ -46,15 +54,29 @@ namespace {
 constexpr int kDesignedClientWidth = 624;
 constexpr int kDesignedClientHeight = 817;
 
-// The grid of the project tab: its rows follow the height of its font.
+// The grid of the project tab: its rows follow the height of its font; Enter (either key)
+// opens the current project.
 class ProjectGrid : public QTableView {
  public:
   using QTableView::QTableView;
+
+  std::function<void()> on_enter;
 
  protected:
   void changeEvent(QEvent* event) override {
     QTableView::changeEvent(event);
     if (event->type() == QEvent::FontChange) FitRowsToFont();
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        modifiers == Qt::NoModifier && on_enter) {
+      on_enter();
+      event->accept();
+      return;
+    }
+    QTableView::keyPressEvent(event);
   }
 
  public:
@@ -253,6 +275,7 @@ void TfrmMain::BuildControls() {
             OnCurrentRowChanged(current.isValid() ? current.row() : -1);
           });
   DBGrid1->viewport()->installEventFilter(this);
+  BuildGridHabits();
 
   BuildSettingsTab();
 
@@ -315,6 +338,80 @@ void TfrmMain::BuildSettingsTab() {
   ckQuitAll->move(9, 22);
   FitTextWidth(ckQuitAll, 178 - 9 - 3);
   ckQuitAll->setChecked(true);
+  KeepNumberBoxesAscii();
+}
+
+void TfrmMain::BuildGridHabits() {
+  // Tab and Shift+Tab leave the list for the next or previous control; the arrow keys move
+  // between rows.
+  DBGrid1->setTabKeyNavigation(false);
+  static_cast<ProjectGrid*>(DBGrid1)->on_enter = [this] {
+    ui::RunReported([&] { DBGrid1DblClick(); }, this);
+  };
+  DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const QModelIndex index = DBGrid1->indexAt(at);
+    if (!index.isValid()) return;
+    QMenu* menu = ProjectMenu(index.row());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(DBGrid1->viewport()->mapToGlobal(at));
+  });
+}
+
+QMenu* TfrmMain::ProjectMenu(int row) {
+  if (row >= 0 && row < model_->rowCount()) DBGrid1->setCurrentIndex(model_->index(row, 0));
+  auto* menu = new QMenu(DBGrid1);
+  menu->setObjectName(QStringLiteral("ProjectMenu"));
+  const auto add = [&](const QString& text, void (TfrmMain::*handler)()) {
+    QAction* action = menu->addAction(text);
+    connect(action, &QAction::triggered, this,
+            [this, handler] { ui::RunReported([&] { (this->*handler)(); }, this); });
+    return action;
+  };
+  add(QStringLiteral("開く"), &TfrmMain::DBGrid1DblClick);
+  add(QStringLiteral("フォルダを開く"), &TfrmMain::OpenProjectFolder);
+  add(QStringLiteral("パスをコピー"), &TfrmMain::CopyProjectPath);
+  return menu;
+}
+
+void TfrmMain::OpenProjectFolder() {
+  const std::u16string file = gis::CurrentRowText(*dataset_, gis::kFileNameField);
+  if (file.empty()) return;
+  // A relative path is taken from the current directory, as when the project is opened.
+  std::error_code error;
+  const std::filesystem::path folder =
+      std::filesystem::absolute(platform::ToPath(file), error).parent_path();
+  if (error || !std::filesystem::is_directory(folder, error)) {
+    ui::ShowMessage(ui::MessageKind::kWarning,
+                    u"フォルダが見つかりませんでした。\r" + platform::FromPath(folder), this);
+    return;
+  }
+  const std::u16string folder_text = platform::FromPath(folder);
+  const bool shown =
+      environment_.open_folder
+          ? environment_.open_folder(folder_text)
+          : QDesktopServices::openUrl(QUrl::fromLocalFile(ui::ToQString(folder_text)));
+  if (!shown) {
+    ui::ShowMessage(ui::MessageKind::kWarning, u"フォルダを開けませんでした。\r" + folder_text,
+                    this);
+  }
+}
+
+void TfrmMain::CopyProjectPath() {
+  const std::u16string file = gis::CurrentRowText(*dataset_, gis::kFileNameField);
+  QGuiApplication::clipboard()->setText(ui::ToQString(file));
+}
+
+void TfrmMain::KeepNumberBoxesAscii() {
+  for (QLineEdit* box : {editSplashTime, editGridFontSize}) {
+    connect(box, &QLineEdit::textEdited, box, [box](const QString& text) {
+      const QString ascii = ui::ToQString(tclib::AsciiDigits(ui::ToU16(text)));
+      if (ascii == text) return;
+      const int cursor = box->cursorPosition();  // the length does not change
+      box->setText(ascii);
+      box->setCursorPosition(cursor);
+    });
+  }
 }
 
 void TfrmMain::FormCreate() { RunStartupSequence(*this); }
@@ -340,6 +437,9 @@ void TfrmMain::ShowWorkSettings(const WorkSettings& settings) {
 WorkSettings TfrmMain::WorkSettingsFromBoxes() const {
   WorkSettings settings;
   for (const auto& [field, box] : SettingBoxes()) settings.*field = ui::ToU16(box->text());
+  // Numbers are saved in ASCII digits, also when a program or a paste put full-width ones in.
+  settings.splash_time = tclib::AsciiDigits(settings.splash_time);
+  settings.grid_font_size = tclib::AsciiDigits(settings.grid_font_size);
   return settings;
 }
 
@@ -394,6 +494,9 @@ void TfrmMain::SendCloseAndQuit() {
     environment_.send_close_and_quit();
     return;
   }
+  // A GIS application that is not running is left alone: sending the close command would
+  // start one just to close it.
+  if (!gis::GisApplicationRunning()) return;
   // At shutdown the window is hidden already and the closing request changes nothing.
   gis::SendCloseAndQuit(
       [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kWarning, text); },
@@ -403,8 +506,15 @@ void TfrmMain::SendCloseAndQuit() {
 }
 
 void TfrmMain::DBGrid1DblClick() {
+  // A project whose file is gone is named at once, before its password is asked for.
+  const std::u16string file = gis::CurrentRowText(*dataset_, gis::kFileNameField);
+  if (!file.empty() && !gis::FileExists(file)) {
+    ui::ShowMessage(ui::MessageKind::kWarning, gis::ProjectMissingBeforeStartMessage(file), this);
+    return;
+  }
   gis::ProjectDoubleClicked(ProjectOpeningContext(this), [this] {
-    if (password_window_ != nullptr) password_window_->ShowPasswordWindow();
+    if (password_window_ == nullptr) return;
+    password_window_->ShowPasswordWindow(gis::CurrentRowText(*dataset_, u"TITLE"));
   });
 }
 

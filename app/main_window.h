@@ -22,6 +22,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
@@ -84,6 +85,14 @@ class TfrmMain : public QMainWindow {
   // Runs the keyword filter over the project dataset and updates the grid and status bar.
   void ApplyKeywordFilter(std::u16string_view keyword);
 
+  // The project list's menu for the row `row` (made the current row first): "開く",
+  // "フォルダを開く" and "パスをコピー". The caller owns the menu.
+  QMenu* ProjectMenu(int row);
+  // The menu's actions on the current row: the folder holding the project file in the
+  // desktop's file manager, and the project file's path to the clipboard.
+  void OpenProjectFolder();
+  void CopyProjectPath();
+
   // Controls, by their object names.
   QAction* SQLite1 = nullptr;
   QWidget* Panel1 = nullptr;
@@ -139,6 +148,10 @@ class TfrmMain : public QMainWindow {
 
   void BuildControls();
   void BuildSettingsTab();
+  // The grid's keyboard and pointer habits: Enter opens, Tab leaves, the row menu.
+  void BuildGridHabits();
+  // Full-width digits typed into the number boxes become ASCII digits at once.
+  void KeepNumberBoxesAscii();
   void FormCreate();
   void FormDestroy();
   void FormResize();

@@ -1,14 +1,27 @@
 #include "app/project_model.h"
 
+#include <QApplication>
+#include <QBrush>
+#include <QIcon>
+#include <QPalette>
+#include <QStyle>
 #include <limits>
 
 #include "ui/qt_text.h"
 
 namespace app {
 
-ProjectTableModel::ProjectTableModel(jet::Dataset* dataset, QObject* parent)
-    : QAbstractTableModel(parent), dataset_(dataset) {
+ProjectTableModel::ProjectTableModel(jet::Dataset* dataset, QObject* parent,
+                                     FilePresence::Check check_file)
+    : QAbstractTableModel(parent), dataset_(dataset), presence_(std::move(check_file)) {
   Refresh();
+  // An answer may change any row showing that path; the views repaint only what is visible.
+  connect(&presence_, &FilePresence::Answered, this, [this] {
+    if (rows_ > 0) {
+      emit dataChanged(index(0, 0), index(rows_ - 1, 0),
+                       {Qt::ToolTipRole, Qt::ForegroundRole, Qt::DecorationRole});
+    }
+  });
 }
 
 void ProjectTableModel::Refresh() {
@@ -32,6 +45,10 @@ int ProjectTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ProjectTableModel::data(const QModelIndex& index, int role) const {
+  if (role == Qt::ToolTipRole || role == Qt::ForegroundRole || role == Qt::DecorationRole) {
+    if (!index.isValid() || index.column() != 0) return QVariant();
+    return RowMarks(index.row(), role);
+  }
   if (role != Qt::DisplayRole || !index.isValid() || index.column() != 0) return QVariant();
   // The dataset may have changed under a view that has not been told yet; never read past
   // what it holds now.
@@ -44,6 +61,48 @@ QVariant ProjectTableModel::data(const QModelIndex& index, int role) const {
     return ui::ToQString(dataset_->ValueAt(index.row(), title_field_).ToDisplayText());
   } catch (const std::exception&) {
     return QVariant();
+  }
+}
+
+QString ProjectTableModel::MissingMark() { return QStringLiteral("（見つかりません）"); }
+
+QVariant ProjectTableModel::RowMarks(int row, int role) const {
+  if (dataset_ == nullptr || !dataset_->active() || row >= dataset_->record_count()) {
+    return QVariant();
+  }
+  const int fields = static_cast<int>(dataset_->fields().size());
+  const int filename_field = dataset_->FieldIndex(u"FILENAME");
+  if (filename_field < 0 || filename_field >= fields) return QVariant();
+  std::u16string path;
+  try {
+    path = dataset_->ValueAt(row, filename_field).ToDisplayText();
+  } catch (const std::exception&) {
+    return QVariant();
+  }
+  // An empty path names no file: it is missing without asking the disk.
+  const std::optional<bool> exists = path.empty() ? false : presence_.Exists(path);
+  const bool missing = exists.has_value() && !*exists;
+  switch (role) {
+    case Qt::ToolTipRole: {
+      QString title;
+      if (title_field_ >= 0 && title_field_ < fields) {
+        try {
+          title = ui::ToQString(dataset_->ValueAt(row, title_field_).ToDisplayText());
+        } catch (const std::exception&) {
+        }
+      }
+      QString tip = title + QLatin1Char('\n') + ui::ToQString(path);
+      if (missing) tip += MissingMark();
+      return tip;
+    }
+    case Qt::ForegroundRole:
+      if (!missing) return QVariant();
+      return QBrush(QApplication::palette().color(QPalette::Disabled, QPalette::Text));
+    case Qt::DecorationRole:
+      if (!missing) return QVariant();
+      return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    default:
+      return QVariant();
   }
 }
 
@@ -84,6 +143,8 @@ ProjectTableModel::ResetScope::ResetScope(ProjectTableModel* model) : model_(mod
 }
 
 ProjectTableModel::ResetScope::~ResetScope() {
+  // Files may have come or gone since the last list: ask the disk again.
+  model_->presence_.MarkStale();
   model_->Refresh();
   model_->endResetModel();
 }

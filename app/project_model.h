@@ -1,10 +1,13 @@
 // The project grid's data source: one column over the field TITLE of the project dataset.
+// Each row's tooltip gives the full title and the project file's path; a row whose file is
+// missing is drawn grey with a warning mark (the check runs on a worker thread).
 #ifndef QUORVEL_APP_PROJECT_MODEL_H_
 #define QUORVEL_APP_PROJECT_MODEL_H_
 
 #include <QAbstractTableModel>
 #include <QString>
 
+#include "app/file_presence.h"
 #include "jet/jet.h"
 
 namespace app {
@@ -13,7 +16,8 @@ class ProjectTableModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  explicit ProjectTableModel(jet::Dataset* dataset, QObject* parent = nullptr);
+  explicit ProjectTableModel(jet::Dataset* dataset, QObject* parent = nullptr,
+                             FilePresence::Check check_file = {});
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -27,6 +31,9 @@ class ProjectTableModel : public QAbstractTableModel {
   // The dataset's current row, 0-based, marked in the row indicator; -1 for none.
   void SetCurrentRow(int row);
   int current_row() const { return current_row_; }
+
+  // The text a row's tooltip ends with when its project file is missing.
+  static QString MissingMark();
 
   // Brackets a change of the dataset (a requery): the views forget the old rows at the
   // start and read the new ones at the end, also when the requery fails.
@@ -43,12 +50,16 @@ class ProjectTableModel : public QAbstractTableModel {
 
  private:
   void Refresh();
+  // The tooltip, foreground and decoration of a row, from its TITLE and FILENAME.
+  QVariant RowMarks(int row, int role) const;
 
   jet::Dataset* dataset_;
   QString title_ = QStringLiteral("名前");
   int title_field_ = -1;
   int rows_ = 0;
   int current_row_ = -1;
+  // Mutable: data() asks it, which queues checks but never changes what the model shows.
+  mutable FilePresence presence_;
 };
 
 }  // namespace app

@@ -26,6 +26,8 @@ bool FileExists(std::u16string_view path) {
   return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
+bool GisApplicationRunning() { return tclib::CountProcessesByName(kQuorvelExeName) > 0; }
+
 void OpenSelectedProject(const OpenProjectContext& context) {
   const std::u16string project_file = context.read_filename();
   const auto count = context.count_processes ? context.count_processes(kQuorvelExeName)

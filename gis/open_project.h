@@ -50,6 +50,10 @@ struct OpenProjectContext {
   std::function<void(std::u16string_view project_file)> send_read_project;  // SendReadProject
 };
 
+// Whether a GIS application runs: a process of the executable file name "quorvel.exe", as the
+// open path counts them (CountProcessesByName).
+bool GisApplicationRunning();
+
 // Opens the current row's project: sends the open command to a running GIS application, or
 // first finds the GIS application and starts it (or activates its window) with the project
 // file. Raises "プロセスの生成に失敗しました" when the start fails.

@@ -174,4 +174,12 @@ int32_t StrToIntDef(std::u16string_view text, int32_t default_value) {
   return ParseInt32(text, value) ? value : default_value;
 }
 
+std::u16string AsciiDigits(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) {
+    if (c >= u'\uFF10' && c <= u'\uFF19') c = static_cast<char16_t>(u'0' + (c - u'\uFF10'));
+  }
+  return out;
+}
+
 }  // namespace tclib

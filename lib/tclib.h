@@ -25,6 +25,10 @@ std::u16string ExtractDirectory(std::u16string_view path, char16_t separator = k
 int32_t StrToInt(std::u16string_view text);
 int32_t StrToIntDef(std::u16string_view text, int32_t default_value);
 
+// The text with every full-width digit (U+FF10 to U+FF19, as a Japanese input method types
+// them) replaced by its ASCII digit; every other code unit is kept. The length never changes.
+std::u16string AsciiDigits(std::u16string_view text);
+
 }  // namespace tclib
 
 #endif  // QUORVEL_LIB_TCLIB_H_

@@ -31,6 +31,9 @@ TfrmPassword::TfrmPassword(std::function<OpenProjectContext()> context, QWidget*
   setWindowTitle(QStringLiteral("パスワード認証"));
   setModal(false);
 
+  labelProject = new QLabel(this);
+  labelProject->setObjectName(QStringLiteral("labelProject"));
+
   Label1 = new QLabel(QStringLiteral("パスワード"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
   editPassword = new QLineEdit(this);
@@ -63,22 +66,41 @@ void TfrmPassword::ArrangeControls() {
   constexpr int kGap = 4;          // between the label and the entry
   const QSize label = Label1->sizeHint();
   const int entry_height = editPassword->sizeHint().height();
+  // The project's name takes one line above the entry.
+  const int prompt_height =
+      std::max(labelProject->sizeHint().height(), labelProject->fontMetrics().height());
+  const int entry_y = 6 + prompt_height + 6;
   const int entry_x =
       std::max(kClientWidth - kEntryWidth - kEntryRight, kEdge + label.width() + kGap);
   const int width = std::max(kClientWidth, entry_x + kEntryWidth + kEdge);
-  editPassword->setGeometry(entry_x, 16, kEntryWidth, entry_height);
-  Label1->setGeometry(entry_x - kGap - label.width(), 16 + (entry_height - label.height()) / 2,
+  editPassword->setGeometry(entry_x, entry_y, kEntryWidth, entry_height);
+  Label1->setGeometry(entry_x - kGap - label.width(), entry_y + (entry_height - label.height()) / 2,
                       label.width(), label.height());
 
   const QSize button_hint = BitBtn1->sizeHint();
   const int button_width = std::max(121, button_hint.width());
   const int button_height = std::max(25, button_hint.height());
-  const int button_y = std::max(56, editPassword->geometry().bottom() + 1 + 12);
+  const int button_y = std::max(62, editPassword->geometry().bottom() + 1 + 12);
   BitBtn1->setGeometry((width - button_width) / 2, button_y, button_width, button_height);
+  labelProject->setGeometry(12, 6, width - 24, prompt_height);
   setFixedSize(width, std::max(kClientHeight, button_y + button_height + 16));
 }
 
-void TfrmPassword::ShowPasswordWindow() {
+std::u16string TfrmPassword::ProjectPrompt(std::u16string_view project_title) {
+  if (project_title.empty()) return u"パスワードを入力してください。";
+  std::u16string text = u"「";
+  text += project_title;
+  text += u"」のパスワードを入力してください。";
+  return text;
+}
+
+void TfrmPassword::ShowPasswordWindow(std::u16string_view project_title) {
+  // A long title is shortened in the middle to fit the window; the tooltip keeps it whole.
+  const QString prompt = ui::ToQString(ProjectPrompt(project_title));
+  labelProject->setText(
+      labelProject->fontMetrics().elidedText(prompt, Qt::ElideMiddle, labelProject->width()));
+  labelProject->setToolTip(prompt);
+  editPassword->clear();
   if (!isVisible()) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
       const QRect area = screen->geometry();

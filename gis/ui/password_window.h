@@ -1,11 +1,14 @@
 // The password window: asks for the password of a protected project before it is opened.
 // The program creates one, hidden, at start-up and hands it to the main window, which shows it
-// again for every use; it keeps the typed text while hidden.
+// again for every use. It names the project it guards and starts with an empty entry each
+// time, so that one project's password never waits in the entry for the next.
 #ifndef QUORVEL_GIS_UI_PASSWORD_WINDOW_H_
 #define QUORVEL_GIS_UI_PASSWORD_WINDOW_H_
 
 #include <QDialog>
 #include <functional>
+#include <string>
+#include <string_view>
 
 #include "gis/open_project.h"
 
@@ -24,10 +27,15 @@ class TfrmPassword : public QDialog {
   explicit TfrmPassword(std::function<OpenProjectContext()> context, QWidget* parent = nullptr);
   ~TfrmPassword() override;
 
-  // Shows the window without making it modal, centred on the screen when it was hidden; when
-  // it is shown already it comes to the front.
-  void ShowPasswordWindow();
+  // Shows the window for the project titled `project_title` without making it modal, with an
+  // empty entry; centred on the screen when it was hidden, brought to the front when it was
+  // shown already.
+  void ShowPasswordWindow(std::u16string_view project_title = {});
 
+  // The sentence that names the guarded project.
+  static std::u16string ProjectPrompt(std::u16string_view project_title);
+
+  QLabel* labelProject = nullptr;  // names the project
   QLabel* Label1 = nullptr;
   QLineEdit* editPassword = nullptr;
   QPushButton* BitBtn1 = nullptr;

@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 #include "app/main_window.h"
@@ -592,6 +593,52 @@ TEST(MainWindow, UntickedQuitAllSendsNoCloseCommand) {
     ASSERT_FALSE(Find<QCheckBox>(&window, "ckQuitAll")->isChecked());
   }
   EXPECT_EQ(recorder.steps, std::vector<std::string>{"update"});
+}
+
+// Full-width digits typed into the number boxes turn into ASCII digits in the box at once
+// (the cursor stays where it was); a box given full-width digits by other means is saved in
+// ASCII digits. Other characters are left as typed, and the file keeps its format.
+TEST(MainWindow, FullWidthDigitsInNumberBoxesAreSavedAsAscii) {
+  ScratchDir dir("fullwidth");
+  ConfigureProjects(dir);
+  Recorder recorder;
+  ui::DialogAnswers answers;
+  {
+    app::TfrmMain window(apptest::TestEnvironment(dir, &recorder));
+    const struct {
+      const char* box;
+      QString typed;
+      QString shown;
+    } cases[] = {
+        {"editSplashTime", QStringLiteral("２５００"), QStringLiteral("2500")},
+        {"editGridFontSize", QStringLiteral("1８"), QStringLiteral("18")},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.box);
+      QLineEdit* box = Find<QLineEdit>(&window, c.box);
+      box->clear();
+      QTest::keyClicks(box, c.typed);
+      EXPECT_EQ(box->text(), c.shown);
+      EXPECT_EQ(box->cursorPosition(), c.shown.size());
+    }
+    // Typed in the middle: the cursor stays after the digit typed.
+    QLineEdit* font_size = Find<QLineEdit>(&window, "editGridFontSize");
+    font_size->setCursorPosition(1);
+    QTest::keyClicks(font_size, QStringLiteral("２"));
+    EXPECT_EQ(font_size->text(), QStringLiteral("128"));
+    EXPECT_EQ(font_size->cursorPosition(), 2);
+    // Set by a program (no typing): converted when saved.
+    font_size->setText(QStringLiteral("１４"));
+    Find<QLineEdit>(&window, "editGridTitle")->setText(QStringLiteral("主題図２"));
+  }
+  const std::vector<std::u16string> lines = apptest::SettingsLines(dir);
+  const auto has = [&](std::u16string_view line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(has(u"スプラッシュ画像表示時間=2500"));
+  EXPECT_TRUE(has(u"グリッドフォントサイズ=14"));
+  EXPECT_TRUE(has(u"グリッドタイトル=主題図２"));  // not a number box
+  EXPECT_TRUE(has(u"[作業環境]"));
 }
 
 TEST(Program, ABadSplashFileIsReportedByBothSplashInstances) {

@@ -8,9 +8,12 @@
 #include <QElapsedTimer>
 #include <QMenuBar>
 #include <QPointer>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,8 +23,10 @@
 #include "base/utf.h"
 #include "db/ui/export_window.h"
 #include "gis/ui/password_window.h"
+#include "jet/jet.h"
 #include "platform/profile.h"
 #include "platform/text.h"
+#include "platform/window.h"
 #include "tests/support/test_env.h"
 #include "ui/dialogs.h"
 #include "x_close.h"
@@ -245,6 +250,82 @@ TEST_F(WindowManagerTest, FirstRunLaterRunAndEarlyEndSaveTheFramedSize) {
     EXPECT_EQ(program.Run(), 0);
   }
   EXPECT_EQ(SavedSize(early), first_frame);
+}
+
+// Opening a project while the GIS application's window exists (here the stand-in, under a file
+// name the running test does not count) restores its minimised owner window and makes it the
+// active window, stacked above an ordinary window that was active before; the main window,
+// kept above all ordinary windows, stays above it.
+TEST_F(WindowManagerTest, OpeningAProjectRestoresAndActivatesTheGisWindow) {
+  gistest::TempDir dir;
+  gistest::PrivateRuntimeDir runtime(dir.path());
+  const fs::path project = dir.path() / "川の地図.qvp";
+  std::ofstream(project) << "x";
+  const fs::path database = dir.path() / "projects.mdb";
+  jet::CreateDatabase(database);
+  {
+    jet::Connection connection;
+    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
+                                   platform::FromPath(database));
+    connection.Open();
+    connection.Execute(
+        u"CREATE TABLE T_projectMain ([ID] INTEGER CONSTRAINT pkey PRIMARY KEY,"
+        u"[TITLE] VARCHAR(255),[FILENAME] VARCHAR(255),[PASSWORD] VARCHAR(255))");
+    connection.Execute(u"INSERT INTO T_projectMain (ID, TITLE, FILENAME) VALUES (1, 'map', '" +
+                       platform::FromPath(project) + u"')");
+  }
+  const fs::path gis = dir.path() / "gis-stand-in";
+  gistest::CopyExecutable(gistest::QuorvelStubPath(), gis);
+  platform::WriteProfileString(SettingsFile(dir), kWorkSection, u"基本データベース",
+                               platform::FromPath(database));
+  platform::WriteProfileString(SettingsFile(dir), kWorkSection, u"スプラッシュ画像表示時間", u"0");
+  platform::WriteProfileString(SettingsFile(dir), kWorkSection, u"クォルヴェルパス",
+                               platform::FromPath(gis));
+
+  gistest::Child stand_in(gis, {});
+  platform::WindowHandle owner = 0;
+  ASSERT_TRUE(gistest::WaitFor([&] {
+    const platform::WindowHandle found = platform::FindTopLevelWindow(u"GIS Quorvel");
+    owner = found != 0 ? platform::GetOwnerWindow(found) : 0;
+    const auto order = apptest::StackingOrder();
+    return owner != 0 && std::count(order.begin(), order.end(), owner) == 1;
+  }));
+
+  ui::DialogAnswers answers;
+  app::Program program(Environment(dir, [] {}));
+  ASSERT_FALSE(program.ended_during_startup());
+  app::TfrmMain* window = program.main_window();
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  // Kept above every ordinary window from the start.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return apptest::KeptAbove(window->winId()); }));
+
+  // An ordinary window is active and the GIS application's window is minimised.
+  QWidget other;
+  other.setWindowTitle(QStringLiteral("Someone else"));
+  other.resize(300, 200);
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return apptest::ActiveWindow() == other.winId(); }));
+  apptest::Minimize(owner);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return platform::IsWindowMinimized(owner); }));
+
+  // Enter on the project opens it.
+  window->PageControl1->setCurrentWidget(window->TabSheet1);
+  window->DBGrid1->setCurrentIndex(window->DBGrid1->model()->index(0, 0));
+  QTest::keyClick(window->DBGrid1, Qt::Key_Return);
+  EXPECT_TRUE(answers.messages().empty());
+
+  const auto position = [](uint64_t w) {
+    const auto order = apptest::StackingOrder();
+    return std::find(order.begin(), order.end(), w) - order.begin();
+  };
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return !platform::IsWindowMinimized(owner) && apptest::ActiveWindow() == owner; }));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return position(owner) > position(other.winId()); }));
+  EXPECT_GT(position(window->winId()), position(owner));
+  EXPECT_TRUE(apptest::KeptAbove(window->winId()));
+  window->hide();
 }
 
 }  // namespace

@@ -7,7 +7,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -26,6 +30,7 @@
 #include "platform/profile.h"
 #include "tests/support/test_env.h"
 #include "ui/dialogs.h"
+#include "ui/qt_text.h"
 
 namespace {
 
@@ -106,6 +111,10 @@ class MainRoadGuiTest : public testing::Test {
     environment.pause = [](int) {};
     environment.check_for_update = [] {};
     // send_close_and_quit is left empty: the real close command runs at shutdown.
+    environment.open_folder = [this](const std::u16string& folder) {
+      folders_opened_.push_back(folder);
+      return true;
+    };
     program_ = std::make_unique<app::Program>(environment);
     window_ = program_->main_window();
     ASSERT_FALSE(program_->ended_during_startup());
@@ -134,6 +143,22 @@ class MainRoadGuiTest : public testing::Test {
     return texts;
   }
 
+  void SelectRow(int row) {
+    window_->DBGrid1->setCurrentIndex(window_->DataSourceT_projectMain()->index(row, 0));
+  }
+
+  // The grid's row data for one role.
+  QVariant RowData(int row, Qt::ItemDataRole role) const {
+    auto* model = window_->DataSourceT_projectMain();
+    return model->data(model->index(row, 0), role);
+  }
+
+  std::u16string MissingBeforeStart(const fs::path& file) const {
+    return u"プロジェクトファイル\r\r" + U(file) +
+           u"\r\rは見つかりませんでした\r正しいパスを指定してください";
+  }
+
+  std::vector<std::u16string> folders_opened_;
   gistest::TempDir dir_;
   gistest::PrivateRuntimeDir runtime_{dir_.path()};
   fs::path open_, locked_, gone_, old_cwd_;
@@ -185,12 +210,11 @@ TEST_F(MainRoadGuiTest, DoubleClicksOpenProjectsInTheStandInAndShutdownClosesIt)
   ASSERT_TRUE(gistest::WaitFor([&] { return Executes() == first + 2; }));
   EXPECT_EQ(gistest::RecordsOf(Log(), "execute").back()[5], "READ_PROJECT@" + locked_.string());
 
-  // A project whose file is missing, with the GIS application running.
+  // A project whose file is missing, with the GIS application running: the message names the
+  // file.
   answers_.Clear();
   DoubleClickRow(2);
-  EXPECT_EQ(Messages(),
-            std::vector<std::u16string>{
-                u"このプロジェクトファイルは見つかりませんでした\r正しいパスを指定してください"});
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{MissingBeforeStart(gone_)});
   EXPECT_EQ(answers_.messages()[0].caption, u"警告");
 
   // Shutdown with the close option ticked: the stand-in is told to close, and does.
@@ -219,16 +243,160 @@ TEST_F(MainRoadGuiTest, MissingGisApplicationAndMissingProjectMessages) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_TRUE(Log().empty());
 
-  // Shutdown with no GIS application running: the start attempt runs the stand-in, which
-  // then gets the close command. No warning.
+  // Shutdown with the close option ticked and no GIS application running: nothing is started
+  // just to be closed, and nothing is said.
+  ASSERT_TRUE(window_->ckQuitAll->isChecked());
+  ASSERT_EQ(tclib::CountProcessesByName(u"quorvel.exe"), 0);
   answers_.Clear();
   program_.reset();
-  ASSERT_TRUE(gistest::WaitFor([&] { return !gistest::RecordsOf(Log(), "exit").empty(); }));
-  const auto start = gistest::RecordsOf(Log(), "start");
-  ASSERT_EQ(start.size(), 1u);
-  EXPECT_EQ(start[0][3], "DdeQuorvel");
-  EXPECT_EQ(gistest::RecordsOf(Log(), "execute").at(0)[5], "CLOSE_QUORVEL");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(Log().empty());
+  EXPECT_EQ(tclib::CountProcessesByName(u"quorvel.exe"), 0);
   EXPECT_TRUE(answers_.messages().empty());
+}
+
+// Enter (main or keypad) on the list takes the double-click's road: a missing file is named, a
+// protected project asks for its password in a window that names it and starts empty, any
+// other project goes to the GIS application (here: not found). Tab and Shift+Tab leave the
+// list without moving its current row.
+TEST_F(MainRoadGuiTest, EnterOpensAndTabLeavesTheList) {
+  StartProgram();
+  window_->PageControl1->setCurrentWidget(window_->TabSheet1);
+  QTableView* grid = window_->DBGrid1;
+  grid->setFocus();
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+    SCOPED_TRACE(key);
+    const Qt::KeyboardModifiers modifiers =
+        key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    answers_.Clear();
+    SelectRow(2);
+    QTest::keyClick(grid, key, modifiers);
+    EXPECT_EQ(Messages(), std::vector<std::u16string>{MissingBeforeStart(gone_)});
+
+    answers_.Clear();
+    SelectRow(0);
+    QTest::keyClick(grid, key, modifiers);
+    EXPECT_EQ(Messages(),
+              std::vector<std::u16string>{u"GIS Quorvelが見つかりません\r同じフォルダに置く"
+                                          u"か、正しいパスを指定してください"});
+
+    answers_.Clear();
+    SelectRow(1);
+    QTest::keyClick(grid, key, modifiers);
+    EXPECT_TRUE(Messages().empty());
+    ASSERT_TRUE(Password()->isVisible());
+    EXPECT_EQ(Password()->labelProject->text(),
+              QStringLiteral("「locked」のパスワードを入力してください。"));
+    EXPECT_TRUE(Password()->editPassword->text().isEmpty());
+    Password()->editPassword->setText(QStringLiteral("Pass"));
+    Password()->close();
+  }
+
+  // Tab leaves for the next control that takes focus by Tab, Shift+Tab for the previous one.
+  const auto next_stop = [&](bool forward) {
+    QWidget* w = grid;
+    do {
+      w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+    } while (w != grid && !(w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)));
+    return w;
+  };
+  for (bool forward : {true, false}) {
+    SCOPED_TRACE(forward ? "Tab" : "Shift+Tab");
+    window_->activateWindow();
+    grid->setFocus();
+    SelectRow(1);
+    ASSERT_TRUE(grid->hasFocus());
+    QWidget* expected = next_stop(forward);
+    ASSERT_NE(expected, grid);
+    if (forward) {
+      QTest::keyClick(grid, Qt::Key_Tab);
+    } else {
+      QTest::keyClick(grid, Qt::Key_Backtab, Qt::ShiftModifier);
+    }
+    EXPECT_EQ(QApplication::focusWidget(), expected)
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                        : "none");
+    EXPECT_EQ(grid->currentIndex().row(), 1);
+  }
+}
+
+// The row menu opens, shows the folder and copies the path of the row it was asked on; the
+// row's tooltip gives the title and the path; a row whose file is missing is greyed with a
+// mark once the check has answered, and the mark follows the file when the list changes.
+TEST_F(MainRoadGuiTest, RowMenuTooltipAndMissingMark) {
+  StartProgram();
+  window_->PageControl1->setCurrentWidget(window_->TabSheet1);
+  QTableView* grid = window_->DBGrid1;
+
+  // A right-click on a row pops up the menu for that row.
+  const QModelIndex third = window_->DataSourceT_projectMain()->index(2, 0);
+  const QPoint at = grid->visualRect(third).center();
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(grid->viewport(), &event);
+  QMenu* popup = grid->findChild<QMenu*>(QStringLiteral("ProjectMenu"));
+  ASSERT_NE(popup, nullptr);
+  EXPECT_TRUE(popup->isVisible());
+  EXPECT_EQ(grid->currentIndex().row(), 2);
+  popup->close();
+
+  const auto trigger = [&](int row, const QString& text) {
+    std::unique_ptr<QMenu> menu(window_->ProjectMenu(row));
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << action->text();
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("開く"), QStringLiteral("フォルダを開く"),
+                                  QStringLiteral("パスをコピー")}));
+    for (QAction* action : menu->actions()) {
+      if (action->text() == text) action->trigger();
+    }
+  };
+  const struct {
+    int row;
+    fs::path file;
+  } rows[] = {{0, open_}, {1, locked_}, {2, gone_}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.row);
+    folders_opened_.clear();
+    QGuiApplication::clipboard()->clear();
+    trigger(r.row, QStringLiteral("パスをコピー"));
+    EXPECT_EQ(ui::ToU16(QGuiApplication::clipboard()->text()), U(r.file));
+    trigger(r.row, QStringLiteral("フォルダを開く"));
+    EXPECT_EQ(folders_opened_, std::vector<std::u16string>{U(r.file.parent_path())});
+  }
+  EXPECT_FALSE(Password()->isVisible());
+  answers_.Clear();
+  trigger(1, QStringLiteral("開く"));  // the password gate, as on a double-click
+  EXPECT_TRUE(Password()->isVisible());
+  Password()->close();
+  trigger(2, QStringLiteral("開く"));
+  EXPECT_EQ(Messages(), std::vector<std::u16string>{MissingBeforeStart(gone_)});
+
+  // Tooltips and the missing mark.
+  for (int row = 0; row < 3; ++row) (void)RowData(row, Qt::DecorationRole);  // asks the worker
+  ASSERT_TRUE(QTest::qWaitFor([&] { return RowData(2, Qt::DecorationRole).isValid(); }));
+  EXPECT_EQ(RowData(0, Qt::ToolTipRole).toString(),
+            QStringLiteral("open\n") + ui::ToQString(U(open_)));
+  EXPECT_EQ(
+      RowData(2, Qt::ToolTipRole).toString(),
+      QStringLiteral("gone\n") + ui::ToQString(U(gone_)) + QStringLiteral("（見つかりません）"));
+  EXPECT_TRUE(RowData(2, Qt::ForegroundRole).isValid());
+  EXPECT_EQ(RowData(2, Qt::DisplayRole).toString(), QStringLiteral("gone"));
+  for (int row : {0, 1}) {
+    EXPECT_FALSE(RowData(row, Qt::DecorationRole).isValid()) << row;
+    EXPECT_FALSE(RowData(row, Qt::ForegroundRole).isValid()) << row;
+  }
+
+  // The file appears and the list is narrowed: the mark goes; it is removed again and the
+  // list changes: the mark comes back.
+  std::ofstream(gone_) << "x";
+  window_->editKeyword->setText(QStringLiteral("gone"));
+  ASSERT_EQ(window_->DataSourceT_projectMain()->rowCount(), 1);
+  (void)RowData(0, Qt::DecorationRole);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !RowData(0, Qt::DecorationRole).isValid(); }));
+  fs::remove(gone_);
+  window_->editKeyword->setText(QString());
+  ASSERT_EQ(window_->DataSourceT_projectMain()->rowCount(), 3);
+  (void)RowData(2, Qt::DecorationRole);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return RowData(2, Qt::DecorationRole).isValid(); }));
 }
 
 }  // namespace

@@ -87,6 +87,8 @@ TEST_F(PasswordWindowTest, LayoutAsDesigned) {
   EXPECT_GT(w.BitBtn1->y(), w.editPassword->geometry().bottom());
   EXPECT_LE(std::abs(w.BitBtn1->x() * 2 + 121 - 304), 1);  // centred
   EXPECT_EQ(w.editPassword->nextInFocusChain(), w.BitBtn1);
+  EXPECT_TRUE(w.rect().contains(w.BitBtn1->geometry()));
+  EXPECT_TRUE(w.rect().contains(w.editPassword->geometry()));
 }
 
 TEST_F(PasswordWindowTest, WrongPasswordsAreRefusedAndTheTextKept) {
@@ -108,15 +110,15 @@ TEST_F(PasswordWindowTest, WrongPasswordsAreRefusedAndTheTextKept) {
   EXPECT_TRUE(opened_.empty());
 }
 
-TEST_F(PasswordWindowTest, RightPasswordOpensHidesAndKeepsTheText) {
-  window_->ShowPasswordWindow();
+TEST_F(PasswordWindowTest, RightPasswordOpensHidesAndTheNextShowingStartsEmpty) {
+  window_->ShowPasswordWindow(u"川の地図");
   Type(QStringLiteral("Secret"));
   window_->BitBtn1->click();
   EXPECT_TRUE(answers_.messages().empty());
   EXPECT_EQ(opened_, std::vector<std::u16string>{filename_});
   EXPECT_FALSE(window_->isVisible());
-  window_->ShowPasswordWindow();
-  EXPECT_EQ(window_->editPassword->text(), QStringLiteral("Secret"));
+  window_->ShowPasswordWindow(u"山の地図");
+  EXPECT_TRUE(window_->editPassword->text().isEmpty());
 }
 
 TEST_F(PasswordWindowTest, EnterPressesTheButton) {
@@ -150,15 +152,51 @@ TEST_F(PasswordWindowTest, AFailedOpenIsReportedAndTheWindowStays) {
   EXPECT_TRUE(window_->isVisible());
 }
 
-TEST_F(PasswordWindowTest, CloseBoxHidesAndShowingAgainBringsItBack) {
-  window_->ShowPasswordWindow();
+TEST_F(PasswordWindowTest, CloseBoxHidesAndShowingAgainBringsItBackEmpty) {
+  window_->ShowPasswordWindow(u"a");
   Type(QStringLiteral("typed"));
   window_->close();
   EXPECT_FALSE(window_->isVisible());
-  window_->ShowPasswordWindow();
-  window_->ShowPasswordWindow();  // already shown: comes to the front
+  window_->ShowPasswordWindow(u"a");
+  EXPECT_TRUE(window_->editPassword->text().isEmpty());
+  Type(QStringLiteral("typed again"));
+  window_->ShowPasswordWindow(u"b");  // already shown, for another project: to the front, empty
   EXPECT_TRUE(window_->isVisible());
-  EXPECT_EQ(window_->editPassword->text(), QStringLiteral("typed"));
+  EXPECT_TRUE(window_->editPassword->text().isEmpty());
+  EXPECT_EQ(window_->labelProject->text(), QStringLiteral("「b」のパスワードを入力してください。"));
+}
+
+// The window names the project it guards on a label of its own, above the entry and inside
+// the window; a title too long for the window is shortened there and given whole as the
+// label's tooltip.
+TEST_F(PasswordWindowTest, NamesTheProjectItGuards) {
+  const std::u16string long_title(200, u'長');
+  const struct {
+    std::u16string title;
+    QString prompt;
+  } cases[] = {
+      {u"川 の 地図", QStringLiteral("「川 の 地図」のパスワードを入力してください。")},
+      {u"", QStringLiteral("パスワードを入力してください。")},
+      {long_title, QStringLiteral("「") + ui::ToQString(long_title) +
+                       QStringLiteral("」のパスワードを入力してください。")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.prompt.left(20).toStdString());
+    window_->ShowPasswordWindow(c.title);
+    QLabel* label = window_->labelProject;
+    EXPECT_EQ(label->toolTip(), c.prompt);
+    EXPECT_TRUE(label->isVisible());
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_TRUE(window_->rect().contains(label->geometry()));
+    EXPECT_LT(label->geometry().bottom(), window_->editPassword->y());
+    if (c.title.size() < 20) {
+      EXPECT_EQ(label->text(), c.prompt);
+    } else {
+      EXPECT_NE(label->text(), c.prompt);
+      EXPECT_TRUE(label->text().startsWith(QStringLiteral("「長")));
+      EXPECT_TRUE(label->text().endsWith(QStringLiteral("」のパスワードを入力してください。")));
+    }
+  }
 }
 
 }  // namespace

@@ -249,4 +249,25 @@ TEST(StrToIntTest, MessageQuotesTheTextAsGiven) {
   }
 }
 
+TEST(AsciiDigitsTest, FullWidthDigitsBecomeAsciiAndNothingElseChanges) {
+  const struct {
+    std::u16string_view text;
+    std::u16string_view expected;
+  } cases[] = {
+      {u"", u""},
+      {u"０１２３４５６７８９", u"0123456789"},
+      {u"１０００", u"1000"},
+      {u"1２", u"12"},
+      {u"－１", u"－1"},                   // the full-width minus is not a digit
+      {u"１６ｐｔ", u"16ｐｔ"},            // nor are full-width letters
+      {u"\uFF0F\uFF1A", u"\uFF0F\uFF1A"},  // the neighbours of the digit block stay
+      {u"一二三", u"一二三"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(tclib::AsciiDigits(c.text), c.expected) << base::ToUtf8(c.text);
+  }
+  // Once made ASCII, a setting text converts like one typed in ASCII.
+  EXPECT_EQ(tclib::StrToInt(tclib::AsciiDigits(u"１４")), 14);
+}
+
 }  // namespace
