@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QLineEdit>
 
 #include "app/main_window.h"
@@ -34,7 +35,15 @@ void AddFontSubstitutions() {
              {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK JP")});
 }
 
+void UseBuiltInIcons() {
+  QIcon::setThemeSearchPaths({});
+  QIcon::setFallbackSearchPaths({});
+  QIcon::setThemeName(QString());
+  QIcon::setFallbackThemeName(QString());
+}
+
 Program::Program(AppEnvironment environment) {
+  UseBuiltInIcons();
   main_ = std::make_unique<TfrmMain>(environment);
   if (main_->ended_during_startup()) return;
   // Closing the main window ends the run even while the export or the password window is

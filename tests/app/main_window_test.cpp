@@ -343,9 +343,14 @@ TEST(MainWindow, PlacementFromTheFileIsClampedToTheInjectedWorkArea) {
     std::u16string left, top;
     QPoint expected;
   } cases[] = {
-      {u"1821", u"10", QPoint(100, 10)}, {u"1820", u"10", QPoint(1820, 10)},
-      {u"-8", u"-8", QPoint(100, 0)},    {u"200", u"940", QPoint(200, 940)},
-      {u"200", u"941", QPoint(200, 0)},  {u"50", u"x", QPoint(100, 0)},
+      {u"1821", u"10", QPoint(100, 10)},
+      {u"-8", u"-8", QPoint(100, 0)},
+      {u"200", u"941", QPoint(200, 0)},
+      {u"50", u"x", QPoint(100, 0)},
+      // Within the four tests but partly off the work area: moved back onto it whole.
+      {u"1820", u"10", QPoint(1920 - 700, 10)},
+      {u"200", u"940", QPoint(200, 1040 - 600)},
+      {u"1220", u"440", QPoint(1220, 440)},
   };
   for (const auto& c : cases) {
     ScratchDir dir("placement-window");
