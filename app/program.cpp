@@ -36,8 +36,11 @@ void AddFontSubstitutions() {
 }
 
 void UseBuiltInIcons() {
-  QIcon::setThemeSearchPaths({});
-  QIcon::setFallbackSearchPaths({});
+  // Qt takes an empty list for its default folders; a folder among the built-in resources
+  // is looked at in memory only.
+  const QStringList built_in = {QStringLiteral(":/icons")};
+  QIcon::setThemeSearchPaths(built_in);
+  QIcon::setFallbackSearchPaths(built_in);
   QIcon::setThemeName(QString());
   QIcon::setFallbackThemeName(QString());
 }
