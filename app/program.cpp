@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
@@ -51,7 +52,18 @@ bool InstallQtTranslations() {
   return true;
 }
 
+void UseBuiltInIcons() {
+  // Qt takes an empty list for its default folders; a folder among the built-in resources
+  // is looked at in memory only.
+  const QStringList built_in = {QStringLiteral(":/icons")};
+  QIcon::setThemeSearchPaths(built_in);
+  QIcon::setFallbackSearchPaths(built_in);
+  QIcon::setThemeName(QString());
+  QIcon::setFallbackThemeName(QString());
+}
+
 Program::Program(AppEnvironment environment) {
+  UseBuiltInIcons();
   main_ = std::make_unique<TfrmMain>(environment);
   if (main_->ended_during_startup()) return;
   // Closing the main window ends the run even while the export or the password window is

@@ -29,6 +29,11 @@ void AddFontSubstitutions();
 // texts then stay in English.
 bool InstallQtTranslations();
 
+// The windows' icons come from the pictures built into the program and its libraries; no
+// icon theme is looked for on the file system (a theme search probes thousands of paths
+// before the first window appears). The program makes every window after calling this.
+void UseBuiltInIcons();
+
 class Program {
  public:
   // Creates the main window (its creation runs the start-up sequence) and, unless start-up

@@ -2,8 +2,10 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QMargins>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 
 #include "app/work_settings.h"
@@ -134,6 +136,20 @@ void MoveAndResize(QWidget* window, const PlacementRequest& request, QSize frame
       request.height ? std::max(0, *request.height - frame_extra.height()) : window->height());
 }
 
+// Fits the requested outer size (the requested one, or `current_outer` where the file gives
+// none) to at most the work area's, so that no window comes back larger than the screen it
+// lands on. The corner keeps the four edge tests' result: a window that shows at least that
+// much of itself stays where the user left it. Afterwards both sizes are requested.
+void FitToWorkArea(PlacementRequest& request, QSize current_outer, const QRect& work_area) {
+  request.width =
+      std::max(0, std::min(request.width.value_or(current_outer.width()), work_area.width()));
+  request.height =
+      std::max(0, std::min(request.height.value_or(current_outer.height()), work_area.height()));
+}
+
+// How long a window manager may take to tell the frame of a window never shown.
+constexpr int kFrameWaitMs = 500;
+
 // Where the window system tells the frame's size only after the window is shown (a window
 // manager's frame on X11), the outer size is applied again once the frame is known, so that
 // a saved placement comes back unchanged instead of growing by the frame at every start, and
@@ -144,7 +160,11 @@ class PlacementCompleter : public QObject {
   static constexpr const char* kName = "quorvelPlacementCompleter";
 
   PlacementCompleter(QWidget* window, const PlacementRequest& request)
-      : QObject(window), window_(window), request_(request), applied_client_(window->size()) {
+      : QObject(window),
+        window_(window),
+        request_(request),
+        applied_client_(window->size()),
+        applied_corner_(window->pos()) {
     setObjectName(QString::fromLatin1(kName));
     window->installEventFilter(this);
   }
@@ -169,7 +189,10 @@ class PlacementCompleter : public QObject {
         frame = QSize(extents->left + extents->right, extents->top + extents->bottom);
       }
     }
-    return Placement{window_->y(), window_->x(), width.value_or(window_->width() + frame.width()),
+    // Where the frame was known beforehand the client area sits inside the requested corner.
+    const QPoint corner =
+        window_->pos() == applied_corner_ ? QPoint(request_.left, request_.top) : window_->pos();
+    return Placement{corner.y(), corner.x(), width.value_or(window_->width() + frame.width()),
                      height.value_or(window_->height() + frame.height())};
   }
 
@@ -194,8 +217,6 @@ class PlacementCompleter : public QObject {
   }
 
  private:
-  // How long a window manager may take to tell the frame of a window never shown.
-  static constexpr int kFrameWaitMs = 500;
   // How often and how many times to look for the frame after the window is shown.
   static constexpr int kFramePollMs = 20;
   static constexpr int kFramePolls = 150;
@@ -209,6 +230,12 @@ class PlacementCompleter : public QObject {
     done_ = true;
     window_->removeEventFilter(this);
     MoveAndResize(window_, request_, frame_extra);
+    // The window manager may have placed the window on its own (some ignore a requested
+    // corner at the screen's origin) without Qt having heard of it yet, and a move to where
+    // Qt still believes the window to be sends nothing: ask for the corner explicitly.
+    if (QWindow* handle = window_->windowHandle()) {
+      handle->setFramePosition(QPoint(request_.left, request_.top));
+    }
     deleteLater();
     return true;
   }
@@ -216,23 +243,57 @@ class PlacementCompleter : public QObject {
   QWidget* window_;
   PlacementRequest request_;
   QSize applied_client_;
+  QPoint applied_corner_;
   bool shown_ = false;
   bool done_ = false;
   int polls_ = 0;
 };
 
-void ApplyRequest(QWidget* window, const PlacementRequest& request) {
+// The frame the window manager puts around `window`, in the window's own pixels: what Qt
+// knows once the window has been shown, else asked of the window manager (X11) before the
+// window is first shown; nothing where neither tells it.
+QMargins KnownFrame(QWidget* window) {
+  if (!FrameExtra(window).isEmpty()) {
+    const QRect outer = window->frameGeometry();
+    const QRect client = window->geometry();
+    return QMargins(client.left() - outer.left(), client.top() - outer.top(),
+                    outer.right() - client.right(), outer.bottom() - client.bottom());
+  }
+  if (QGuiApplication::platformName() != QStringLiteral("xcb")) return QMargins();
+  const std::optional<platform::FrameExtents> extents =
+      platform::RequestFrameExtents(window->winId(), kFrameWaitMs);
+  if (!extents) return QMargins();
+  // The window manager counts screen pixels; Qt's scaling divides them by the ratio.
+  const qreal ratio = window->devicePixelRatioF();
+  auto scaled = [ratio](int pixels) { return qRound(pixels / ratio); };
+  return QMargins(scaled(extents->left), scaled(extents->top), scaled(extents->right),
+                  scaled(extents->bottom));
+}
+
+void ApplyRequest(QWidget* window, PlacementRequest request, const QRect& work_area) {
   // Create the native window first, so that the frame's share of the outer size is known
   // where the window system tells it before the window is shown.
   window->winId();
-  const QSize frame_extra = FrameExtra(window);
-  MoveAndResize(window, request, frame_extra);
+  const QMargins frame = KnownFrame(window);
+  const QSize frame_extra(frame.left() + frame.right(), frame.top() + frame.bottom());
+  FitToWorkArea(request, window->size() + frame_extra, work_area);
+  if (!frame_extra.isEmpty() && !window->isVisible()) {
+    // The frame is known before the window is shown: the client area goes where the outer
+    // rectangle asked for puts it, so the window manager maps it in its place at once.
+    window->setGeometry(request.left + frame.left(), request.top + frame.top(),
+                        std::max(0, request.width.value_or(0) - frame_extra.width()),
+                        std::max(0, request.height.value_or(0) - frame_extra.height()));
+  } else {
+    MoveAndResize(window, request, FrameExtra(window));
+  }
   // A placement applied earlier and not yet completed is replaced by this one.
   while (PlacementCompleter* old = PlacementCompleter::Of(window)) {
     window->removeEventFilter(old);
     delete old;
   }
-  if (frame_extra.isEmpty() && !window->isVisible()) new PlacementCompleter(window, request);
+  if (FrameExtra(window).isEmpty() && !window->isVisible()) {
+    new PlacementCompleter(window, request);
+  }
 }
 
 }  // namespace
@@ -270,7 +331,8 @@ Placement WindowPlacement(const QWidget* window) {
 
 void LoadFormPlacement(QWidget* window, std::u16string_view section,
                        const platform::Profile& profile, const QRect& work_area) {
-  ApplyRequest(window, ReadPlacementRequest(profile, SectionFor(window, section), work_area));
+  ApplyRequest(window, ReadPlacementRequest(profile, SectionFor(window, section), work_area),
+               work_area);
 }
 
 void LoadFormPlacement(QWidget* window, std::u16string_view section, std::u16string path,

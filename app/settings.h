@@ -52,7 +52,10 @@ int ClampSizeToWorkArea(int size, int work_area_size);
 Placement WindowPlacement(const QWidget* window);
 
 // An empty section means the window's object name; an empty path means the program's own
-// path with its extension replaced by ".ini". Loading never fails on bad values.
+// path with its extension replaced by ".ini". Loading never fails on bad values. The window
+// is fitted to the work area, its outer size first (also a size the file does not give) and
+// then its corner, so that all of it lies on the work area; where the window manager tells
+// its frame before the window is shown, the window is mapped in that place at once.
 void LoadFormPlacement(QWidget* window, std::u16string_view section, std::u16string path,
                        const QRect& work_area);
 // The same from the settings file already read.

@@ -88,13 +88,13 @@ void AppendWorkSettingEntries(const WorkSettings& settings,
                               std::vector<platform::ProfileEntry>& entries);
 
 // Writes the six settings into section "作業環境" in file order, with one replacement of the
-// file. Raises "%s に書き込めません" with the path when the file cannot be written; the file
-// is then as it was.
+// file. Raises "%s に書き込めません" with the path when the file cannot be written; the keys
+// before the one that could not be stored stay written.
 void WriteWorkSettings(const std::u16string& path, const WorkSettings& settings);
 
 // Writes the keys in order with one read and one replacement of the settings file at `path`.
 // Raises "%s に書き込めません" with the path when the file cannot be written, whatever the
-// cause; the file is then as it was.
+// cause; the keys before the one that could not be stored stay written.
 void WriteSettingsOrRaise(const std::u16string& path,
                           const std::vector<platform::ProfileEntry>& entries);
 

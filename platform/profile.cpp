@@ -623,7 +623,18 @@ void WriteProfileStrings(const std::filesystem::path& file, std::span<const Prof
   try {
     const std::optional<std::string> bytes = ReadFileBytes(file, kMaxFileSize);
     Profile profile(bytes.value_or(std::string()));
-    for (const ProfileEntry& entry : entries) profile.Write(entry.section, entry.key, entry.value);
+    size_t written = 0;
+    try {
+      for (const ProfileEntry& entry : entries) {
+        profile.Write(entry.section, entry.key, entry.value);
+        ++written;
+      }
+    } catch (const std::exception&) {
+      // As with one write per key, the keys before the one that cannot be stored stay
+      // written; the file is replaced only when there are any.
+      if (written > 0) ReplaceFileAtomically(file, profile.Bytes());
+      throw;
+    }
     ReplaceFileAtomically(file, profile.Bytes());
   } catch (const std::exception&) {
     throw Error(FromPath(file) + u" に書き込めません");

@@ -77,7 +77,8 @@ struct ProfileEntry {
 
 // Writes the keys in order, as that many WriteProfileString calls would, but reads the file
 // once and replaces it once. Throws platform::Error naming the file when any of them cannot
-// be written; the old file is then unchanged (none of the keys is written).
+// be written; as with one-key writes, the keys before that one stay written (when the file
+// itself cannot be replaced, none is).
 void WriteProfileStrings(const std::filesystem::path& file, std::span<const ProfileEntry> entries);
 
 }  // namespace platform

@@ -38,7 +38,8 @@ struct FrameExtents {
 };
 
 // The frame of a window of this program, asked of the window manager also before the window
-// is first shown. Nothing when no window manager answers within `timeout_ms`.
+// is first shown. Nothing when no window manager answers within `timeout_ms`, and at once
+// when no window manager runs.
 std::optional<FrameExtents> RequestFrameExtents(WindowHandle window, int timeout_ms);
 
 }  // namespace platform

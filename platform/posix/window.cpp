@@ -247,6 +247,11 @@ std::optional<FrameExtents> RequestFrameExtents(WindowHandle window, int timeout
   if (!x || window == 0) return std::nullopt;
   const Window target = static_cast<Window>(window);
   if (auto known = ReadFrameExtents(x, target)) return known;
+  // Without a window manager that names itself on the root window nobody would answer; do
+  // not wait for an answer then.
+  if (!ReadLongs(x, DefaultRootWindow(x.get()), x.atom("_NET_SUPPORTING_WM_CHECK"), XA_WINDOW, 1)) {
+    return std::nullopt;
+  }
   // The window manager answers the request by setting _NET_FRAME_EXTENTS on the window.
   SendToWindowManager(x, target, x.atom("_NET_REQUEST_FRAME_EXTENTS"), {});
   XSync(x.get(), False);

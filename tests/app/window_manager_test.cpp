@@ -1,6 +1,8 @@
 // The program's windows on a private X server with a window manager (openbox): closing the
 // main window ends the run whatever else is open, and the main window's placement on a first
-// run, a later run and an early end.
+// run, a later run and an early end, and over many starts at the real screen's work area.
+// Built a second time with QUORVEL_TEST_SCALE_FACTOR set: the placement cases then run with
+// Qt's scaling at that factor, where the screen is smaller in the window's own pixels.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -12,12 +14,15 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/environment.h"
 #include "app/main_window.h"
 #include "app/program.h"
 #include "base/utf.h"
@@ -47,6 +52,9 @@ class DisplayEnvironment : public testing::Environment {
     display_ = std::make_unique<gistest::PrivateDisplay>(true);
     if (!display_->ok()) return;
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+#ifdef QUORVEL_TEST_SCALE_FACTOR
+    setenv("QT_SCALE_FACTOR", QUORVEL_TEST_SCALE_FACTOR, 1);
+#endif
     static int argc = 1;
     static char name[] = "app_window_manager_tests";
     static char* argv[] = {name, nullptr};
@@ -67,6 +75,10 @@ class DisplayEnvironment : public testing::Environment {
 
 [[maybe_unused]] testing::Environment* const kDisplay =
     testing::AddGlobalTestEnvironment(new DisplayEnvironment);
+
+#ifdef QUORVEL_TEST_SCALE_FACTOR
+#define WindowManagerTest ScaledWindowManagerTest
+#endif
 
 class WindowManagerTest : public testing::Test {
  protected:
@@ -107,12 +119,32 @@ class WindowManagerTest : public testing::Test {
     return QSize(number(u"Width"), number(u"Height"));
   }
 
-  // The environment of a run in `dir`: the real screen's work area, no update check; the GIS
-  // close command is recorded through `on_close`.
-  app::AppEnvironment Environment(const gistest::TempDir& dir, std::function<void()> on_close) {
+  // Left, Top, Width and Height of the placement section.
+  QRect SavedRect(const gistest::TempDir& dir) const {
+    auto number = [&](std::u16string_view key) {
+      try {
+        return std::stoi(base::ToUtf8(Read(dir, kPlacementSection, key)));
+      } catch (const std::exception&) {
+        return -1;
+      }
+    };
+    return QRect(number(u"Left"), number(u"Top"), number(u"Width"), number(u"Height"));
+  }
+
+  static std::string Describe(const QRect& rect) {
+    return std::to_string(rect.left()) + "," + std::to_string(rect.top()) + " " +
+           std::to_string(rect.width()) + "x" + std::to_string(rect.height());
+  }
+
+  // The environment of a run in `dir`: a work area of 1280 × 1024 (larger than the screen,
+  // so that the designed size is kept) or, with `real_work_area`, the screen's own; no update
+  // check; the GIS close command is recorded through `on_close`.
+  app::AppEnvironment Environment(const gistest::TempDir& dir, std::function<void()> on_close,
+                                  bool real_work_area = false) {
     app::AppEnvironment environment;
     environment.program_directory = platform::FromPath(dir.path()) + u"/";
     environment.work_area = [] { return QRect(0, 0, 1280, 1024); };
+    if (real_work_area) environment.work_area = app::ProductionEnvironment().work_area;
     environment.pause = [](int) {};
     environment.check_for_update = [] {};
     environment.send_close_and_quit = std::move(on_close);
@@ -124,12 +156,14 @@ class WindowManagerTest : public testing::Test {
     return QSize(624, 817 + window.menuBar()->height());
   }
 
-  // Runs the program; once the main window is on screen with its frame (and its designed
-  // client area, or a few seconds have passed), `while_shown` runs and then the main window is
-  // closed through the window manager's close request. Returns the milliseconds from the close
-  // request to the end of the message loop. Another window left open is closed after three seconds,
-  // so that a loop that does not end fails the test instead of hanging it.
-  qint64 RunAndClose(app::Program& program, const std::function<void()>& while_shown) {
+  // Runs the program; once the main window is on screen with its frame (and `settled` holds,
+  // by default the designed client area, or a few seconds have passed), `while_shown` runs and
+  // then the main window is closed through the window manager's close request. Returns the
+  // milliseconds from the close request to the end of the message loop. Another window left
+  // open is closed after three seconds, so that a loop that does not end fails the test instead
+  // of hanging it.
+  qint64 RunAndClose(app::Program& program, const std::function<void()>& while_shown,
+                     std::function<bool()> settled = nullptr) {
     app::TfrmMain* window = program.main_window();
     QElapsedTimer since_close;
     QTimer::singleShot(0, window, [&] {
@@ -138,8 +172,10 @@ class WindowManagerTest : public testing::Test {
           [&] { return window->frameGeometry().size() != window->geometry().size(); }));
       // The window manager may still be applying the placement; wait for the designed
       // client area (at most a few seconds, then the checks below report what it is).
-      (void)QTest::qWaitFor(
-          [&] { return window->geometry().size() == DesignedClientSize(*window); }, 5000);
+      if (!settled) {
+        settled = [&] { return window->geometry().size() == DesignedClientSize(*window); };
+      }
+      (void)QTest::qWaitFor(settled, 5000);
       while_shown();
       since_close.start();
       apptest::RequestWindowClose(window->winId());
@@ -153,6 +189,7 @@ class WindowManagerTest : public testing::Test {
   }
 };
 
+#ifndef QUORVEL_TEST_SCALE_FACTOR
 // With the export window or the password window open, closing the main window ends the
 // message loop at once; the other window is destroyed, then the shutdown sequence writes both
 // sections of the settings file and sends the GIS close command.
@@ -326,6 +363,79 @@ TEST_F(WindowManagerTest, OpeningAProjectRestoresAndActivatesTheGisWindow) {
   EXPECT_GT(position(window->winId()), position(owner));
   EXPECT_TRUE(apptest::KeptAbove(window->winId()));
   window->hide();
+}
+
+#endif  // QUORVEL_TEST_SCALE_FACTOR
+
+// Started, closed and started again, the main window comes back where it was and as large as
+// it was, with the screen's own work area: the settings file holds the same four values after
+// every run. A placement larger than the screen (at a larger scale the screen is smaller in
+// the window's pixels), or no placement at all, first has its size fitted to the work area
+// and then holds as well.
+static bool FitsIn(const QRect& window, const QRect& work_area) {
+  return window.width() <= work_area.width() && window.height() <= work_area.height();
+}
+
+TEST_F(WindowManagerTest, PlacementHoldsOverFiveStarts) {
+  const struct {
+    const char* name;
+    std::optional<QRect> saved;  // Left, Top, Width, Height in the file; none: no section
+  } cases[] = {
+      {"away from the corner", QRect(200, 100, 700, 650)},
+      {"smaller than designed", QRect(300, 150, 500, 400)},
+      {"at the corner", QRect(0, 0, 640, 600)},
+      {"no placement yet", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    gistest::TempDir dir;
+    WriteWorkSettings(dir);
+    if (c.saved) {
+      const std::array<std::pair<std::u16string_view, int>, 4> keys = {{
+          {u"Left", c.saved->left()},
+          {u"Top", c.saved->top()},
+          {u"Width", c.saved->width()},
+          {u"Height", c.saved->height()},
+      }};
+      for (const auto& [key, value] : keys) {
+        platform::WriteProfileString(SettingsFile(dir), kPlacementSection, key,
+                                     base::FromUtf8(std::to_string(value)));
+      }
+    }
+    const QRect work_area = app::ProductionEnvironment().work_area();
+    // What the file holds after the first run: the placement fitted to the work area.
+    std::optional<QRect> held;
+    for (int run = 1; run <= 5; ++run) {
+      SCOPED_TRACE(run);
+      ui::DialogAnswers answers;
+      QRect shown;
+      {
+        app::Program program(Environment(
+            dir, [] {}, true));
+        ASSERT_FALSE(program.ended_during_startup());
+        app::TfrmMain* window = program.main_window();
+        std::optional<QRect> expected = held;
+        if (!expected && c.saved && work_area.contains(*c.saved)) expected = c.saved;
+        RunAndClose(
+            program, [&] { shown = window->frameGeometry(); },
+            [&] {
+              return expected ? window->frameGeometry() == *expected
+                              : FitsIn(window->frameGeometry(), work_area);
+            });
+      }
+      const QRect saved = SavedRect(dir);
+      // The window was where the file says it is, and no larger than the work area.
+      EXPECT_EQ(saved, shown);
+      EXPECT_TRUE(FitsIn(shown, work_area)) << Describe(shown) << " on " << Describe(work_area);
+      if (c.saved && work_area.contains(*c.saved)) {
+        EXPECT_EQ(saved, *c.saved);
+      }
+      if (held) {
+        EXPECT_EQ(saved, *held) << Describe(saved) << " after " << Describe(*held);
+      }
+      held = saved;
+    }
+  }
 }
 
 }  // namespace

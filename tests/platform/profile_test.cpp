@@ -706,13 +706,21 @@ TEST(ProfileBatch, FileBatchWritesLikeOneKeyWrites) {
   }
 }
 
-TEST(ProfileBatch, OneKeyThatCannotBeStoredLeavesTheFileAsItWas) {
+TEST(ProfileBatch, AKeyThatCannotBeStoredEndsTheBatchAfterTheKeysBeforeIt) {
   TempDir dir;
   const fs::path file = dir.path() / "settings.ini";
   WriteBytes(file, kOldContent);
   const platform::ProfileEntry entries[] = {{u"作業環境", u"グリッドタイトル", u"新"},
-                                            {u"作業環境", u"a=b", u"x"}};
+                                            {u"作業環境", u"a=b", u"x"},
+                                            {u"作業環境", u"後", u"y"}};
   EXPECT_THROW(platform::WriteProfileStrings(file, entries), platform::Error);
+  // One-key writes would have stored the first key and stopped at the second.
+  EXPECT_EQ(ReadBytes(file), platform::WriteProfileStringToBytes(kOldContent, u"作業環境",
+                                                                 u"グリッドタイトル", u"新"));
+
+  // A refused first key leaves the file as it was.
+  WriteBytes(file, kOldContent);
+  EXPECT_THROW(platform::WriteProfileStrings(file, std::span(entries + 1, 2)), platform::Error);
   EXPECT_EQ(ReadBytes(file), kOldContent);
 }
 
