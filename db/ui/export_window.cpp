@@ -71,7 +71,7 @@ TfrmExportSQLite::TfrmExportSQLite(std::function<std::u16string()> basic_databas
   button_row->addStretch(1);
   button_row->addWidget(bbtnStart);
   auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(6, 4, 6, 0);
+  column->setContentsMargins(6, 3, 6, 0);
   column->setSpacing(2);
   column->addWidget(GroupBox1);
   column->addLayout(button_row);

@@ -1,6 +1,7 @@
 #include "gis/ui/password_window.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,13 +78,13 @@ void TfrmPassword::ArrangeControls() {
   Label1->setGeometry(entry_x - kGap - label.width(), entry_y + (entry_height - label.height()) / 2,
                       label.width(), label.height());
 
-  const QSize button_hint = BitBtn1->sizeHint();
-  const int button_width = std::max(121, button_hint.width());
-  const int button_height = std::max(25, button_hint.height());
-  const int button_y = std::max(62, editPassword->geometry().bottom() + 1 + 12);
+  // The button keeps its designed 121 × 25 unless its caption needs more.
+  const int button_width = std::max(121, BitBtn1->sizeHint().width());
+  const int button_height = std::max(25, BitBtn1->fontMetrics().height() + 6);
+  const int button_y = std::max(62, editPassword->geometry().bottom() + 1 + 8);
   BitBtn1->setGeometry((width - button_width) / 2, button_y, button_width, button_height);
   labelProject->setGeometry(12, 6, width - 24, prompt_height);
-  setFixedSize(width, std::max(kClientHeight, button_y + button_height + 16));
+  setFixedSize(width, std::max(kClientHeight, button_y + button_height + 10));
 }
 
 std::u16string TfrmPassword::ProjectPrompt(std::u16string_view project_title) {
@@ -95,10 +96,18 @@ std::u16string TfrmPassword::ProjectPrompt(std::u16string_view project_title) {
 }
 
 void TfrmPassword::ShowPasswordWindow(std::u16string_view project_title) {
-  // A long title is shortened in the middle to fit the window; the tooltip keeps it whole.
+  // A long title is shortened in its middle so that the whole sentence around it fits the
+  // window; the tooltip keeps it whole.
   const QString prompt = ui::ToQString(ProjectPrompt(project_title));
-  labelProject->setText(
-      labelProject->fontMetrics().elidedText(prompt, Qt::ElideMiddle, labelProject->width()));
+  QString shown = prompt;
+  const QFontMetrics metrics = labelProject->fontMetrics();
+  if (metrics.horizontalAdvance(prompt) > labelProject->width()) {
+    const QString title = ui::ToQString(std::u16string(project_title));
+    const int around = metrics.horizontalAdvance(prompt) - metrics.horizontalAdvance(title);
+    shown = ui::ToQString(ProjectPrompt(ui::ToU16(
+        metrics.elidedText(title, Qt::ElideMiddle, std::max(0, labelProject->width() - around)))));
+  }
+  labelProject->setText(shown);
   labelProject->setToolTip(prompt);
   editPassword->clear();
   if (!isVisible()) {

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -598,6 +600,14 @@ TEST(MainWindow, UntickedQuitAllSendsNoCloseCommand) {
 // Full-width digits typed into the number boxes turn into ASCII digits in the box at once
 // (the cursor stays where it was); a box given full-width digits by other means is saved in
 // ASCII digits. Other characters are left as typed, and the file keeps its format.
+// Enters text as a Japanese input method does: the composed characters arrive committed at
+// once (key events cannot carry full-width characters).
+void CommitText(QLineEdit* box, const QString& text) {
+  QInputMethodEvent commit;
+  commit.setCommitString(text);
+  QApplication::sendEvent(box, &commit);
+}
+
 TEST(MainWindow, FullWidthDigitsInNumberBoxesAreSavedAsAscii) {
   ScratchDir dir("fullwidth");
   ConfigureProjects(dir);
@@ -617,14 +627,14 @@ TEST(MainWindow, FullWidthDigitsInNumberBoxesAreSavedAsAscii) {
       SCOPED_TRACE(c.box);
       QLineEdit* box = Find<QLineEdit>(&window, c.box);
       box->clear();
-      QTest::keyClicks(box, c.typed);
+      CommitText(box, c.typed);
       EXPECT_EQ(box->text(), c.shown);
       EXPECT_EQ(box->cursorPosition(), c.shown.size());
     }
     // Typed in the middle: the cursor stays after the digit typed.
     QLineEdit* font_size = Find<QLineEdit>(&window, "editGridFontSize");
     font_size->setCursorPosition(1);
-    QTest::keyClicks(font_size, QStringLiteral("２"));
+    CommitText(font_size, QStringLiteral("２"));
     EXPECT_EQ(font_size->text(), QStringLiteral("128"));
     EXPECT_EQ(font_size->cursorPosition(), 2);
     // Set by a program (no typing): converted when saved.

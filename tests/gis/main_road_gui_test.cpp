@@ -302,7 +302,10 @@ TEST_F(MainRoadGuiTest, EnterOpensAndTabLeavesTheList) {
   };
   for (bool forward : {true, false}) {
     SCOPED_TRACE(forward ? "Tab" : "Shift+Tab");
-    window_->activateWindow();
+    // Without a window manager another top-level window of the program (the splash) may
+    // hold the activation; the test hands it to the main window.
+    QApplication::setActiveWindow(window_);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
     grid->setFocus();
     SelectRow(1);
     ASSERT_TRUE(grid->hasFocus());
