@@ -98,8 +98,16 @@ int main(int argc, char** argv) {
 
   WhenModal<QMessageBox>(QStringLiteral("01-missing-database"), [&](QMessageBox* box) {
     WhenModal<QFileDialog>(QStringLiteral("02-file-dialog"), [database](QFileDialog* dialog) {
+      // The dialog takes the file once it has read the file's folder; accepting at once
+      // would find the name box still empty.
       dialog->selectFile(database);
-      static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+      QTimer::singleShot(700, dialog, [dialog, database] {
+        // Typed into the name box as a user would, then the dialog's own accepting.
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+          name->setText(database);
+        }
+        static_cast<QDialog*>(dialog)->accept();  // virtual: the file dialog's own accepting
+      });
     });
     box->accept();
   });
