@@ -40,6 +40,26 @@ Value ForJetField(const Value& value, const jet::Field& field, bool& cut) {
 
 }  // namespace
 
+bool JetRowSource::Next() {
+  if (row_ + 1 >= dataset_.record_count()) {
+    row_ = dataset_.record_count();
+    return false;
+  }
+  ++row_;
+  return true;
+}
+
+const Value& JetRowSource::value(int field_index) const {
+  if (loaded_ != row_) {
+    values_.clear();
+    for (size_t i = 0; i < dataset_.fields().size(); ++i) {
+      values_.push_back(dataset_.ValueAt(row_, static_cast<int>(i)));
+    }
+    loaded_ = row_;
+  }
+  return values_.at(static_cast<size_t>(field_index));
+}
+
 JetRowSink::JetRowSink(jet::Connection& connection, std::u16string table,
                        TableStatementBuilder build_statement)
     : connection_(connection),

@@ -12,8 +12,23 @@
 
 namespace db {
 
-// The rows of an open dataset, from its first row to its last.
-using JetRowSource = TableRowSource<jet::Dataset>;
+// The rows of an open dataset, from its first row to its last. A row's values are read from
+// the dataset when the row is first asked for, and kept until the next row.
+class JetRowSource final : public RowSource {
+ public:
+  explicit JetRowSource(const jet::Dataset& dataset) : dataset_(dataset) {}
+
+  const std::vector<jet::Field>& fields() const override { return dataset_.fields(); }
+  int64_t row_count() const override { return dataset_.record_count(); }
+  bool Next() override;
+  const jet::Value& value(int field_index) const override;
+
+ private:
+  const jet::Dataset& dataset_;
+  int64_t row_ = -1;
+  mutable int64_t loaded_ = -1;
+  mutable std::vector<jet::Value> values_;
+};
 
 // A new table `table` on an open connection to a Jet file this process created. Prepare
 // creates it with the statement `build_statement` gives for the source's fields, opens it and

@@ -1,5 +1,7 @@
 #include "jet/database.h"
 
+#include <atomic>
+
 #include "base/fold.h"
 #include "base/utf.h"
 #include "jet/format/record.h"
@@ -95,8 +97,19 @@ std::unique_ptr<Database> Database::OpenBytes(std::vector<uint8_t> bytes) {
                                     std::filesystem::path());
 }
 
+namespace {
+// How many recent query results a database keeps: enough for a keyword typed on and taken
+// back a few characters.
+constexpr size_t kRecentResults = 6;
+
+uint64_t NextSerial() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1);
+}
+}  // namespace
+
 Database::Database(std::unique_ptr<format::PageSource> source, std::filesystem::path path)
-    : path_(std::move(path)), pager_(std::move(source)) {
+    : path_(std::move(path)), pager_(std::move(source)), serial_(NextSerial()) {
   Catalog();  // a file whose catalogue cannot be read is not opened
 }
 
@@ -105,6 +118,8 @@ Database::~Database() = default;
 void Database::SetWriter(std::unique_ptr<write::Writer> writer) { writer_ = std::move(writer); }
 
 void Database::Reload() {
+  ++generation_;
+  recent_.clear();
   catalog_.reset();
   definitions_.clear();
   pager_.Reload();
@@ -153,6 +168,8 @@ void Database::EndTransaction(bool commit) {
   if (!in_transaction_) throw Error(u"トランザクションが開始されていません");
   in_transaction_ = false;
   pending_.clear();
+  ++generation_;
+  recent_.clear();
   if (commit) {
     FlushWrites();
   } else {
@@ -162,10 +179,14 @@ void Database::EndTransaction(bool commit) {
 }
 
 void Database::NoteCreatedTable(std::u16string name, std::vector<Field> fields) {
+  ++generation_;
+  recent_.clear();
   pending_.push_back(PendingTable{std::move(name), std::move(fields), {}});
 }
 
 void Database::NoteInsertedRow(std::u16string_view table, std::vector<Value> row) {
+  ++generation_;
+  recent_.clear();
   PendingTable* pending = FindPending(table);
   if (!pending) {
     pending_.push_back(PendingTable{FindTable(table).name, {}, {}});
@@ -194,9 +215,12 @@ const format::TableDefinition& Database::Definition(std::u16string_view table) {
   const uint32_t page = FindTable(table).definition_page();
   auto it = definitions_.find(page);
   if (it == definitions_.end()) {
-    it = definitions_.emplace(page, format::ReadTableDefinition(pager_, page)).first;
+    it = definitions_
+             .emplace(page, std::make_shared<const format::TableDefinition>(
+                                format::ReadTableDefinition(pager_, page)))
+             .first;
   }
-  return it->second;
+  return *it->second;
 }
 
 std::vector<Field> Database::Fields(std::u16string_view table) {
@@ -235,6 +259,47 @@ TableData Database::ReadTable(std::u16string_view table) {
     data.rows.insert(data.rows.end(), pending->rows.begin(), pending->rows.end());
   }
   return data;
+}
+
+Database::TableSource Database::Source(std::u16string_view table) {
+  ReloadIfChanged();
+  TableSource source;
+  const PendingTable* pending = FindPending(table);
+  if (pending && !pending->fields.empty()) {
+    source.name = pending->name;
+    source.fields = pending->fields;
+    source.pending_rows = &pending->rows;
+    return source;
+  }
+  source.name = FindTable(table).name;
+  source.fields = Fields(table);
+  Definition(table);
+  source.definition = definitions_.at(FindTable(table).definition_page());
+  if (pending && !pending->rows.empty()) source.pending_rows = &pending->rows;
+  return source;
+}
+
+const Database::RecentResult* Database::FindNarrowable(
+    std::u16string_view table, const std::shared_ptr<const sql::Expr>& where,
+    const std::vector<sql::OrderTerm>& order_by) {
+  const RecentResult* best = nullptr;
+  for (const Remembered& r : recent_) {
+    if (r.generation != generation_ || !base::EqualIgnoringCase(r.result.table, table)) continue;
+    if (r.result.order_by.size() != order_by.size()) continue;
+    bool same_order = true;
+    for (size_t i = 0; i < order_by.size(); ++i) {
+      same_order = same_order && r.result.order_by[i].descending == order_by[i].descending &&
+                   base::EqualIgnoringCase(r.result.order_by[i].column, order_by[i].column);
+    }
+    if (!same_order || !sql::Narrows(where.get(), r.result.where.get())) continue;
+    if (!best || r.result.rows->refs.size() < best->rows->refs.size()) best = &r.result;
+  }
+  return best;
+}
+
+void Database::RememberResult(RecentResult result) {
+  if (recent_.size() >= kRecentResults) recent_.erase(recent_.begin());
+  recent_.push_back(Remembered{std::move(result), generation_});
 }
 
 }  // namespace jet

@@ -15,12 +15,45 @@
 #include "jet/format/pager.h"
 #include "jet/format/table_definition.h"
 #include "jet/jet.h"
+#include "jet/sql.h"
 
 namespace jet {
 
 namespace write {
 class Writer;
 }
+
+// A row of a query result: the bytes of a stored row inside a page the result holds, or a
+// row held in memory (one inserted in the open transaction, or posted through a dataset).
+struct RowRef {
+  static constexpr uint32_t kInMemory = 0x80000000;
+  uint32_t holder = 0;  // index into ResultRows::pages, or kInMemory | index into memory
+  uint16_t start = 0;   // the row's bytes within its page
+  uint16_t end = 0;
+  bool in_memory() const { return (holder & kInMemory) != 0; }
+  uint32_t index() const { return holder & ~kInMemory; }
+};
+
+// The rows a query found, in the query's order. Stored rows are decoded when they are read,
+// from the pages held here, so a result costs a few bytes per row and shows the file as it
+// was when the query ran. Beyond kPinnedPages pages only the page numbers are kept, and those
+// pages are read again through the pager while the file is unchanged.
+struct ResultRows {
+  static constexpr size_t kPinnedPages = 8192;  // 32 MiB
+  std::vector<format::PagePtr> pages;           // null where only the number is kept
+  std::vector<uint32_t> page_numbers;           // one per entry of pages
+  std::vector<RowRef> refs;
+  std::vector<std::vector<Value>> memory;
+  size_t pinned = 0;
+
+  // Adds a page that holds result rows; returns its holder index.
+  uint32_t AddPage(const format::PagePtr& page) {
+    pages.push_back(pinned < kPinnedPages ? page : nullptr);
+    if (pages.back()) ++pinned;
+    page_numbers.push_back(page->number);
+    return static_cast<uint32_t>(pages.size() - 1);
+  }
+};
 
 // The rows of one table with its fields, in storage order.
 struct TableData {
@@ -53,6 +86,39 @@ class Database {
   // wrote it since it was last read.
   TableData ReadTable(std::u16string_view table);
 
+  // What a query reads of a table, after re-reading the file when someone wrote it: the
+  // table's name, fields, definition in the file (null for a table created in the open
+  // transaction) and the rows inserted in the open transaction (null when none).
+  struct TableSource {
+    std::u16string name;
+    std::vector<Field> fields;
+    std::shared_ptr<const format::TableDefinition> definition;
+    const std::vector<std::vector<Value>>* pending_rows = nullptr;
+  };
+  TableSource Source(std::u16string_view table);
+
+  // Changes whenever what a query would find may have changed: the file was re-read, or a
+  // row or table was added in the open transaction.
+  uint64_t generation() const { return generation_; }
+  // A number no other Database object of this process has.
+  uint64_t serial() const { return serial_; }
+
+  // Recent query results, so that a query can reuse one: a condition that only narrows an
+  // earlier one's (a keyword typed one character further) filters that result instead of
+  // reading the table. Results of an older generation are never returned.
+  struct RecentResult {
+    std::u16string table;  // as the catalogue spells it
+    std::shared_ptr<const sql::Expr> where;
+    std::vector<sql::OrderTerm> order_by;
+    std::shared_ptr<const ResultRows> rows;
+  };
+  // The smallest recent result of this table, order and generation whose condition
+  // `where` narrows; null when there is none.
+  const RecentResult* FindNarrowable(std::u16string_view table,
+                                     const std::shared_ptr<const sql::Expr>& where,
+                                     const std::vector<sql::OrderTerm>& order_by);
+  void RememberResult(RecentResult result);
+
   // Forgets cached pages, catalogue and definitions, and re-reads the header: called after
   // the file was written.
   void Reload();
@@ -83,7 +149,14 @@ class Database {
   std::filesystem::path path_;
   format::Pager pager_;
   std::optional<std::vector<format::CatalogEntry>> catalog_;
-  std::map<uint32_t, format::TableDefinition> definitions_;  // by definition page
+  std::map<uint32_t, std::shared_ptr<const format::TableDefinition>> definitions_;  // by page
+  uint64_t generation_ = 0;
+  uint64_t serial_ = 0;
+  struct Remembered {
+    RecentResult result;
+    uint64_t generation = 0;
+  };
+  std::vector<Remembered> recent_;  // newest last
   std::unique_ptr<write::Writer> writer_;
   bool in_transaction_ = false;
   struct PendingTable {

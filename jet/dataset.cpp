@@ -1,14 +1,212 @@
 // The client-side dataset: Open runs the SELECT of the command text over the table's rows
-// and keeps the whole result; appended rows go through the writer.
+// and keeps where the matching rows lie; appended rows go through the writer.
+#include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 
 #include "base/fold.h"
 #include "jet/database.h"
+#include "jet/format/record.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
 #include "jet/write/writer.h"
 
 namespace jet {
+
+// A query result and what reading its stored rows needs: the table's definition and the
+// database whose pager long values are read through.
+class StoredRows {
+ public:
+  std::shared_ptr<const ResultRows> rows;  // shared with the database's recent results
+  std::shared_ptr<const format::TableDefinition> definition;
+  uint64_t database_serial = 0;
+  uint64_t generation = 0;
+
+  int64_t size() const { return static_cast<int64_t>(rows->refs.size()); }
+  // A result of its own, to append posted rows to.
+  ResultRows& Own() {
+    if (rows.use_count() > 1) rows = std::make_shared<ResultRows>(*rows);
+    return const_cast<ResultRows&>(*rows);
+  }
+};
+
+namespace {
+
+// The database a result came from, while the connection is still open on it.
+Database* DatabaseFor(const Connection* connection, uint64_t serial) {
+  if (!connection || !connection->connected()) return nullptr;
+  Database& db = connection->database();
+  return db.serial() == serial ? &db : nullptr;
+}
+
+// The page that holds a stored result row: the one the result holds, or the page read again
+// while the file is as it was when the query ran.
+format::PagePtr PageOf(const ResultRows& rows, const RowRef& ref, Database* db,
+                       uint64_t generation) {
+  const format::PagePtr& held = rows.pages[ref.index()];
+  if (held) return held;
+  if (!db || db->generation() != generation) {
+    throw Error(
+        u"データベースが閉じられたか更新されたため、この行を読めません。もう一度開いてください。");
+  }
+  return db->pager().Get(rows.page_numbers[ref.index()]);
+}
+
+std::span<const uint8_t> RowBytes(const format::Page& page, const RowRef& ref) {
+  return std::span<const uint8_t>(page.bytes).subspan(ref.start, ref.end - ref.start);
+}
+
+// A stored row seen by a condition: a column is decoded the first time the condition reads
+// it, texts into buffers reused from row to row.
+class ConditionRow final : public sql::RowReader {
+ public:
+  ConditionRow(format::Pager& pager, const format::TableDefinition& def)
+      : pager_(pager),
+        def_(def),
+        values_(def.columns.size()),
+        texts_(def.columns.size()),
+        state_(def.columns.size(), kUnread) {}
+
+  void Reset(const format::RecordView& view) {
+    view_ = &view;
+    std::fill(state_.begin(), state_.end(), kUnread);
+  }
+
+  const Value& Get(int field_index) override {
+    const auto i = static_cast<size_t>(field_index);
+    if (state_[i] != kValue) {
+      values_[i] = view_->Decode(&pager_, def_.columns[i]);
+      state_[i] = kValue;
+    }
+    return values_[i];
+  }
+
+  std::optional<std::u16string_view> Text(int field_index) override {
+    const auto i = static_cast<size_t>(field_index);
+    if (state_[i] == kUnread) {
+      state_[i] = view_->DecodeTextInto(&pager_, def_.columns[i], texts_[i]) ? kText : kNull;
+    }
+    switch (state_[i]) {
+      case kText:
+        return std::u16string_view(texts_[i]);
+      case kValue:
+        if (values_[i].kind() == Value::Kind::kText) return std::u16string_view(values_[i].text());
+        return std::nullopt;
+      default:
+        return std::nullopt;
+    }
+  }
+
+  bool IsNull(int field_index) override { return Get(field_index).is_null(); }
+
+ private:
+  enum State : uint8_t { kUnread, kValue, kText, kNull };
+  format::Pager& pager_;
+  const format::TableDefinition& def_;
+  const format::RecordView* view_ = nullptr;
+  std::vector<Value> values_;
+  std::vector<std::u16string> texts_;
+  std::vector<State> state_;
+};
+
+// Adds a stored row to `out` when the condition accepts it; `holder` is the index of its page
+// in out.pages.
+void KeepIfMatching(const sql::Predicate& predicate, ConditionRow& reader,
+                    const format::TableDefinition& def, std::span<const uint8_t> row,
+                    const format::Page& page, uint32_t holder, ResultRows& out) {
+  const format::RecordView view(def, row, page.number);
+  reader.Reset(view);
+  if (!predicate.Matches(reader)) return;
+  const auto start = static_cast<uint16_t>(row.data() - page.bytes.data());
+  out.refs.push_back(RowRef{holder, start, static_cast<uint16_t>(start + row.size())});
+}
+
+// Runs the condition over every row of the table: the stored rows, then those inserted in
+// the open transaction.
+ResultRows ScanTable(Database& db, const Database::TableSource& source,
+                     const sql::Predicate& predicate) {
+  ResultRows out;
+  if (source.definition) {
+    const format::TableDefinition& def = *source.definition;
+    ConditionRow reader(db.pager(), def);
+    format::RecordCursor cursor(db.pager(), def);
+    while (cursor.Next()) {
+      // A page joins the result with its first kept row; rows come page by page (moved
+      // rows excepted), so the last page is the one to look at.
+      const format::PagePtr& page = cursor.page();
+      const size_t kept = out.refs.size();
+      const bool known = !out.pages.empty() && out.page_numbers.back() == page->number;
+      const auto holder = static_cast<uint32_t>(known ? out.pages.size() - 1 : out.pages.size());
+      KeepIfMatching(predicate, reader, def, cursor.row(), *page, holder, out);
+      if (out.refs.size() != kept && !known) out.AddPage(page);
+    }
+  }
+  if (source.pending_rows) {
+    for (const std::vector<Value>& row : *source.pending_rows) {
+      if (!predicate.Matches(row)) continue;
+      out.refs.push_back(RowRef{RowRef::kInMemory | static_cast<uint32_t>(out.memory.size())});
+      out.memory.push_back(row);
+    }
+  }
+  return out;
+}
+
+// Runs the condition over the rows of an earlier result, keeping their order.
+ResultRows FilterResult(Database& db, const ResultRows& earlier, const format::TableDefinition* def,
+                        const sql::Predicate& predicate) {
+  ResultRows out;
+  std::optional<ConditionRow> reader;
+  if (def) reader.emplace(db.pager(), *def);
+  std::vector<uint32_t> holder_of(earlier.pages.size(), UINT32_MAX);
+  for (const RowRef& ref : earlier.refs) {
+    if (ref.in_memory()) {
+      const std::vector<Value>& row = earlier.memory[ref.index()];
+      if (!predicate.Matches(row)) continue;
+      out.refs.push_back(RowRef{RowRef::kInMemory | static_cast<uint32_t>(out.memory.size())});
+      out.memory.push_back(row);
+      continue;
+    }
+    uint32_t& holder = holder_of[ref.index()];
+    const bool known = holder != UINT32_MAX;
+    const auto next = static_cast<uint32_t>(out.pages.size());
+    const size_t kept = out.refs.size();
+    const format::PagePtr page = PageOf(earlier, ref, &db, db.generation());
+    KeepIfMatching(predicate, *reader, *def, RowBytes(*page, ref), *page, known ? holder : next,
+                   out);
+    if (out.refs.size() != kept && !known) holder = out.AddPage(page);
+  }
+  return out;
+}
+
+// One value of a result row; `db` is the database the result came from, when it is still
+// open.
+Value ReadValue(const ResultRows& rows, const RowRef& ref, const format::TableDefinition* def,
+                Database* db, uint64_t generation, int field_index) {
+  const auto i = static_cast<size_t>(field_index);
+  if (ref.in_memory()) return rows.memory[ref.index()][i];
+  const format::PagePtr page = PageOf(rows, ref, db, generation);
+  const format::RecordView view(*def, RowBytes(*page, ref), page->number);
+  return view.Decode(db ? &db->pager() : nullptr, def->columns[i]);
+}
+
+// Puts the result in ORDER BY's order.
+void SortResult(ResultRows& rows, const std::vector<sql::OrderTerm>& order_by,
+                const std::vector<Field>& fields, const format::TableDefinition* def,
+                Database& db) {
+  if (order_by.empty()) return;
+  const std::vector<size_t> order =
+      sql::SortOrder(rows.refs.size(), order_by, fields, [&](size_t row, int field) {
+        return ReadValue(rows, rows.refs[row], def, &db, db.generation(), field);
+      });
+  std::vector<RowRef> sorted;
+  sorted.reserve(order.size());
+  for (const size_t i : order) sorted.push_back(rows.refs[i]);
+  rows.refs = std::move(sorted);
+}
+
+}  // namespace
 
 Dataset::Dataset(Connection* connection) : connection_(connection) {}
 Dataset::~Dataset() = default;
@@ -21,17 +219,35 @@ void Dataset::Open() {
     sql::Statement statement = sql::Parse(command_text_);
     auto* select = std::get_if<sql::SelectStatement>(&statement);
     if (!select) throw Error(u"データセットで開けるのは SELECT 文だけです");
-    TableData data = db.ReadTable(select->table);
-    const sql::Predicate predicate(select->where.get(), data.fields);
-    std::vector<std::vector<Value>> rows;
-    rows.reserve(data.rows.size());
-    for (auto& row : data.rows) {
-      if (predicate.Matches(row)) rows.push_back(std::move(row));
+    Database::TableSource source = db.Source(select->table);
+    const sql::Predicate predicate(select->where.get(), source.fields);
+    const format::TableDefinition* def = source.definition.get();
+
+    auto stored = std::make_unique<StoredRows>();
+    stored->definition = source.definition;
+    stored->database_serial = db.serial();
+    stored->generation = db.generation();
+    if (const Database::RecentResult* earlier =
+            db.FindNarrowable(source.name, select->where, select->order_by)) {
+      // A narrower condition than an earlier query's: only that query's rows can match,
+      // and they already stand in the right order.
+      if (sql::Narrows(earlier->where.get(), select->where.get())) {
+        stored->rows = earlier->rows;  // the same condition
+      } else {
+        stored->rows =
+            std::make_shared<ResultRows>(FilterResult(db, *earlier->rows, def, predicate));
+      }
+    } else {
+      ResultRows rows = ScanTable(db, source, predicate);
+      SortResult(rows, select->order_by, source.fields, def, db);
+      stored->rows = std::make_shared<ResultRows>(std::move(rows));
     }
-    sql::SortRows(rows, select->order_by, data.fields);
-    table_name_ = std::move(data.name);
-    fields_ = std::move(data.fields);
-    rows_ = std::move(rows);
+    db.RememberResult(
+        Database::RecentResult{source.name, select->where, select->order_by, stored->rows});
+
+    table_name_ = std::move(source.name);
+    fields_ = std::move(source.fields);
+    rows_ = std::move(stored);
     current_ = 0;
     active_ = true;
   } catch (...) {
@@ -44,10 +260,12 @@ void Dataset::Close() noexcept {
   active_ = false;
   table_name_.clear();
   fields_.clear();
-  rows_.clear();
+  rows_.reset();
   current_ = 0;
   appending_ = false;
   pending_.clear();
+  decoded_row_ = -1;
+  decoded_.clear();
 }
 
 int Dataset::FieldIndex(std::u16string_view name) const {
@@ -57,42 +275,71 @@ int Dataset::FieldIndex(std::u16string_view name) const {
   return -1;
 }
 
+int64_t Dataset::record_count() const { return rows_ ? rows_->size() : 0; }
+
 int64_t Dataset::record_number() const {
-  if (rows_.empty()) return 0;
-  const auto size = static_cast<int64_t>(rows_.size());
+  const int64_t size = record_count();
+  if (size == 0) return 0;
   return current_ < size ? current_ + 1 : size;
 }
 
 void Dataset::First() { current_ = 0; }
 
 void Dataset::Next() {
-  if (current_ < static_cast<int64_t>(rows_.size())) ++current_;
+  if (current_ < record_count()) ++current_;
 }
 
 void Dataset::MoveTo(int64_t record_number) {
-  if (record_number < 1 || record_number > static_cast<int64_t>(rows_.size())) {
+  if (record_number < 1 || record_number > record_count()) {
     throw Error(u"レコード番号 " + format::Number(static_cast<uint64_t>(record_number)) +
                 u" は範囲外です");
   }
   current_ = record_number - 1;
 }
 
-bool Dataset::eof() const { return current_ >= static_cast<int64_t>(rows_.size()); }
-bool Dataset::bof() const { return rows_.empty() || current_ == 0; }
+bool Dataset::eof() const { return current_ >= record_count(); }
+bool Dataset::bof() const { return record_count() == 0 || current_ == 0; }
 
-const Value& Dataset::ValueAt(int64_t row, int field_index) const {
+void Dataset::CheckField(int field_index) const {
   if (!active_) throw Error(u"データセットが開かれていません");
   if (field_index < 0 || field_index >= static_cast<int>(fields_.size())) {
     throw Error(u"フィールド番号 " + format::Number(static_cast<uint64_t>(field_index)) +
                 u" は範囲外です");
   }
-  if (row < 0 || row >= static_cast<int64_t>(rows_.size())) {
-    throw Error(u"現在のレコードがありません");
-  }
-  return rows_[static_cast<size_t>(row)][static_cast<size_t>(field_index)];
 }
 
-const Value& Dataset::value(int field_index) const { return ValueAt(current_, field_index); }
+void Dataset::CheckRow(int64_t row) const {
+  if (row < 0 || row >= record_count()) throw Error(u"現在のレコードがありません");
+}
+
+Value Dataset::ValueAt(int64_t row, int field_index) const {
+  CheckField(field_index);
+  CheckRow(row);
+  const ResultRows& rows = *rows_->rows;
+  return ReadValue(rows, rows.refs[static_cast<size_t>(row)], rows_->definition.get(),
+                   DatabaseFor(connection_, rows_->database_serial), rows_->generation,
+                   field_index);
+}
+
+const Value& Dataset::value(int field_index) const {
+  CheckField(field_index);
+  CheckRow(current_);
+  const ResultRows& rows = *rows_->rows;
+  const RowRef& ref = rows.refs[static_cast<size_t>(current_)];
+  if (ref.in_memory()) return rows.memory[ref.index()][static_cast<size_t>(field_index)];
+  if (decoded_row_ != current_) {
+    decoded_row_ = -1;
+    decoded_.assign(fields_.size(), Value());
+    const format::TableDefinition& def = *rows_->definition;
+    Database* db = DatabaseFor(connection_, rows_->database_serial);
+    const format::PagePtr page = PageOf(rows, ref, db, rows_->generation);
+    const format::RecordView view(def, RowBytes(*page, ref), page->number);
+    format::Pager* pager = db ? &db->pager() : nullptr;
+    for (size_t i = 0; i < decoded_.size(); ++i) decoded_[i] = view.Decode(pager, def.columns[i]);
+    decoded_row_ = current_;
+  }
+  return decoded_[static_cast<size_t>(field_index)];
+}
 
 const Value& Dataset::FieldByName(std::u16string_view name) const {
   const int index = FieldIndex(name);
@@ -139,8 +386,10 @@ void Dataset::Post() {
   } else {
     db.FlushWrites();
   }
-  rows_.push_back(std::move(stored));
-  current_ = static_cast<int64_t>(rows_.size()) - 1;
+  ResultRows& rows = rows_->Own();
+  rows.refs.push_back(RowRef{RowRef::kInMemory | static_cast<uint32_t>(rows.memory.size())});
+  rows.memory.push_back(std::move(stored));
+  current_ = record_count() - 1;
   appending_ = false;
   pending_.clear();
 }

@@ -232,8 +232,13 @@ class Command {
   std::u16string command_text_;
 };
 
-// A client-side dataset: Open runs the SELECT of the command text and keeps every row.
-// Field lookups by name ignore letter case. Record numbers count from 1.
+class StoredRows;   // a query result (engine internals)
+struct ResultRows;  // engine internals
+
+// A client-side dataset: Open runs the SELECT of the command text and keeps its result. The
+// result holds where each row lies, not copies of the rows: a stored row's values are read
+// when asked for, from the file's pages as they were when the query ran. Field lookups by
+// name ignore letter case. Record numbers count from 1.
 class Dataset {
  public:
   explicit Dataset(Connection* connection = nullptr);
@@ -253,7 +258,7 @@ class Dataset {
   const std::vector<Field>& fields() const { return fields_; }
   int FieldIndex(std::u16string_view name) const;  // -1 when there is no such field
 
-  int64_t record_count() const { return static_cast<int64_t>(rows_.size()); }
+  int64_t record_count() const;
   int64_t record_number() const;  // 1-based position of the current row; 0 when empty
   void First();
   void Next();
@@ -261,11 +266,11 @@ class Dataset {
   bool eof() const;                    // past the last row, or no rows
   bool bof() const;
 
-  // Values of the current row.
+  // Values of the current row; a reference stays valid until the current row changes.
   const Value& value(int field_index) const;
   const Value& FieldByName(std::u16string_view name) const;  // throws when missing
-  // Random access for views: row 0-based.
-  const Value& ValueAt(int64_t row, int field_index) const;
+  // Random access for views: row 0-based. Only the one value is read.
+  Value ValueAt(int64_t row, int field_index) const;
 
   // Appending: Append starts a pending row (all NULL; AutoNumber assigned on Post),
   // SetValue fills it, Post writes it to the table and makes it the current row, Cancel
@@ -278,15 +283,21 @@ class Dataset {
   bool appending() const { return appending_; }
 
  private:
+  void CheckField(int field_index) const;
+  void CheckRow(int64_t row) const;
+
   Connection* connection_;
   std::u16string command_text_;
   std::u16string table_name_;
   bool active_ = false;
   std::vector<Field> fields_;
-  std::vector<std::vector<Value>> rows_;
-  int64_t current_ = 0;  // 0-based index into rows_; rows_.size() means EOF
+  std::unique_ptr<StoredRows> rows_;
+  int64_t current_ = 0;  // 0-based row; record_count() means EOF
   bool appending_ = false;
   std::vector<Value> pending_;
+  // The current row's values, read when first asked for.
+  mutable int64_t decoded_row_ = -1;
+  mutable std::vector<Value> decoded_;
 };
 
 // Creates a new, empty Jet 4.0 database at path, as the Jet engine itself creates one.

@@ -10,7 +10,9 @@
 #ifndef QUORVEL_JET_SQL_H_
 #define QUORVEL_JET_SQL_H_
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -66,6 +68,18 @@ using Statement = std::variant<SelectStatement, CreateTableStatement, InsertStat
 // Parses one statement. Throws jet::Error with a message naming what was expected and where.
 Statement Parse(std::u16string_view sql);
 
+// A row whose values are produced as a condition asks for them (a stored row decodes only
+// the columns a condition reads). References returned stay valid until the reader moves to
+// another row.
+class RowReader {
+ public:
+  virtual ~RowReader() = default;
+  virtual const Value& Get(int field_index) = 0;
+  // The text of a Text or Memo field without building a value; nullopt when it is NULL.
+  virtual std::optional<std::u16string_view> Text(int field_index) = 0;
+  virtual bool IsNull(int field_index) = 0;
+};
+
 // A WHERE condition bound to a field list: names are resolved once, so testing a row costs
 // no name lookups. Binding throws jet::Error for a name that is not among the fields.
 class Predicate {
@@ -75,17 +89,29 @@ class Predicate {
   Predicate(Predicate&&) noexcept;
   Predicate& operator=(Predicate&&) noexcept;
   bool Matches(const std::vector<Value>& row) const;  // true when there is no condition
+  bool Matches(RowReader& row) const;
 
  private:
   struct Bound;
   std::unique_ptr<Bound> bound_;
 };
 
+// True when every row that `narrower` accepts is accepted by `wider` too (a null condition
+// accepts every row): the same condition, a LIKE whose pattern narrows the other's on the
+// same operand, or AND/OR of such pairs in the same order. False when that cannot be shown.
+bool Narrows(const Expr* narrower, const Expr* wider);
+
 // Orders rows by the terms: numbers as numbers, texts without regard to case, NULL first.
 // The sort is stable, so rows that compare equal keep the engine's order. Throws jet::Error
 // for a name that is not among the fields.
 void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm>& order_by,
               const std::vector<Field>& fields);
+
+// The order ORDER BY gives `count` rows whose values `value_of(row, field)` yields: the row
+// numbers, sorted stably. Throws jet::Error for a name that is not among the fields.
+std::vector<size_t> SortOrder(size_t count, const std::vector<OrderTerm>& order_by,
+                              const std::vector<Field>& fields,
+                              const std::function<Value(size_t row, int field)>& value_of);
 
 // Compares two values the way ORDER BY does: <0, 0 or >0.
 int CompareValues(const Value& a, const Value& b);
@@ -104,6 +130,10 @@ class LikePattern {
   LikePattern(LikePattern&&) noexcept;
   LikePattern& operator=(LikePattern&&) noexcept;
   bool Matches(std::u16string_view text) const;
+  // True when every text this pattern matches is matched by `wider` too: the same pattern,
+  // or `wider` is "%X%" (X without "%") and X's elements stand side by side in this one.
+  // False when that cannot be shown.
+  bool Narrows(const LikePattern& wider) const;
 
  private:
   struct Compiled;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -224,9 +225,38 @@ struct BoundOperand {
   int column = -1;  // row index, or -1 for the literal
   Value literal;
 
-  const Value& Get(const std::vector<Value>& row) const {
-    return column >= 0 ? row[static_cast<size_t>(column)] : literal;
+  template <typename Row>
+  const Value& Get(Row& row) const {
+    return column >= 0 ? row.Get(column) : literal;
   }
+};
+
+// A row held in memory, seen through the same face as a stored row.
+class MemoryRow {
+ public:
+  explicit MemoryRow(const std::vector<Value>& row) : row_(row) {}
+  const Value& Get(int column) { return row_[static_cast<size_t>(column)]; }
+  std::optional<std::u16string_view> Text(int column) {
+    const Value& v = row_[static_cast<size_t>(column)];
+    if (v.kind() != Value::Kind::kText) return std::nullopt;
+    return std::u16string_view(v.text());
+  }
+  bool IsNull(int column) { return row_[static_cast<size_t>(column)].is_null(); }
+
+ private:
+  const std::vector<Value>& row_;
+};
+
+// A stored row, through the virtual face the engine's readers implement.
+class ReaderRow {
+ public:
+  explicit ReaderRow(RowReader& reader) : reader_(reader) {}
+  const Value& Get(int column) { return reader_.Get(column); }
+  std::optional<std::u16string_view> Text(int column) { return reader_.Text(column); }
+  bool IsNull(int column) { return reader_.IsNull(column); }
+
+ private:
+  RowReader& reader_;
 };
 
 struct Node {
@@ -237,6 +267,7 @@ struct Node {
   BoundOperand a, b, c;
   std::vector<BoundOperand> list;
   std::optional<LikePattern> like;  // empty when the pattern is NULL
+  bool like_text_column = false;    // LIKE on a Text or Memo column: matched on its text
   // Fast path of a comparison of a text column with a text literal: the literal folded.
   bool folded_text_literal = false;
 };
@@ -349,6 +380,9 @@ struct Predicate::Bound {
       case Expr::Kind::kLike: {
         n.a = e.left.kind == Operand::Kind::kColumn ? BindColumn(e.left)
                                                     : BoundOperand{-1, e.left.literal};
+        n.like_text_column =
+            n.a.column >= 0 &&
+            CategoryOf((*fields)[static_cast<size_t>(n.a.column)]) == Category::kText;
         const Value& pattern = e.right.literal;
         if (!pattern.is_null()) {
           n.like.emplace(pattern.kind() == Value::Kind::kText ? pattern.text() : LikeText(pattern));
@@ -391,7 +425,8 @@ struct Predicate::Bound {
     return Holds(op, *c) ? Tri::kTrue : Tri::kFalse;
   }
 
-  static Tri Eval(const Node& n, const std::vector<Value>& row) {
+  template <typename Row>
+  static Tri Eval(const Node& n, Row& row) {
     switch (n.kind) {
       case Expr::Kind::kOr: {
         Tri result = Tri::kFalse;
@@ -414,6 +449,12 @@ struct Predicate::Bound {
       case Expr::Kind::kNot:
         return Not(Eval(n.children.front(), row));
       case Expr::Kind::kLike: {
+        if (n.like_text_column) {
+          // The stored text is matched where it lies, without building a value.
+          const std::optional<std::u16string_view> text = row.Text(n.a.column);
+          if (!text || !n.like) return Tri::kUnknown;
+          return n.like->Matches(*text) != n.negated ? Tri::kTrue : Tri::kFalse;
+        }
         const Value& v = n.a.Get(row);
         if (v.is_null() || !n.like) return Tri::kUnknown;
         const bool match = v.kind() == Value::Kind::kText ? n.like->Matches(v.text())
@@ -429,8 +470,10 @@ struct Predicate::Bound {
         }
         return Compare(x, y, n.op);
       }
-      case Expr::Kind::kIsNull:
-        return n.a.Get(row).is_null() != n.negated ? Tri::kTrue : Tri::kFalse;
+      case Expr::Kind::kIsNull: {
+        const bool null = n.a.column >= 0 ? row.IsNull(n.a.column) : n.a.literal.is_null();
+        return null != n.negated ? Tri::kTrue : Tri::kFalse;
+      }
       case Expr::Kind::kBetween: {
         const Value& x = n.a.Get(row);
         const Tri low = Compare(x, n.b.Get(row), CompareOp::kGreaterEqual);
@@ -491,7 +534,72 @@ bool Predicate::Matches(const std::vector<Value>& row) const {
   if (bound_->max_column >= 0 && row.size() <= static_cast<size_t>(bound_->max_column)) {
     throw Error(u"SQL のエラー: 行の値の数が列の数より少なくなっています");
   }
-  return Bound::Eval(bound_->root, row) == Tri::kTrue;
+  MemoryRow memory(row);
+  return Bound::Eval(bound_->root, memory) == Tri::kTrue;
+}
+
+bool Predicate::Matches(RowReader& row) const {
+  if (!bound_) return true;
+  ReaderRow reader(row);
+  return Bound::Eval(bound_->root, reader) == Tri::kTrue;
+}
+
+namespace {
+
+bool SameOperand(const Operand& a, const Operand& b) {
+  if (a.kind != b.kind) return false;
+  if (a.kind == Operand::Kind::kLiteral) return a.literal == b.literal;
+  return a.plain_word == b.plain_word && base::EqualIgnoringCase(a.column, b.column);
+}
+
+bool SameExpr(const Expr& a, const Expr& b) {
+  if (a.kind != b.kind || a.op != b.op || a.negated != b.negated || a.pattern != b.pattern ||
+      a.children.size() != b.children.size() || a.list.size() != b.list.size() ||
+      !SameOperand(a.left, b.left) || !SameOperand(a.right, b.right) ||
+      !SameOperand(a.third, b.third)) {
+    return false;
+  }
+  for (size_t i = 0; i < a.children.size(); ++i) {
+    if (!SameExpr(a.children[i], b.children[i])) return false;
+  }
+  for (size_t i = 0; i < a.list.size(); ++i) {
+    if (!SameOperand(a.list[i], b.list[i])) return false;
+  }
+  return true;
+}
+
+bool NarrowsExpr(const Expr& narrower, const Expr& wider) {
+  if (SameExpr(narrower, wider)) return true;
+  if (narrower.kind != wider.kind) return false;
+  switch (narrower.kind) {
+    case Expr::Kind::kAnd:
+    case Expr::Kind::kOr:
+      // Each side narrowed keeps true rows true, whichever side made them true.
+      if (narrower.children.size() != wider.children.size()) return false;
+      for (size_t i = 0; i < narrower.children.size(); ++i) {
+        if (!NarrowsExpr(narrower.children[i], wider.children[i])) return false;
+      }
+      return true;
+    case Expr::Kind::kLike: {
+      if (narrower.negated || wider.negated || !SameOperand(narrower.left, wider.left)) {
+        return false;
+      }
+      const Value& n = narrower.right.literal;
+      const Value& w = wider.right.literal;
+      if (n.kind() != Value::Kind::kText || w.kind() != Value::Kind::kText) return false;
+      return LikePattern(n.text()).Narrows(LikePattern(w.text()));
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool Narrows(const Expr* narrower, const Expr* wider) {
+  if (wider == nullptr) return true;
+  if (narrower == nullptr) return false;
+  return NarrowsExpr(*narrower, *wider);
 }
 
 int CompareValues(const Value& a, const Value& b) {
@@ -538,18 +646,18 @@ namespace {
 
 // One row's value for one ORDER BY term, prepared so that the common comparisons (whole
 // numbers, other numbers and dates, texts) need no folding or type dispatch while sorting.
+// Only values of the other kinds (Currency, Decimal, Binary, GUID) are kept whole.
 struct SortKey {
   enum class Class : uint8_t { kNull, kInteger, kReal, kText, kOther };
   Class cls = Class::kNull;
   int64_t integer = 0;
   double real = 0;
   std::u16string folded;
-  const Value* value = nullptr;
+  Value other;
 };
 
 SortKey PrepareKey(const Value& v) {
   SortKey k;
-  k.value = &v;
   switch (v.kind()) {
     case Value::Kind::kNull:
       k.cls = SortKey::Class::kNull;
@@ -570,9 +678,28 @@ SortKey PrepareKey(const Value& v) {
       break;
     default:
       k.cls = SortKey::Class::kOther;
+      k.other = v;
       break;
   }
   return k;
+}
+
+// A value that orders against a kept value as the key's own value does: whole numbers
+// exactly, other numbers and dates by their numeric key, texts by their rank alone.
+Value StandIn(const SortKey& k) {
+  switch (k.cls) {
+    case SortKey::Class::kNull:
+      return Value();
+    case SortKey::Class::kInteger:
+      return Value::Integer(k.integer);
+    case SortKey::Class::kReal:
+      return Value::Double(k.real);
+    case SortKey::Class::kText:
+      return Value::Text(u"");
+    case SortKey::Class::kOther:
+      return k.other;
+  }
+  return Value();
 }
 
 // The same order as CompareValues, faster for the prepared classes.
@@ -595,16 +722,19 @@ int CompareKeys(const SortKey& a, const SortKey& b) {
         break;
     }
   }
-  return CompareValues(*a.value, *b.value);
+  return CompareValues(StandIn(a), StandIn(b));
 }
 
 }  // namespace
 
-void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm>& order_by,
-              const std::vector<Field>& fields) {
-  if (order_by.empty()) return;
+std::vector<size_t> SortOrder(size_t count, const std::vector<OrderTerm>& order_by,
+                              const std::vector<Field>& fields,
+                              const std::function<Value(size_t row, int field)>& value_of) {
+  std::vector<size_t> order(count);
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (order_by.empty()) return order;
   struct Term {
-    size_t index;
+    int index;
     bool descending;
     std::vector<SortKey> keys;  // one per row
   };
@@ -614,20 +744,13 @@ void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm
     if (index < 0) {
       throw Error(u"SQL のエラー: ORDER BY の列「" + term.column + u"」がありません");
     }
-    terms.push_back({static_cast<size_t>(index), term.descending, {}});
+    terms.push_back({index, term.descending, {}});
   }
   for (Term& term : terms) {
-    term.keys.reserve(rows.size());
-    for (const std::vector<Value>& row : rows) {
-      if (term.index >= row.size()) {
-        throw Error(u"SQL のエラー: 行の値の数が列の数より少なくなっています");
-      }
-      term.keys.push_back(PrepareKey(row[term.index]));
-    }
+    term.keys.reserve(count);
+    for (size_t row = 0; row < count; ++row)
+      term.keys.push_back(PrepareKey(value_of(row, term.index)));
   }
-  // Sort row numbers by the prepared keys, then move the rows into that order.
-  std::vector<size_t> order(rows.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [&terms](size_t x, size_t y) {
     for (const Term& term : terms) {
       const int c = CompareKeys(term.keys[x], term.keys[y]);
@@ -635,6 +758,20 @@ void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm
     }
     return false;
   });
+  return order;
+}
+
+void SortRows(std::vector<std::vector<Value>>& rows, const std::vector<OrderTerm>& order_by,
+              const std::vector<Field>& fields) {
+  if (order_by.empty()) return;
+  const std::vector<size_t> order =
+      SortOrder(rows.size(), order_by, fields, [&rows](size_t row, int field) {
+        const std::vector<Value>& values = rows[row];
+        if (static_cast<size_t>(field) >= values.size()) {
+          throw Error(u"SQL のエラー: 行の値の数が列の数より少なくなっています");
+        }
+        return values[static_cast<size_t>(field)];
+      });
   std::vector<std::vector<Value>> sorted;
   sorted.reserve(rows.size());
   for (size_t i : order) sorted.push_back(std::move(rows[i]));

@@ -89,6 +89,8 @@ class CharClass {
     return (Contains(c) || Contains(base::FoldCase(c))) != negated_;
   }
 
+  bool operator==(const CharClass&) const = default;
+
  private:
   bool Contains(char16_t c) const {
     // The first range that ends at or after c.
@@ -275,6 +277,47 @@ bool LikePattern::Matches(std::u16string_view text) const {
       return c.Contains(text);
     case Shape::kGeneral:
       return c.MatchGeneral(text);
+  }
+  return false;
+}
+
+bool LikePattern::Narrows(const LikePattern& wider) const {
+  const Compiled& n = *compiled_;
+  const Compiled& w = *wider.compiled_;
+  const auto same = [&](const Element& a, const Element& b) {
+    if (a.type != b.type) return false;
+    switch (a.type) {
+      case ElementType::kChar:
+        return a.ch == b.ch;
+      case ElementType::kClass:
+        return n.classes[a.class_index] == w.classes[b.class_index];
+      case ElementType::kAnyOne:
+      case ElementType::kAnyRun:
+        return true;
+    }
+    return false;
+  };
+  const auto equal_range = [&](size_t at, size_t from, size_t to) {
+    for (size_t j = from; j < to; ++j) {
+      if (!same(n.elements[at + j - from], w.elements[j])) return false;
+    }
+    return true;
+  };
+  if (n.elements.size() == w.elements.size() && equal_range(0, 0, w.elements.size())) return true;
+  // "%X%" with no "%" inside X accepts every text that holds a piece matching X; a pattern
+  // whose elements hold X's elements side by side only accepts texts that hold such a piece.
+  const size_t m = w.elements.size();
+  if (m < 1 || w.elements.front().type != ElementType::kAnyRun ||
+      w.elements.back().type != ElementType::kAnyRun) {
+    return false;
+  }
+  const size_t from = 1, to = m > 1 ? m - 1 : 1;
+  for (size_t j = from; j < to; ++j) {
+    if (w.elements[j].type == ElementType::kAnyRun) return false;
+  }
+  const size_t k = to - from;
+  for (size_t at = 0; at + k <= n.elements.size(); ++at) {
+    if (equal_range(at, from, to)) return true;
   }
   return false;
 }

@@ -13,6 +13,7 @@ Pager::Pager(std::unique_ptr<PageSource> source) : source_(std::move(source)) { 
 
 void Pager::Reload() {
   cache_.clear();
+  held_.clear();
   source_->Refresh();
   stamp_ = source_->Stamp();
   const uint64_t size = source_->size();
@@ -26,6 +27,12 @@ void Pager::Reload() {
 
 PagePtr Pager::Get(uint32_t number) {
   if (auto it = cache_.find(number); it != cache_.end()) return it->second;
+  if (auto it = held_.find(number); it != held_.end()) {
+    if (PagePtr page = it->second.lock()) {
+      Remember(page);
+      return page;
+    }
+  }
   if (number >= page_count_ && uint64_t{number} * kPageSize < source_->size()) {
     ThrowCorrupt(u"ファイルが途中で切れています (ページ " + Number(number) + u" が不完全です)");
   }
@@ -42,9 +49,21 @@ PagePtr Pager::Get(uint32_t number) {
     const auto key = PageKey(header_.database_key, number);
     Rc4Apply(key, page->bytes);
   }
-  if (cache_.size() >= kCacheLimit) cache_.clear();
-  cache_.emplace(number, page);
+  Remember(page);
   return page;
+}
+
+void Pager::Remember(const PagePtr& page) {
+  if (cache_.size() >= kCacheLimit) {
+    // Pages someone still holds stay findable; the rest are forgotten.
+    for (const auto& [number, cached] : cache_) {
+      if (cached.use_count() > 1) held_[number] = cached;
+    }
+    cache_.clear();
+    if (held_.size() > 4 * kCacheLimit)
+      std::erase_if(held_, [](const auto& e) { return e.second.expired(); });
+  }
+  cache_.emplace(page->number, page);
 }
 
 PagePtr Pager::GetTyped(uint32_t number, PageType type, std::u16string_view what) {

@@ -1,5 +1,6 @@
 // Pages of an open file: reads them from a PageSource, decodes encoded pages, and keeps a
-// bounded number of recently used pages in memory.
+// bounded number of recently used pages in memory. A page is immutable once read; whoever
+// holds a PagePtr keeps that page's bytes as they were read.
 #ifndef QUORVEL_JET_FORMAT_PAGER_H_
 #define QUORVEL_JET_FORMAT_PAGER_H_
 
@@ -44,6 +45,8 @@ class Pager {
   bool Changed() const { return source_->Stamp() != stamp_; }
 
  private:
+  void Remember(const PagePtr& page);
+
   static constexpr size_t kCacheLimit = 2048;  // pages (8 MiB)
 
   std::unique_ptr<PageSource> source_;
@@ -51,6 +54,9 @@ class Pager {
   uint32_t page_count_ = 0;
   uint64_t stamp_ = 0;
   std::unordered_map<uint32_t, PagePtr> cache_;
+  // Pages that left the cache but are still held elsewhere (a query result keeps the pages
+  // of its rows): found here again instead of being read once more.
+  std::unordered_map<uint32_t, std::weak_ptr<const Page>> held_;
 };
 
 }  // namespace jet::format

@@ -53,7 +53,15 @@ Decimal DecodeDecimal(const ByteReader& r, const ColumnDefinition& column) {
   return d;
 }
 
-Value DecodeValue(Pager& pager, const ColumnDefinition& column, const ByteReader& r) {
+// The pager that long values are read through; a row read after its file was closed has
+// none.
+Pager& LongValuePager(Pager* pager) {
+  if (!pager)
+    throw Error(u"データベースが閉じられたため、長いテキストやバイナリの値を読めません。");
+  return *pager;
+}
+
+Value DecodeValue(Pager* pager, const ColumnDefinition& column, const ByteReader& r) {
   switch (static_cast<ColumnType>(column.type)) {
     case ColumnType::kByte:
       return Value::Integer(r.U8(0));
@@ -81,10 +89,10 @@ Value DecodeValue(Pager& pager, const ColumnDefinition& column, const ByteReader
       return Value::Text(DecodeText(r.bytes()));
     case ColumnType::kMemo:
       if (r.size() == 0) return Value::Text(u"");
-      return Value::Text(DecodeText(ReadLongValue(pager, r.bytes())));
+      return Value::Text(DecodeText(ReadLongValue(LongValuePager(pager), r.bytes())));
     case ColumnType::kOle:
       if (r.size() == 0) return Value::Binary({});
-      return Value::Binary(ReadLongValue(pager, r.bytes()));
+      return Value::Binary(ReadLongValue(LongValuePager(pager), r.bytes()));
     case ColumnType::kBoolean:  // handled by the caller (the null mask holds it)
     case ColumnType::kBinary:
     default:
@@ -94,102 +102,145 @@ Value DecodeValue(Pager& pager, const ColumnDefinition& column, const ByteReader
 
 }  // namespace
 
+RecordView::RecordView(const TableDefinition& def, std::span<const uint8_t> row, uint32_t page)
+    : reader_(row, page) {
+  column_count_ = reader_.U16(0);
+  const size_t mask_size = (column_count_ + 7u) / 8u;
+  if (row.size() < 2 + mask_size) ThrowCorrupt(u"行が短すぎます (null マスクがありません)", page);
+  mask_at_ = row.size() - mask_size;
+  if (def.variable_columns == 0) return;
+  if (mask_at_ < 4) ThrowCorrupt(u"行が短すぎます (可変長列の数がありません)", page);
+  variable_count_ = reader_.U16(mask_at_ - 2);
+  const size_t table_bytes = 2 * (variable_count_ + 1);
+  if (table_bytes + 2 > mask_at_ - 2) {
+    ThrowCorrupt(u"行の可変長列の数 " + Number(variable_count_) + u" が行に収まりません", page);
+  }
+  // Slot i starts at the i-th offset from the end and ends where slot i + 1 starts; the
+  // offsets must rise and stay before the offset table.
+  const size_t table_at = mask_at_ - 2 - table_bytes;
+  size_t previous = 0;
+  for (size_t i = 0; i <= variable_count_; ++i) {
+    const uint16_t offset = reader_.U16(mask_at_ - 4 - 2 * i);
+    if (offset < 2 || offset > table_at || offset < previous) {
+      ThrowCorrupt(u"行の可変長列の位置が不正です", page);
+    }
+    previous = offset;
+  }
+}
+
+bool RecordView::Present(const ColumnDefinition& column) const {
+  const uint16_t number = column.number;
+  return number < column_count_ &&
+         (reader_.U8(mask_at_ + number / 8u) & (1u << (number % 8u))) != 0;
+}
+
+std::optional<ByteReader> RecordView::Field(const ColumnDefinition& column) const {
+  if (!Present(column)) return std::nullopt;
+  if (column.fixed()) {
+    size_t size = FixedSize(column.type);
+    if (size == 0) size = column.length;
+    return reader_.Sub(2u + column.fixed_offset, size);
+  }
+  if (column.variable_index >= variable_count_) return std::nullopt;  // added later
+  const uint16_t start = reader_.U16(mask_at_ - 4 - 2 * column.variable_index);
+  const uint16_t end = reader_.U16(mask_at_ - 4 - 2 * (column.variable_index + 1u));
+  ByteReader field = reader_.Sub(start, end - start);
+  if (field.size() < FixedSize(column.type)) {
+    ThrowCorrupt(u"行の値が型の長さより短いです", reader_.page());
+  }
+  return field;
+}
+
+Value RecordView::Decode(Pager* pager, const ColumnDefinition& column) const {
+  if (column.type == static_cast<uint8_t>(ColumnType::kBoolean)) {
+    return Value::Boolean(Present(column));
+  }
+  const std::optional<ByteReader> field = Field(column);
+  if (!field) return Value();
+  return DecodeValue(pager, column, *field);
+}
+
+bool RecordView::DecodeTextInto(Pager* pager, const ColumnDefinition& column,
+                                std::u16string& out) const {
+  const std::optional<ByteReader> field = Field(column);
+  if (!field) return false;
+  if (column.type == static_cast<uint8_t>(ColumnType::kMemo)) {
+    if (field->size() == 0) {
+      out.clear();
+    } else {
+      format::DecodeTextInto(ReadLongValue(LongValuePager(pager), field->bytes()), out);
+    }
+    return true;
+  }
+  format::DecodeTextInto(field->bytes(), out);
+  return true;
+}
+
 std::vector<Value> DecodeRecord(Pager& pager, const TableDefinition& def,
                                 std::span<const uint8_t> row, uint32_t page,
                                 const std::vector<size_t>& which) {
-  const ByteReader r(row, page);
-  const uint16_t column_count = r.U16(0);
-  const size_t mask_size = (column_count + 7u) / 8u;
-  if (row.size() < 2 + mask_size) ThrowCorrupt(u"行が短すぎます (null マスクがありません)", page);
-  const size_t mask_at = row.size() - mask_size;
-  auto present = [&](uint16_t number) {
-    return number < column_count && (row[mask_at + number / 8] & (1u << (number % 8))) != 0;
-  };
-
-  // Variable slot offsets: offsets[i] = start of slot i, offsets[n] = end of the data.
-  std::vector<uint16_t> offsets;
-  size_t variable_count = 0;
-  if (def.variable_columns > 0) {
-    if (mask_at < 4) ThrowCorrupt(u"行が短すぎます (可変長列の数がありません)", page);
-    variable_count = r.U16(mask_at - 2);
-    const size_t table_bytes = 2 * (variable_count + 1);
-    if (table_bytes + 2 > mask_at - 2) {
-      ThrowCorrupt(u"行の可変長列の数 " + Number(variable_count) + u" が行に収まりません", page);
-    }
-    const size_t table_at = mask_at - 2 - table_bytes;
-    offsets.resize(variable_count + 1);
-    for (size_t i = 0; i <= variable_count; ++i) offsets[i] = r.U16(mask_at - 4 - 2 * i);
-    for (size_t i = 0; i <= variable_count; ++i) {
-      if (offsets[i] < 2 || offsets[i] > table_at || (i > 0 && offsets[i] < offsets[i - 1])) {
-        ThrowCorrupt(u"行の可変長列の位置が不正です", page);
-      }
-    }
-  }
-
+  const RecordView view(def, row, page);
   std::vector<Value> values;
   const size_t count = which.empty() ? def.columns.size() : which.size();
   values.reserve(count);
   for (size_t k = 0; k < count; ++k) {
-    const ColumnDefinition& column = def.columns.at(which.empty() ? k : which[k]);
-    const bool bit = present(column.number);
-    if (column.type == static_cast<uint8_t>(ColumnType::kBoolean)) {
-      values.push_back(Value::Boolean(bit));
-      continue;
-    }
-    if (!bit) {
-      values.emplace_back();
-      continue;
-    }
-    if (column.fixed()) {
-      size_t size = FixedSize(column.type);
-      if (size == 0) size = column.length;
-      values.push_back(DecodeValue(pager, column, r.Sub(2u + column.fixed_offset, size)));
-    } else if (column.variable_index < variable_count) {
-      const uint16_t start = offsets[column.variable_index];
-      const uint16_t end = offsets[column.variable_index + 1];
-      const ByteReader field = r.Sub(start, end - start);
-      const size_t need = FixedSize(column.type);
-      if (field.size() < need) ThrowCorrupt(u"行の値が型の長さより短いです", page);
-      values.push_back(DecodeValue(pager, column, field));
-    } else {
-      values.emplace_back();  // the column was added after this row was written
-    }
+    values.push_back(view.Decode(&pager, def.columns.at(which.empty() ? k : which[k])));
   }
   return values;
 }
 
-void ScanRecords(Pager& pager, const TableDefinition& def,
-                 const std::function<void(std::span<const uint8_t> row, uint32_t page)>& visit) {
-  for (const uint32_t number : ReadUsageMap(pager, def.owned_map)) {
-    const PagePtr raw = pager.Get(number);
-    if (raw->type() != static_cast<uint8_t>(PageType::kData)) continue;
-    const DataPage page(raw);
-    if (page.owner() != def.page) continue;
-    for (uint16_t i = 0; i < page.row_count(); ++i) {
+RecordCursor::RecordCursor(Pager& pager, const TableDefinition& def)
+    : pager_(pager), def_(def), pages_(ReadUsageMap(pager, def.owned_map)) {}
+
+bool RecordCursor::Next() {
+  for (;;) {
+    if (page_ && next_slot_ < page_->row_count()) {
+      const DataPage& page = *page_;
+      const uint16_t i = next_slot_++;
       const RowSlot slot = page.Slot(i);
       if (slot.deleted) continue;
       if (!slot.overflow) {
-        visit(page.Row(i), number);
-        continue;
+        row_page_ = page.page();
+        row_ = page.Row(i);
+        return true;
       }
       // Follow the pointer to where the row lives now.
       std::unordered_set<uint32_t> seen;
-      RowPointer at = RowPointer::FromU32(ByteReader(page.Row(i), number).U32(0));
+      RowPointer at = RowPointer::FromU32(ByteReader(page.Row(i), page.number()).U32(0));
       for (int hop = 0;; ++hop) {
         if (hop >= kMaxOverflowHops || !seen.insert(at.ToU32()).second) {
-          ThrowCorrupt(u"移動した行の参照が循環しています", number);
+          ThrowCorrupt(u"移動した行の参照が循環しています", page.number());
         }
-        const DataPage target(pager.Get(at.page));
+        const DataPage target(pager_.Get(at.page));
         const RowSlot moved = target.Slot(at.row);
         if (moved.overflow && !moved.deleted) {
           at = RowPointer::FromU32(ByteReader(target.Row(at.row), at.page).U32(0));
           continue;
         }
-        visit(target.Row(at.row), at.page);
-        break;
+        row_page_ = target.page();
+        row_ = target.Row(at.row);
+        return true;
       }
     }
+    page_.reset();
+    if (next_page_ >= pages_.size()) {
+      row_page_.reset();
+      row_ = {};
+      return false;
+    }
+    PagePtr raw = pager_.Get(pages_[next_page_++]);
+    if (raw->type() != static_cast<uint8_t>(PageType::kData)) continue;
+    DataPage page(std::move(raw));
+    if (page.owner() != def_.page) continue;
+    next_slot_ = 0;
+    page_.emplace(std::move(page));
   }
+}
+
+void ScanRecords(Pager& pager, const TableDefinition& def,
+                 const std::function<void(std::span<const uint8_t> row, uint32_t page)>& visit) {
+  RecordCursor cursor(pager, def);
+  while (cursor.Next()) visit(cursor.row(), cursor.page_number());
 }
 
 }  // namespace jet::format

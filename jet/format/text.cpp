@@ -4,13 +4,19 @@ namespace jet::format {
 
 std::u16string DecodeText(std::span<const uint8_t> bytes) {
   std::u16string out;
+  DecodeTextInto(bytes, out);
+  return out;
+}
+
+void DecodeTextInto(std::span<const uint8_t> bytes, std::u16string& out) {
+  out.clear();
   const bool compressed = bytes.size() > 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
   if (!compressed) {
     out.resize(bytes.size() / 2);  // an odd last byte belongs to no character
     for (size_t i = 0; i < out.size(); ++i) {
       out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     }
-    return out;
+    return;
   }
   out.reserve(bytes.size() - 2);
   bool one_byte = true;
@@ -29,7 +35,6 @@ std::u16string DecodeText(std::span<const uint8_t> bytes) {
       break;
     }
   }
-  return out;
 }
 
 }  // namespace jet::format

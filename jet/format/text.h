@@ -12,6 +12,8 @@
 namespace jet::format {
 
 std::u16string DecodeText(std::span<const uint8_t> bytes);
+// The same into `out`, whose storage is reused (scans decode many values into one buffer).
+void DecodeTextInto(std::span<const uint8_t> bytes, std::u16string& out);
 
 }  // namespace jet::format
 
