@@ -164,33 +164,54 @@ struct LikePattern::Compiled {
   }
 
   bool EqualFolded(std::u16string_view text, size_t at) const {
-    for (size_t j = 0; j < literal.size(); ++j) {
-      if (base::FoldCase(text[at + j]) != literal[j]) return false;
+    return EqualFolded(text, at, literal);
+  }
+
+  static bool EqualFolded(std::u16string_view text, size_t at, std::u16string_view piece) {
+    for (size_t j = 0; j < piece.size(); ++j) {
+      if (base::FoldCase(text[at + j]) != piece[j]) return false;
     }
     return true;
   }
 
-  bool Contains(std::u16string_view text) const {
-    const size_t k = literal.size();
+  bool Contains(std::u16string_view text) const { return Contains(text, literal, skip); }
+
+  // True when `piece` (folded) occurs in `text`: Horspool's search on folded characters.
+  static bool Contains(std::u16string_view text, std::u16string_view piece,
+                       const std::array<uint16_t, 256>& shifts) {
+    const size_t k = piece.size();
     const size_t n = text.size();
     if (k == 0) return true;
     if (k > n) return false;
     if (k == 1) {
-      const char16_t c = literal[0];
+      const char16_t c = piece[0];
       for (char16_t x : text) {
         if (base::FoldCase(x) == c) return true;
       }
       return false;
     }
-    const char16_t last = literal[k - 1];
+    const char16_t last = piece[k - 1];
     size_t i = 0;
     while (i + k <= n) {
       const char16_t tail = base::FoldCase(text[i + k - 1]);
-      if (tail == last && EqualFolded(text, i)) return true;
-      i += skip[tail & 0xFF];
+      if (tail == last && EqualFolded(text, i, piece)) return true;
+      i += shifts[tail & 0xFF];
     }
     return false;
   }
+
+  static void FillShifts(std::u16string_view piece, std::array<uint16_t, 256>& shifts) {
+    const size_t k = piece.size();
+    shifts.fill(static_cast<uint16_t>(std::min<size_t>(k, 0xFFFF)));
+    for (size_t j = 0; j + 1 < k; ++j) {
+      shifts[piece[j] & 0xFF] = static_cast<uint16_t>(std::min<size_t>(k - 1 - j, 0xFFFF));
+    }
+  }
+
+  // General patterns: the longest run of plain characters, which every matching text holds;
+  // texts without it are turned away before the general match.
+  std::u16string required;
+  std::array<uint16_t, 256> required_skip{};
 };
 
 LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_unique<Compiled>()) {
@@ -238,6 +259,16 @@ LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_uniq
   }
   if (!plain) {
     c.literal.clear();
+    std::u16string run;
+    for (const Element& e : c.elements) {
+      if (e.type == ElementType::kChar) {
+        run.push_back(e.ch);
+        if (run.size() > c.required.size()) c.required = run;
+      } else {
+        run.clear();
+      }
+    }
+    Compiled::FillShifts(c.required, c.required_skip);
     return;
   }
   if (leading && trailing) {
@@ -249,14 +280,7 @@ LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_uniq
   } else {
     c.shape = Shape::kExact;
   }
-  if (c.shape == Shape::kContains) {
-    const size_t k = c.literal.size();
-    const auto full = static_cast<uint16_t>(std::min<size_t>(k, 0xFFFF));
-    c.skip.fill(full);
-    for (size_t j = 0; j + 1 < k; ++j) {
-      c.skip[c.literal[j] & 0xFF] = static_cast<uint16_t>(std::min<size_t>(k - 1 - j, 0xFFFF));
-    }
-  }
+  if (c.shape == Shape::kContains) Compiled::FillShifts(c.literal, c.skip);
 }
 
 LikePattern::~LikePattern() = default;
@@ -276,7 +300,7 @@ bool LikePattern::Matches(std::u16string_view text) const {
     case Shape::kContains:
       return c.Contains(text);
     case Shape::kGeneral:
-      return c.MatchGeneral(text);
+      return Compiled::Contains(text, c.required, c.required_skip) && c.MatchGeneral(text);
   }
   return false;
 }

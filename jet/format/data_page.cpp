@@ -16,24 +16,26 @@ DataPage::DataPage(PagePtr page) : page_(std::move(page)) {
 }
 
 RowSlot DataPage::Slot(uint16_t row) const {
-  const ByteReader r = page_->reader();
   if (row >= row_count_) {
     ThrowCorrupt(u"存在しない行 " + Number(row) + u" を参照しています", page_->number);
   }
-  const uint16_t raw = r.U16(kDataPageSlotsOffset + 2u * row);
+  // The slot table lies inside the page (checked when the page was opened).
+  const uint8_t* slots = page_->bytes.data() + kDataPageSlotsOffset;
+  const auto entry = [slots](size_t i) {
+    return static_cast<uint16_t>(slots[2 * i] | (slots[2 * i + 1] << 8));
+  };
+  const uint16_t raw = entry(row);
   RowSlot slot;
   slot.deleted = (raw & kRowDeleted) != 0;
   slot.overflow = (raw & kRowOverflow) != 0;
   slot.start = raw & kRowOffsetMask;
-  slot.end =
-      row == 0
-          ? kPageSize
-          : static_cast<uint16_t>(r.U16(kDataPageSlotsOffset + 2u * (row - 1)) & kRowOffsetMask);
+  slot.end = row == 0 ? kPageSize : static_cast<uint16_t>(entry(row - 1u) & kRowOffsetMask);
   return slot;
 }
 
-std::span<const uint8_t> DataPage::Row(uint16_t row) const {
-  const RowSlot slot = Slot(row);
+std::span<const uint8_t> DataPage::Row(uint16_t row) const { return Row(row, Slot(row)); }
+
+std::span<const uint8_t> DataPage::Row(uint16_t row, const RowSlot& slot) const {
   const size_t table_end = kDataPageSlotsOffset + 2u * row_count_;
   if (slot.start < table_end || slot.end > kPageSize || slot.start > slot.end) {
     ThrowCorrupt(u"行 " + Number(row) + u" の位置 (" + Number(slot.start) + u"〜" +

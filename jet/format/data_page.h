@@ -44,6 +44,8 @@ class DataPage {
   RowSlot Slot(uint16_t row) const;
   // The bytes of row `row` (deleted or not); throws when its bounds are damaged.
   std::span<const uint8_t> Row(uint16_t row) const;
+  // The same with the slot already read.
+  std::span<const uint8_t> Row(uint16_t row, const RowSlot& slot) const;
   const PagePtr& page() const { return page_; }
 
  private:

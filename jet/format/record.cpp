@@ -118,9 +118,12 @@ RecordView::RecordView(const TableDefinition& def, std::span<const uint8_t> row,
   // Slot i starts at the i-th offset from the end and ends where slot i + 1 starts; the
   // offsets must rise and stay before the offset table.
   const size_t table_at = mask_at_ - 2 - table_bytes;
+  // The whole offset table lies inside the row (checked above), so it is read directly.
+  const uint8_t* last = row.data() + mask_at_ - 4;
   size_t previous = 0;
   for (size_t i = 0; i <= variable_count_; ++i) {
-    const uint16_t offset = reader_.U16(mask_at_ - 4 - 2 * i);
+    const uint8_t* at = last - 2 * i;
+    const auto offset = static_cast<uint16_t>(at[0] | (at[1] << 8));
     if (offset < 2 || offset > table_at || offset < previous) {
       ThrowCorrupt(u"行の可変長列の位置が不正です", page);
     }
@@ -200,8 +203,8 @@ bool RecordCursor::Next() {
       const RowSlot slot = page.Slot(i);
       if (slot.deleted) continue;
       if (!slot.overflow) {
-        row_page_ = page.page();
-        row_ = page.Row(i);
+        if (row_page_ != page.page()) row_page_ = page.page();
+        row_ = page.Row(i, slot);
         return true;
       }
       // Follow the pointer to where the row lives now.
