@@ -4,7 +4,9 @@
 //
 //   jet_like_bench [ROWS]
 //
-// Prints one line per case: the pattern's shape, rows, and seconds (compile and match).
+// Prints one line per case: the pattern's shape, rows, and seconds (compile and match), each
+// the median of 5 runs.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,17 +47,31 @@ std::u16string UnclosedPattern(int count) {
   return u"%" + std::u16string(static_cast<size_t>(count), u'[') + u"%";
 }
 
+constexpr int kRuns = 5;
+
+double Median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  const size_t middle = times.size() / 2;
+  return times.size() % 2 == 1 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
+}
+
 void Run(const char* what, const std::u16string& pattern, const std::vector<std::u16string>& rows) {
-  const auto start = Clock::now();
-  const jet::sql::LikePattern compiled(pattern);
-  const double compile = Seconds(start);
-  const auto match_start = Clock::now();
+  std::vector<double> compile_times;
+  std::vector<double> match_times;
   size_t hits = 0;
-  for (const auto& text : rows) {
-    if (compiled.Matches(text)) ++hits;
+  for (int run = 0; run < kRuns; ++run) {
+    const auto start = Clock::now();
+    const jet::sql::LikePattern compiled(pattern);
+    compile_times.push_back(Seconds(start));
+    const auto match_start = Clock::now();
+    hits = 0;
+    for (const auto& text : rows) {
+      if (compiled.Matches(text)) ++hits;
+    }
+    match_times.push_back(Seconds(match_start));
   }
   std::printf("%-34s rows %7zu  compile %8.4f s  match %8.4f s  hits %zu\n", what, rows.size(),
-              compile, Seconds(match_start), hits);
+              Median(compile_times), Median(match_times), hits);
 }
 
 }  // namespace
