@@ -192,7 +192,7 @@ std::pair<uint16_t, uint16_t> Checker::RowExtent(const uint8_t* page, uint32_t n
 
 std::vector<uint32_t> Checker::ReadMap(uint32_t rp, const std::string& role) {
   if (rp == 0) return {};  // no map
-  RowPointer at = RowPointer::Decode(rp);
+  RowPointer at = RowPointer::FromU32(rp);
   const PageRef page = Page(at.page);
   if (page[0] != 0x01)
     throw Bad(
@@ -415,7 +415,7 @@ void Checker::CheckLongValue(const Table& t, const Column& c, const uint8_t* v, 
     uint16_t length;
   };
   auto lval_row = [&](uint32_t rp) {
-    RowPointer at = RowPointer::Decode(rp);
+    RowPointer at = RowPointer::FromU32(rp);
     const PageRef page = Page(at.page);
     if (page[0] != 0x01 || std::memcmp(page + 4, "LVAL", 4) != 0 || !pages.count(at.page)) {
       throw Bad(
@@ -613,7 +613,7 @@ std::vector<Row> Checker::ReadRows(Table& t) {
         if (raw & 0x4000) {
           auto [start, len] = RowExtent(page, p, i);
           if (len < 4) throw Bad("行の移動先ポインタが短すぎます");
-          RowPointer to = RowPointer::Decode(GetU32(page + start));
+          RowPointer to = RowPointer::FromU32(GetU32(page + start));
           target = Page(to.page);
           auto [s2, l2] = RowExtent(target, to.page, to.row);
           body = target + s2;

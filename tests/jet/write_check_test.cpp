@@ -14,11 +14,11 @@
 namespace jet::write_test {
 namespace {
 
-using write::GetU16;
-using write::GetU32;
-using write::kPageSize;
-using write::PutU16;
-using write::PutU32;
+using format::GetU16;
+using format::GetU32;
+using format::kPageSize;
+using format::PutU16;
+using format::PutU32;
 
 TEST(WriteCheckTest, FixturesHaveNoProblems) {
   for (const auto& entry : std::filesystem::directory_iterator(kFixtures)) {
