@@ -7,11 +7,11 @@
 #include <filesystem>
 
 #include "base/utf.h"
+#include "jet/check/check.h"
 #include "jet/database.h"
 #include "jet/format/header_page.h"
 #include "jet/jet.h"
 #include "jet/write/bytes.h"
-#include "jet/write/check.h"
 #include "jet/write/database_file.h"
 #include "jet/write/writer.h"
 #include "tests/jet/write_support.h"
@@ -73,7 +73,7 @@ TEST(WriteDatabaseTest, EmptyDatabaseEqualsTheJetMadeOneExceptDatesAndStaleBytes
       ASSERT_EQ(ours[i], jet[i]) << "page " << page << " offset " << at;
     }
   }
-  auto result = write::CheckDatabase(path);
+  auto result = check::CheckDatabase(path);
   EXPECT_TRUE(result.ok()) << result.problems.front();
   EXPECT_TRUE(result.notes.empty());
 }
