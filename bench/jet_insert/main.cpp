@@ -13,9 +13,9 @@
 #include <string>
 
 #include "base/utf.h"
+#include "jet/check/check.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
-#include "jet/write/check.h"
 #include "jet/write/database_file.h"
 
 namespace {
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     }
 
     start = Clock::now();
-    auto check = jet::write::CheckDatabase(folder / "writer.mdb");
+    auto check = jet::check::CheckDatabase(folder / "writer.mdb");
     std::printf("consistency check of the writer's file: %s (%.3f s)\n",
                 check.ok() ? "no problems" : check.problems.front().c_str(), Seconds(start));
   } catch (const std::exception& e) {

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/write/check.h"
+#include "jet/check/check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  jet::write::CheckDatabaseBytes(std::vector<uint8_t>(data, data + size));
+  jet::check::CheckDatabaseBytes(std::vector<uint8_t>(data, data + size));
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "jet/format/data_page.h"
 
+#include <cstring>
+
 namespace jet::format {
 
 DataPage::DataPage(PagePtr page) : page_(std::move(page)) {
@@ -45,4 +47,31 @@ std::span<const uint8_t> DataPage::Row(uint16_t row, const RowSlot& slot) const 
   return std::span<const uint8_t>(page_->bytes).subspan(slot.start, slot.end - slot.start);
 }
 
+namespace data_page {
+
+void Init(uint8_t* page, uint32_t owner) {
+  page[0] = PageTypeByte(PageType::kData);
+  page[1] = kPageMarker;
+  PutU16(page + kDataPageFreeSpaceOffset, kPageSize - kDataPageSlotsOffset);
+  PutU32(page + kDataPageOwnerOffset, owner);
+  PutU32(page + kDataPageOwnerOffset + 4, 0);
+  PutU16(page + kDataPageRowCountOffset, 0);
+}
+
+bool Fits(const uint8_t* page, size_t length) {
+  return RowCount(page) < kMaxRowsPerPage && FreeSpace(page) >= length + 2;
+}
+
+uint8_t AddRow(uint8_t* page, const uint8_t* data, size_t length) {
+  const uint16_t count = RowCount(page);
+  const size_t end = count == 0 ? kPageSize : RowStart(page, count - 1);
+  const auto start = static_cast<uint16_t>(end - length);
+  std::memcpy(page + start, data, length);
+  PutU16(page + kDataPageSlotsOffset + 2 * size_t{count}, start);
+  PutU16(page + kDataPageRowCountOffset, static_cast<uint16_t>(count + 1));
+  PutU16(page + kDataPageFreeSpaceOffset, static_cast<uint16_t>(FreeSpace(page) - length - 2));
+  return static_cast<uint8_t>(count);
+}
+
+}  // namespace data_page
 }  // namespace jet::format

@@ -15,14 +15,11 @@
 #include <cstdint>
 #include <span>
 
+#include "jet/format/coding.h"
+#include "jet/format/constants.h"
 #include "jet/format/pager.h"
 
 namespace jet::format {
-
-inline constexpr size_t kDataPageOwnerOffset = 4;
-inline constexpr size_t kDataPageRowCountOffset = 12;
-inline constexpr size_t kDataPageSlotsOffset = 14;
-inline constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL" read as u32 LE
 
 struct RowSlot {
   uint16_t start = 0;
@@ -53,6 +50,23 @@ class DataPage {
   uint32_t owner_ = 0;
   uint16_t row_count_ = 0;
 };
+
+// Encoding of data pages, for buffers of kPageSize bytes the caller owns. Rows are added
+// below the previous one; a slot's flags stay clear.
+namespace data_page {
+// An empty data page owned by `owner` (a TDEF page, kLongValueOwner, or 1 for page 1).
+void Init(uint8_t* page, uint32_t owner);
+inline uint16_t FreeSpace(const uint8_t* page) { return GetU16(page + kDataPageFreeSpaceOffset); }
+inline uint16_t RowCount(const uint8_t* page) { return GetU16(page + kDataPageRowCountOffset); }
+// Start offset of row `row` (flags masked off).
+inline uint16_t RowStart(const uint8_t* page, int row) {
+  return GetU16(page + kDataPageSlotsOffset + 2 * static_cast<size_t>(row)) & kRowOffsetMask;
+}
+// Whether a row of `length` bytes fits.
+bool Fits(const uint8_t* page, size_t length);
+// Appends a row; returns its row number. The caller checked Fits.
+uint8_t AddRow(uint8_t* page, const uint8_t* data, size_t length);
+}  // namespace data_page
 
 }  // namespace jet::format
 

@@ -9,6 +9,7 @@
 //     0x6E  u32  default sort order (LCID, 0, version)
 //     0x72  f64  creation date (OLE date)
 //   0x98  8      constant
+//   0xE00        trailing pattern: 01 01, then 00 01 to the page end
 #ifndef QUORVEL_JET_FORMAT_HEADER_PAGE_H_
 #define QUORVEL_JET_FORMAT_HEADER_PAGE_H_
 
@@ -16,11 +17,9 @@
 #include <cstdint>
 #include <span>
 
-namespace jet::format {
+#include "jet/format/constants.h"
 
-inline constexpr size_t kHeaderMaskOffset = 0x18;
-inline constexpr size_t kHeaderMaskLength = 128;
-inline constexpr uint32_t kJet4Version = 1;
+namespace jet::format {
 
 struct HeaderPage {
   uint32_t version = kJet4Version;
@@ -28,6 +27,7 @@ struct HeaderPage {
   uint32_t database_key = 0;
   uint32_t sort_order = 0;
   double creation_date = 0;
+  uint32_t engine_build = 0;  // 0x6A: the build of the engine that made the file
 };
 
 // The 128-byte mask of the header region (the same for every file).
@@ -37,6 +37,10 @@ const std::array<uint8_t, kHeaderMaskLength>& HeaderMask();
 // what the file is when it is not a Jet 4.0 database (empty, too short, another format,
 // Jet 3, ACCDB).
 HeaderPage DecodeHeaderPage(std::span<const uint8_t> bytes, uint64_t file_size);
+
+// Encodes a header page for a file without password into `page` (kPageSize bytes): the
+// fields of `header`, the constant parts every Jet 4.0 header carries, and the mask.
+void EncodeHeaderPage(const HeaderPage& header, std::span<uint8_t> page);
 
 // The key that encodes page `page` of a file whose header has a non-zero database key.
 std::array<uint8_t, 4> PageKey(uint32_t database_key, uint32_t page);

@@ -14,15 +14,10 @@
 #include <span>
 #include <vector>
 
+#include "jet/format/constants.h"
 #include "jet/format/pager.h"
 
 namespace jet::format {
-
-inline constexpr size_t kLongValueHeaderSize = 12;
-inline constexpr uint32_t kLongValueLengthMask = 0x3FFFFFFF;
-inline constexpr uint8_t kLongValueInline = 0x80;
-inline constexpr uint8_t kLongValueSingle = 0x40;
-inline constexpr uint8_t kLongValueChain = 0x00;
 
 // The data of a long value from its row field. Throws jet::Error for a damaged value,
 // including a chain that loops or ends early.

@@ -15,30 +15,7 @@ namespace {
 constexpr int kMaxOverflowHops = 16;
 
 // The stored size of a fixed-length type; 0 for variable-length types.
-size_t FixedSize(uint8_t type) {
-  switch (static_cast<ColumnType>(type)) {
-    case ColumnType::kBoolean:
-      return 0;
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kInteger:
-      return 2;
-    case ColumnType::kLong:
-      return 4;
-    case ColumnType::kSingle:
-      return 4;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return 8;
-    case ColumnType::kGuid:
-      return 16;
-    case ColumnType::kNumeric:
-      return 17;
-    default:
-      return 0;
-  }
-}
+size_t FixedSize(uint8_t type) { return FixedAreaSize(static_cast<ColumnType>(type)); }
 
 // Decimal: byte 0 sign (0x80 negative), then the 96-bit magnitude in 32-bit little-endian
 // words, the most significant word first (the first word is always 0 in Jet's 28 digits).

@@ -85,7 +85,7 @@ TableDefinition ParseTableDefinition(std::span<const uint8_t> buffer, uint32_t p
     const ByteReader d = r.Sub(pos, kRealIndexSize);
     for (size_t slot = 0; slot < kIndexColumnSlots; ++slot) {
       const uint16_t number = d.U16(4 + 3 * slot);
-      if (number != 0xFFFF) index.columns.emplace_back(number, d.U8(6 + 3 * slot) == 1);
+      if (number != kNoColumn) index.columns.emplace_back(number, d.U8(6 + 3 * slot) == 1);
     }
     index.map_pointer = d.U32(34);
     index.root_page = d.U32(38);

@@ -36,29 +36,10 @@
 #include <string>
 #include <vector>
 
+#include "jet/format/constants.h"
 #include "jet/format/pager.h"
 
 namespace jet::format {
-
-inline constexpr size_t kTdefNextPageOffset = 4;
-inline constexpr size_t kTdefContinuationHeader = 8;
-inline constexpr size_t kTdefLengthOffset = 8;
-inline constexpr size_t kTdefRowCountOffset = 16;
-inline constexpr size_t kTdefAutoNumberOffset = 20;
-inline constexpr size_t kTdefTableTypeOffset = 40;
-inline constexpr size_t kTdefMaxColumnsOffset = 41;
-inline constexpr size_t kTdefVariableColumnsOffset = 43;
-inline constexpr size_t kTdefColumnCountOffset = 45;
-inline constexpr size_t kTdefLogicalIndexCountOffset = 47;
-inline constexpr size_t kTdefRealIndexCountOffset = 51;
-inline constexpr size_t kTdefOwnedMapOffset = 55;
-inline constexpr size_t kTdefFreeMapOffset = 59;
-inline constexpr size_t kTdefRealIndexCountersOffset = 63;
-inline constexpr size_t kRealIndexCounterSize = 12;
-inline constexpr size_t kColumnDescriptorSize = 25;
-inline constexpr size_t kRealIndexSize = 52;
-inline constexpr size_t kLogicalIndexSize = 28;
-inline constexpr size_t kIndexColumnSlots = 10;
 
 struct ColumnDefinition {
   uint8_t type = 0;  // jet::ColumnType value; unknown codes are kept as read

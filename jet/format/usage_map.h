@@ -11,14 +11,10 @@
 #include <span>
 #include <vector>
 
+#include "jet/format/constants.h"
 #include "jet/format/pager.h"
 
 namespace jet::format {
-
-inline constexpr uint8_t kInlineMap = 0;
-inline constexpr uint8_t kReferenceMap = 1;
-inline constexpr size_t kMapPageBitmapOffset = 4;
-inline constexpr uint32_t kPagesPerMapPage = (kPageSize - kMapPageBitmapOffset) * 8;
 
 // The pages a usage map lists, ascending. Pages outside the file are listed too: a table
 // whose map names them lives in a truncated file, and reading them raises the error.

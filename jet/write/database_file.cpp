@@ -5,25 +5,32 @@
 
 #include "base/fold.h"
 #include "base/utf.h"
-#include "jet/write/header_page.h"
+#include "jet/format/header_page.h"
 #include "jet/write/index_key.h"
 #include "jet/write/row_codec.h"
 
 namespace jet::write {
 namespace {
 
-// Catalogue ids: the root the containers hang from, the containers, the database object.
-constexpr int32_t kRootId = 0x0F000000;
-constexpr int32_t kTablesContainerId = 0x0F000001;
-constexpr int32_t kDatabasesContainerId = 0x0F000002;
-constexpr int32_t kRelationshipsContainerId = 0x0F000003;
-constexpr int32_t kDatabaseObjectId = 0x10000000;
-constexpr int32_t kSystemObjectFlags = static_cast<int32_t>(0x80000000u);
-constexpr int kObjectTypeTable = 1;
-constexpr int kObjectTypeDatabase = 2;
-constexpr int kObjectTypeContainer = 3;
+using format::kDatabaseObjectId;
+using format::kDatabasesContainerId;
+using format::kObjectTypeContainer;
+using format::kObjectTypeDatabase;
+using format::kObjectTypeTable;
+using format::kRelationshipsContainerId;
+using format::kRootContainerId;
+using format::kTablesContainerId;
 
-// Security ids that belong to the header's creation date (see header_page.h): the engine's
+// What the header of a new database says. The security IDs in the catalogue belong to the
+// creation date in the header, so the header carries the date of the Jet-made layout we
+// follow (2015-11-21 22:40:30.98) and the real creation time goes into the catalogue rows
+// only.
+constexpr uint64_t kHeaderDateBits = 0x40E4AB3E3BD3853EULL;
+constexpr uint16_t kCodePage = 1252;
+constexpr uint32_t kEngineBuild = 0x261C;       // 4.0.9756, the engine build of the layout
+constexpr uint32_t kSortOrderGeneral = 0x0409;  // LCID 1033, version 0
+
+// Security ids that belong to the header's creation date (see above): the engine's
 // own account (owner of the containers and system tables), the creating user (owner of the
 // database object and of every table created later), and two group ids used in the
 // containers' inherited permissions.
@@ -52,28 +59,8 @@ struct SystemColumn {
   bool sid;
 };
 
-uint16_t FixedLength(ColumnType type) {
-  switch (type) {
-    case ColumnType::kBoolean:
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kInteger:
-      return 2;
-    case ColumnType::kLong:
-    case ColumnType::kSingle:
-      return 4;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return 8;
-    case ColumnType::kGuid:
-      return 16;
-    default:
-      return 0;
-  }
-}
-
-bool IsFixedType(ColumnType type) { return FixedLength(type) != 0; }
+using format::FixedColumnLength;
+using format::IsFixedLengthType;
 
 // The order of the system tables' descriptors and index names in the file: ASCII letters
 // compared as capitals (so "_" sorts after the letters), everything else by code unit.
@@ -87,15 +74,15 @@ std::unique_ptr<TableModel> SystemTable(std::u16string name,
                                         const std::vector<SystemColumn>& cols) {
   auto t = std::make_unique<TableModel>();
   t->name = std::move(name);
-  t->table_type = kTableTypeSystem;
+  t->table_type = kSystemTable;
   for (const auto& sc : cols) {
     ColumnModel c;
     c.name = sc.name;
     c.type = sc.type;
-    bool fixed = IsFixedType(sc.type);
-    c.flags = static_cast<uint8_t>(kColumnSystem | kColumnUpdatable | (fixed ? kColumnFixed : 0) |
+    bool fixed = IsFixedLengthType(sc.type);
+    c.flags = static_cast<uint8_t>(kColumnSystem | kColumnNullable | (fixed ? kColumnFixed : 0) |
                                    (sc.sid ? kColumnSid : 0));
-    c.length = fixed ? FixedLength(sc.type)
+    c.length = fixed ? FixedColumnLength(sc.type)
                      : (sc.type == ColumnType::kText || sc.type == ColumnType::kBinary ? 510 : 0);
     c.max_chars = sc.type == ColumnType::kText ? 255 : 0;
     t->columns.push_back(std::move(c));
@@ -139,6 +126,9 @@ void CheckName(std::u16string_view name, std::u16string_view what) {
     }
   }
 }
+
+// The long-value form byte in its place in the header's length word.
+uint32_t LongValueForm(uint8_t form) { return uint32_t{form} << 24; }
 
 std::u16string Number(int64_t v) { return base::FromUtf8(std::to_string(v)); }
 
@@ -241,7 +231,12 @@ void DatabaseFile::AllocateTables(const std::vector<TableModel*>& tables) {
 }
 
 void DatabaseFile::BuildEmptyDatabase(double now) {
-  WriteHeaderPage(store_.Mutable(store_.Allocate()));
+  format::HeaderPage header;
+  header.code_page = kCodePage;
+  header.sort_order = kSortOrderGeneral;
+  header.engine_build = kEngineBuild;
+  std::memcpy(&header.creation_date, &kHeaderDateBits, sizeof header.creation_date);
+  format::EncodeHeaderPage(header, {store_.Mutable(store_.Allocate()), kPageSize});
   store_.Allocate();  // page 1: the global usage map, written on Flush
 
   using T = ColumnType;
@@ -313,12 +308,13 @@ void DatabaseFile::BuildEmptyDatabase(double now) {
     v[4] = Value::FromDateTime({now});
     v[5] = Value::FromDateTime({now});
     v[6] = Value::Binary(owner);
-    v[7] = Value::Integer(kSystemObjectFlags);
+    v[7] = Value::Integer(static_cast<int32_t>(format::kSystemObjectFlag));
     InsertRowInto(*objects_, v);
   };
-  object_row(kTablesContainerId, kRootId, u"Tables", kObjectTypeContainer, kSidEngine);
-  object_row(kDatabasesContainerId, kRootId, u"Databases", kObjectTypeContainer, kSidEngine);
-  object_row(kRelationshipsContainerId, kRootId, u"Relationships", kObjectTypeContainer,
+  object_row(kTablesContainerId, kRootContainerId, u"Tables", kObjectTypeContainer, kSidEngine);
+  object_row(kDatabasesContainerId, kRootContainerId, u"Databases", kObjectTypeContainer,
+             kSidEngine);
+  object_row(kRelationshipsContainerId, kRootContainerId, u"Relationships", kObjectTypeContainer,
              kSidEngine);
   object_row(kDatabaseObjectId, kDatabasesContainerId, u"MSysDb", kObjectTypeDatabase, kSidCreator);
   for (size_t i = 0; i < 4; ++i) {
@@ -397,7 +393,7 @@ void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
 
   auto t = std::make_unique<TableModel>();
   t->name = spec.name;
-  t->table_type = kTableTypeUser;
+  t->table_type = kUserTable;
   for (const ColumnSpec& cs : spec.columns) {
     CheckName(cs.name, u"列");
     if (t->FindColumn(cs.name) != nullptr) {
@@ -434,15 +430,15 @@ void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
       case ColumnType::kNumeric:
         throw Error(u"列 '" + cs.name + u"' の型 (DECIMAL) は作成できません");
       default:
-        c.length = FixedLength(cs.type);
+        c.length = FixedColumnLength(cs.type);
         if (c.length == 0) throw Error(u"列 '" + cs.name + u"' の型は作成できません");
     }
-    c.flags = kColumnUpdatable | (IsFixedType(cs.type) ? kColumnFixed : 0);
+    c.flags = kColumnNullable | (IsFixedLengthType(cs.type) ? kColumnFixed : 0);
     if (cs.auto_increment) {
       if (cs.type != ColumnType::kLong) {
         throw Error(u"列 '" + cs.name + u"' : オートナンバーにできるのは長整数型の列だけです");
       }
-      c.flags |= kColumnAutoNumber;
+      c.flags |= kColumnAutoLong;
     }
     if (cs.compressible && (cs.type == ColumnType::kText || cs.type == ColumnType::kMemo)) {
       c.extra_flags = kColumnCompressible;
@@ -531,7 +527,7 @@ std::vector<Value> DatabaseFile::InsertRow(std::u16string_view table_name,
     if (base::EqualIgnoringCase(t->name, table_name)) table = t.get();
   }
   if (table == nullptr) throw Error(u"テーブル '" + std::u16string(table_name) + u"' がありません");
-  if (table->table_type != kTableTypeUser) {
+  if (table->table_type != kUserTable) {
     throw Error(u"システムテーブル '" + table->name + u"' には書き込めません");
   }
   if (values.size() != table->columns.size()) {
@@ -611,7 +607,7 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
       if (bytes.size() <= kMaxInlineLongValue) {
         std::string inline_value(12, '\0');
         PutU32(reinterpret_cast<uint8_t*>(inline_value.data()),
-               static_cast<uint32_t>(bytes.size()) | 0x80000000u);
+               static_cast<uint32_t>(bytes.size()) | LongValueForm(format::kLongValueInline));
         inline_value += bytes;
         var_bytes[c.var_index] = std::move(inline_value);
       } else {
@@ -704,7 +700,7 @@ RowPointer DatabaseFile::StoreLongValuePiece(ColumnModel& c, const std::string& 
     uint32_t page = store_.Allocate();
     uint8_t* p = store_.Mutable(page);
     data_page::Init(p, 0);
-    std::memcpy(p + 4, "LVAL", 4);
+    PutU32(p + format::kDataPageOwnerOffset, format::kLongValueOwner);
     c.lv_owned->Add(page);
     if (c.lv_page != 0) c.lv_free->Remove(c.lv_page);
     c.lv_free->Add(page);
@@ -722,8 +718,8 @@ std::string DatabaseFile::StoreLongValue(ColumnModel& c, const std::string& data
   uint8_t* h = reinterpret_cast<uint8_t*>(header.data());
   if (data.size() <= kMaxSingleLongValue) {
     RowPointer at = StoreLongValuePiece(c, data);
-    PutU32(h, static_cast<uint32_t>(data.size()) | 0x40000000u);
-    PutU32(h + 4, at.Encode());
+    PutU32(h, static_cast<uint32_t>(data.size()) | LongValueForm(format::kLongValueSingle));
+    PutU32(h + 4, at.ToU32());
     return header;
   }
   // Chain: every piece is (RP of the next piece, data); written from the last piece back.
@@ -735,7 +731,7 @@ std::string DatabaseFile::StoreLongValue(ColumnModel& c, const std::string& data
     std::string piece(4, '\0');
     PutU32(reinterpret_cast<uint8_t*>(piece.data()), next);
     piece.append(data, start, n);
-    next = StoreLongValuePiece(c, piece).Encode();
+    next = StoreLongValuePiece(c, piece).ToU32();
   }
   PutU32(h, static_cast<uint32_t>(data.size()));
   PutU32(h + 4, next);
@@ -744,9 +740,9 @@ std::string DatabaseFile::StoreLongValue(ColumnModel& c, const std::string& data
 
 UsageMap* DatabaseFile::LoadMap(uint32_t rp) {
   for (auto& m : maps_) {
-    if (m->location().Encode() == rp) return m.get();
+    if (m->location().ToU32() == rp) return m.get();
   }
-  maps_.push_back(UsageMap::Load(store_, RowPointer::Decode(rp)));
+  maps_.push_back(UsageMap::Load(store_, RowPointer::FromU32(rp)));
   return maps_.back().get();
 }
 
@@ -759,7 +755,8 @@ std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16stri
     if (p >= store_.page_count() || t->tdef_pages.size() > 64)
       throw Error(u"テーブル定義のページが不正です");
     const uint8_t* page = store_.Read(p);
-    if (page[0] != 0x02) throw Error(u"テーブル定義のページが不正です");
+    if (page[0] != PageTypeByte(PageType::kTableDefinition))
+      throw Error(u"テーブル定義のページが不正です");
     t->tdef_pages.push_back(p);
     def.insert(def.end(), page + (p == first ? 0 : 8), page + kPageSize);
     p = GetU32(page + 4);
@@ -889,9 +886,9 @@ void DatabaseFile::DiscardUnflushedChanges() {
     for (uint32_t p : objects->owned->Pages()) {
       const uint8_t* page = store_.Read(p);
       for (int r = 0; r < data_page::RowCount(page); ++r) {
-        uint16_t raw = GetU16(page + data_page::kHeaderSize + 2 * r);
-        if (raw & 0xC000) continue;
-        uint16_t start = raw & 0x1FFF;
+        uint16_t raw = GetU16(page + format::kDataPageSlotsOffset + 2 * static_cast<size_t>(r));
+        if (raw & format::kRowFlags) continue;
+        uint16_t start = raw & format::kRowOffsetMask;
         uint16_t end = r == 0 ? kPageSize : data_page::RowStart(page, r - 1);
         const uint8_t* row = page + start;
         size_t n = end - start;

@@ -47,7 +47,7 @@ void WriteIndexPage(uint8_t* page, uint8_t type, uint32_t tdef, uint32_t prev, u
                     uint32_t tail, const std::vector<std::string>& entries) {
   std::memset(page, 0, kPageSize);
   page[0] = type;
-  page[1] = 0x01;
+  page[1] = format::kPageMarker;
   PutU32(page + 4, tdef);
   PutU32(page + 12, prev);
   PutU32(page + 16, next);
@@ -109,7 +109,7 @@ void IndexTree::LoadPage(const PageStore& store, uint32_t page, bool is_root, in
   }
   const uint8_t* p = store.Read(page);
   std::vector<std::string> entries = ReadEntries(p);
-  if (p[0] == 0x04) {
+  if (p[0] == PageTypeByte(PageType::kIndexLeaf)) {
     auto leaf = std::make_unique<Leaf>();
     for (auto& e : entries) leaf->bytes += e.size();
     leaf->entries = std::move(entries);
@@ -118,7 +118,7 @@ void IndexTree::LoadPage(const PageStore& store, uint32_t page, bool is_root, in
     leaves_.push_back(std::move(leaf));
     return;
   }
-  if (p[0] != 0x03) throw Error(u"索引の木のページの種類が不正です");
+  if (p[0] != PageTypeByte(PageType::kIndexNode)) throw Error(u"索引の木のページの種類が不正です");
   if (!is_root) node_pages_.push_back(page);
   for (const auto& e : entries) {
     if (e.size() < 4) throw Error(u"索引の節の項目が不正です");
@@ -191,7 +191,8 @@ void IndexTree::SplitIfNeeded(size_t index, bool appended_at_end) {
 
 void IndexTree::WriteLeaf(PageStore& store, Leaf& leaf, uint32_t prev, uint32_t next) {
   if (!leaf.dirty && leaf.written_prev == prev && leaf.written_next == next) return;
-  WriteIndexPage(store.Mutable(leaf.page), 0x04, tdef_, prev, next, 0, leaf.entries);
+  WriteIndexPage(store.Mutable(leaf.page), PageTypeByte(PageType::kIndexLeaf), tdef_, prev, next, 0,
+                 leaf.entries);
   leaf.written_prev = prev;
   leaf.written_next = next;
   leaf.dirty = false;
@@ -249,7 +250,8 @@ void IndexTree::Write(PageStore& store, UsageMap& map) {
           entries.push_back(std::move(e));
         }
         uint32_t tail = a != b ? level[b].page : 0;
-        WriteIndexPage(store.Mutable(page), 0x03, tdef_, 0, 0, tail, entries);
+        WriteIndexPage(store.Mutable(page), PageTypeByte(PageType::kIndexNode), tdef_, 0, 0, tail,
+                       entries);
         if (!top) node_pages_.push_back(page);
         parents.push_back({page, level[b].last});
       }

@@ -28,8 +28,8 @@
 
 namespace jet::write {
 
-inline constexpr int kIndexEntriesStart = 0x1E0;
-inline constexpr int kIndexEntryCapacity = kPageSize - kIndexEntriesStart;  // 3616
+using format::kIndexEntriesStart;
+using format::kIndexEntryCapacity;
 // Longest key we store, so that every page split leaves at least one entry on each side and
 // a node entry always fits.
 inline constexpr size_t kMaxIndexKeyLength = 1000;

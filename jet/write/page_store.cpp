@@ -74,7 +74,7 @@ void PageStore::Free(uint32_t page) {
 // of the file that the bitmap covers); it grows in steps of 32 bytes as the file grows.
 // Row 1 is 69 zero bytes.
 void PageStore::WriteGlobalMap() {
-  constexpr int kRow1Length = 69;
+  constexpr size_t kRow1Length = format::kUsageMapRowLength;
   size_t bitmap = (page_count() + 7) / 8;
   bitmap = std::max<size_t>(64, (bitmap + 31) / 32 * 32);
   size_t row0 = 5 + bitmap;
@@ -100,31 +100,4 @@ void PageStore::WriteDirty(file::WritableFile& file) {
   dirty_list_.clear();
 }
 
-namespace data_page {
-
-void Init(uint8_t* page, uint32_t owner) {
-  page[0] = 0x01;
-  page[1] = 0x01;
-  PutU16(page + 2, kPageSize - kHeaderSize);
-  PutU32(page + 4, owner);
-  PutU32(page + 8, 0);
-  PutU16(page + 12, 0);
-}
-
-bool Fits(const uint8_t* page, size_t length) {
-  return RowCount(page) < kMaxRows && FreeSpace(page) >= length + 2;
-}
-
-uint8_t AddRow(uint8_t* page, const uint8_t* data, size_t length) {
-  uint16_t count = RowCount(page);
-  uint16_t end = count == 0 ? kPageSize : RowStart(page, count - 1);
-  uint16_t start = static_cast<uint16_t>(end - length);
-  std::memcpy(page + start, data, length);
-  PutU16(page + kHeaderSize + 2 * count, start);
-  PutU16(page + 12, static_cast<uint16_t>(count + 1));
-  PutU16(page + 2, static_cast<uint16_t>(FreeSpace(page) - length - 2));
-  return static_cast<uint8_t>(count);
-}
-
-}  // namespace data_page
 }  // namespace jet::write

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "jet/file/file.h"
+#include "jet/format/data_page.h"
 #include "jet/write/bytes.h"
 
 namespace jet::write {
@@ -54,24 +55,7 @@ class PageStore {
   std::vector<bool> free_;
 };
 
-// Data pages (type 1): header, row-offset table growing upwards, rows growing downwards.
-//   0  u8   1        1  u8  1       2  u16  free space      4  u32  owner (TDEF page)
-//   8  u32  0       12  u16 row count, then one u16 start offset per row
-namespace data_page {
-inline constexpr int kHeaderSize = 14;
-inline constexpr int kMaxRows = 255;
-void Init(uint8_t* page, uint32_t owner);
-inline uint16_t FreeSpace(const uint8_t* page) { return GetU16(page + 2); }
-inline uint16_t RowCount(const uint8_t* page) { return GetU16(page + 12); }
-// Whether a row of `length` bytes fits.
-bool Fits(const uint8_t* page, size_t length);
-// Appends a row; returns its row number. The caller checked Fits.
-uint8_t AddRow(uint8_t* page, const uint8_t* data, size_t length);
-// Start offset of row `row` (flags masked off).
-inline uint16_t RowStart(const uint8_t* page, int row) {
-  return GetU16(page + kHeaderSize + 2 * row) & 0x1FFF;
-}
-}  // namespace data_page
+namespace data_page = format::data_page;
 
 }  // namespace jet::write
 

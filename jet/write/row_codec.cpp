@@ -12,7 +12,7 @@ namespace jet::write {
 namespace {
 
 // Like Access, long texts are compressed only while the compressed form fits in a page.
-constexpr size_t kMaxCompressedText = 4096;
+constexpr size_t kMaxCompressedText = format::kPageSize;
 
 [[noreturn]] void Refuse(const ColumnModel& column, std::u16string_view what) {
   throw Error(u"列 '" + column.name + u"' に" + std::u16string(what));

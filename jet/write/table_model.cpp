@@ -19,13 +19,13 @@
 namespace jet::write {
 namespace {
 
-constexpr uint32_t kJetMagic = 0x659;
-constexpr uint32_t kRealIndexMagic = 0x783;
-constexpr int kDescriptorLength = 25;
-constexpr int kRealIndexLength = 52;
-constexpr int kLogicalIndexLength = 28;
-constexpr size_t kIndexSlots = 10;
-constexpr int kContinuationHeader = 8;
+using format::kColumnDescriptorSize;
+using format::kIndexColumnSlots;
+using format::kLogicalIndexSize;
+using format::kRealIndexMagic;
+using format::kRealIndexSize;
+using format::kTdefContinuationHeader;
+using format::kTdefMagic;
 
 void AppendName(std::vector<uint8_t>& out, std::u16string_view name) {
   size_t at = out.size();
@@ -70,9 +70,9 @@ std::vector<uint8_t> SerializeTableDefinition(const TableModel& t) {
   size_t real_count = t.indexes.size();
   std::vector<uint8_t> out(63 + 12 * real_count, 0);
   uint8_t* h = out.data();
-  h[0] = 0x02;
-  h[1] = 0x01;
-  PutU32(h + 12, kJetMagic);
+  h[0] = PageTypeByte(PageType::kTableDefinition);
+  h[1] = format::kPageMarker;
+  PutU32(h + format::kTdefMagicOffset, kTdefMagic);
   PutU32(h + 16, t.row_count);
   PutU32(h + 20, t.autonumber);
   h[24] = 0x01;
@@ -82,15 +82,15 @@ std::vector<uint8_t> SerializeTableDefinition(const TableModel& t) {
   PutU16(h + 45, static_cast<uint16_t>(t.columns.size()));
   PutU32(h + 47, static_cast<uint32_t>(t.logical.size()));
   PutU32(h + 51, static_cast<uint32_t>(real_count));
-  PutU32(h + 55, t.owned->location().Encode());
-  PutU32(h + 59, t.free_space->location().Encode());
+  PutU32(h + 55, t.owned->location().ToU32());
+  PutU32(h + 59, t.free_space->location().ToU32());
   for (size_t i = 0; i < real_count; ++i) PutU32(h + 63 + 12 * i + 4, t.indexes[i].distinct_keys);
 
   for (uint16_t number : t.descriptor_order) {
     const ColumnModel& c = t.columns[number];
-    uint8_t d[kDescriptorLength] = {};
+    uint8_t d[kColumnDescriptorSize] = {};
     d[0] = static_cast<uint8_t>(c.type);
-    PutU32(d + 1, kJetMagic);
+    PutU32(d + 1, kTdefMagic);
     PutU16(d + 5, c.number);
     PutU16(d + 7, c.var_index);
     PutU16(d + 9, c.column_number_again);
@@ -100,37 +100,37 @@ std::vector<uint8_t> SerializeTableDefinition(const TableModel& t) {
     d[16] = c.extra_flags;
     PutU16(d + 21, c.fixed_offset);
     PutU16(d + 23, c.length);
-    out.insert(out.end(), d, d + kDescriptorLength);
+    out.insert(out.end(), d, d + kColumnDescriptorSize);
   }
   for (uint16_t number : t.descriptor_order) AppendName(out, t.columns[number].name);
 
   for (const RealIndexModel& index : t.indexes) {
-    uint8_t r[kRealIndexLength] = {};
+    uint8_t r[kRealIndexSize] = {};
     PutU32(r, kRealIndexMagic);
-    for (size_t s = 0; s < kIndexSlots; ++s) {
+    for (size_t s = 0; s < kIndexColumnSlots; ++s) {
       uint8_t* slot = r + 4 + 3 * s;
       if (s < index.columns.size()) {
         PutU16(slot, index.columns[s].column);
         slot[2] = index.columns[s].ascending ? 0x01 : 0x00;
       } else {
-        PutU16(slot, 0xFFFF);
+        PutU16(slot, format::kNoColumn);
       }
     }
-    PutU32(r + 34, index.map->location().Encode());
+    PutU32(r + 34, index.map->location().ToU32());
     PutU32(r + 38, index.root);
     r[46] = index.flags;
-    out.insert(out.end(), r, r + kRealIndexLength);
+    out.insert(out.end(), r, r + kRealIndexSize);
   }
   for (const LogicalIndexModel& li : t.logical) {
-    uint8_t l[kLogicalIndexLength] = {};
-    PutU32(l, kJetMagic);
+    uint8_t l[kLogicalIndexSize] = {};
+    PutU32(l, kTdefMagic);
     PutU32(l + 4, li.number);
     PutU32(l + 8, li.real);
     PutU32(l + 13, 0xFFFFFFFF);
     l[21] = 0x04;  // what Jet writes for an index that is not a foreign key
     l[22] = 0x04;
     l[23] = li.type;
-    out.insert(out.end(), l, l + kLogicalIndexLength);
+    out.insert(out.end(), l, l + kLogicalIndexSize);
   }
   for (const LogicalIndexModel& li : t.logical) AppendName(out, li.name);
 
@@ -138,8 +138,8 @@ std::vector<uint8_t> SerializeTableDefinition(const TableModel& t) {
     const ColumnModel& c = t.columns[number];
     uint8_t e[10];
     PutU16(e, c.number);
-    PutU32(e + 2, c.lv_owned->location().Encode());
-    PutU32(e + 6, c.lv_free->location().Encode());
+    PutU32(e + 2, c.lv_owned->location().ToU32());
+    PutU32(e + 6, c.lv_free->location().ToU32());
     out.insert(out.end(), e, e + 10);
   }
   out.push_back(0xFF);
@@ -150,7 +150,7 @@ std::vector<uint8_t> SerializeTableDefinition(const TableModel& t) {
 
 uint32_t TableDefinitionPages(size_t length) {
   if (length <= static_cast<size_t>(kPageSize)) return 1;
-  size_t per_page = kPageSize - kContinuationHeader;
+  size_t per_page = kPageSize - kTdefContinuationHeader;
   return static_cast<uint32_t>(1 + (length - kPageSize + per_page - 1) / per_page);
 }
 
@@ -167,12 +167,12 @@ void WriteTableDefinition(PageStore& store, const TableModel& t) {
     uint8_t* p = store.Mutable(t.tdef_pages[i]);
     std::memset(p, 0, kPageSize);
     bool last = i + 1 == t.tdef_pages.size();
-    size_t header = i == 0 ? 0 : kContinuationHeader;
+    size_t header = i == 0 ? 0 : kTdefContinuationHeader;
     size_t chunk = std::min(kPageSize - header, def.size() - at);
     std::memcpy(p + header, def.data() + at, chunk);
     at += chunk;
-    p[0] = 0x02;
-    p[1] = 0x01;
+    p[0] = PageTypeByte(PageType::kTableDefinition);
+    p[1] = format::kPageMarker;
     size_t used = header + chunk;
     size_t free = last && used + 8 < static_cast<size_t>(kPageSize) ? kPageSize - used - 8 : 0;
     PutU16(p + 2, static_cast<uint16_t>(free));

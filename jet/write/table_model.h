@@ -9,28 +9,11 @@
 #include <vector>
 
 #include "jet/jet.h"
+#include "jet/write/bytes.h"
 #include "jet/write/index_tree.h"
 #include "jet/write/usage_map.h"
 
 namespace jet::write {
-
-inline constexpr uint8_t kTableTypeUser = 0x4E;
-inline constexpr uint8_t kTableTypeSystem = 0x53;
-
-// Column flag bits (descriptor offset 15).
-inline constexpr uint8_t kColumnFixed = 0x01;
-inline constexpr uint8_t kColumnUpdatable = 0x02;
-inline constexpr uint8_t kColumnAutoNumber = 0x04;
-inline constexpr uint8_t kColumnSystem = 0x10;
-inline constexpr uint8_t kColumnSid = 0x20;
-// Extra flag bit (offset 16): values may be stored in the compressed text form.
-inline constexpr uint8_t kColumnCompressible = 0x01;
-
-// Index flag bits.
-inline constexpr uint8_t kIndexUnique = 0x01;
-inline constexpr uint8_t kIndexIgnoreNulls = 0x02;
-inline constexpr uint8_t kIndexRequired = 0x08;
-inline constexpr uint8_t kIndexJet4 = 0x80;
 
 struct ColumnModel {
   std::u16string name;
@@ -46,7 +29,7 @@ struct ColumnModel {
   int max_chars = 0;  // Text only
 
   bool fixed() const { return (flags & kColumnFixed) != 0; }
-  bool auto_number() const { return (flags & kColumnAutoNumber) != 0; }
+  bool auto_number() const { return (flags & kColumnAutoLong) != 0; }
   bool long_value() const { return type == ColumnType::kMemo || type == ColumnType::kOle; }
 
   // Long-value columns: their page maps and the LVAL page that new values go to first.
@@ -82,7 +65,7 @@ struct TableModel {
   std::u16string name;
   uint32_t id = 0;                   // first TDEF page
   std::vector<uint32_t> tdef_pages;  // all TDEF pages, first one first
-  uint8_t table_type = kTableTypeUser;
+  uint8_t table_type = kUserTable;
   std::vector<ColumnModel> columns;        // by column number
   std::vector<uint16_t> descriptor_order;  // column numbers in descriptor order
   std::vector<RealIndexModel> indexes;     // by real index number

@@ -6,9 +6,9 @@
 
 namespace jet::write {
 namespace {
-constexpr uint32_t kInlinePages = (kUsageMapRowLength - 5) * 8;     // 512
-constexpr uint32_t kReferenceSlots = (kUsageMapRowLength - 1) / 4;  // 17
-constexpr uint32_t kPagesPerBitmapPage = (kPageSize - 4) * 8;       // 32736
+constexpr uint32_t kInlinePages = format::kInlineMapPages;
+constexpr uint32_t kReferenceSlots = format::kReferenceMapSlots;
+constexpr uint32_t kPagesPerBitmapPage = format::kPagesPerMapPage;
 }  // namespace
 
 std::unique_ptr<UsageMap> UsageMap::Load(const PageStore& store, RowPointer location) {
@@ -85,8 +85,8 @@ void UsageMap::Write(PageStore& store) {
       if (bitmap_pages_[j] == 0) bitmap_pages_[j] = store.Allocate();
       uint8_t* page = store.Mutable(bitmap_pages_[j]);
       std::memset(page, 0, kPageSize);
-      page[0] = 0x05;
-      page[1] = 0x01;
+      page[0] = PageTypeByte(PageType::kUsageMap);
+      page[1] = format::kPageMarker;
       uint32_t first = j * kPagesPerBitmapPage;
       for (uint32_t p = first; p < bits_.size() && p < first + kPagesPerBitmapPage; ++p) {
         if (bits_[p]) page[4 + (p - first) / 8] |= static_cast<uint8_t>(1u << ((p - first) % 8));

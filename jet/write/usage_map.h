@@ -19,7 +19,7 @@
 
 namespace jet::write {
 
-inline constexpr int kUsageMapRowLength = 69;
+using format::kUsageMapRowLength;
 
 class UsageMap {
  public:

@@ -6,24 +6,24 @@
 #include <functional>
 
 #include "base/utf.h"
+#include "jet/check/check.h"
 #include "jet/write/bytes.h"
-#include "jet/write/check.h"
 #include "jet/write/database_file.h"
 #include "tests/jet/write_support.h"
 
 namespace jet::write_test {
 namespace {
 
-using write::GetU16;
-using write::GetU32;
-using write::kPageSize;
-using write::PutU16;
-using write::PutU32;
+using format::GetU16;
+using format::GetU32;
+using format::kPageSize;
+using format::PutU16;
+using format::PutU32;
 
 TEST(WriteCheckTest, FixturesHaveNoProblems) {
   for (const auto& entry : std::filesystem::directory_iterator(kFixtures)) {
     if (entry.path().extension() != ".mdb") continue;
-    auto result = write::CheckDatabase(entry.path());
+    auto result = check::CheckDatabase(entry.path());
     EXPECT_TRUE(result.ok()) << entry.path().filename() << ": " << result.problems.front();
     EXPECT_GT(result.tables, 3);
   }
@@ -107,12 +107,12 @@ TEST(WriteCheckTest, EachDamageIsFound) {
   for (const auto& d : damages) {
     TempDir dir;
     Built b = Build(dir, d.rows);
-    auto good = write::CheckDatabase(b.path);
+    auto good = check::CheckDatabase(b.path);
     ASSERT_TRUE(good.ok()) << d.what << ": " << good.problems.front();
     std::vector<uint8_t> bytes = ReadBytes(b.path);
     d.apply(bytes, b);
     WriteBytes(b.path, bytes);
-    auto bad = write::CheckDatabase(b.path);
+    auto bad = check::CheckDatabase(b.path);
     EXPECT_FALSE(bad.ok()) << d.what;
   }
 }
@@ -147,14 +147,14 @@ TEST(WriteCheckTest, LargeFilesAreCheckedPageByPage) {
     }
     const uint64_t start_size = std::filesystem::file_size(path);
     std::filesystem::resize_file(path, c.size);
-    const write::CheckResult result = write::CheckDatabase(path);
+    const check::CheckResult result = check::CheckDatabase(path);
     ASSERT_FALSE(result.ok());
     if (!c.only_problem.empty()) {
       EXPECT_EQ(result.problems, std::vector<std::string>{c.only_problem});
       EXPECT_EQ(result.tables, 0);
       continue;
     }
-    const write::CheckResult before = write::CheckDatabase(c.start);
+    const check::CheckResult before = check::CheckDatabase(c.start);
     EXPECT_EQ(result.tables, before.tables);
     EXPECT_EQ(result.rows, before.rows);
     EXPECT_EQ(result.index_entries, before.index_entries);

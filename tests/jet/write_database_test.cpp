@@ -7,21 +7,21 @@
 #include <filesystem>
 
 #include "base/utf.h"
+#include "jet/check/check.h"
 #include "jet/database.h"
+#include "jet/format/header_page.h"
 #include "jet/jet.h"
 #include "jet/write/bytes.h"
-#include "jet/write/check.h"
 #include "jet/write/database_file.h"
-#include "jet/write/header_page.h"
 #include "jet/write/writer.h"
 #include "tests/jet/write_support.h"
 
 namespace jet::write_test {
 namespace {
 
-using write::GetU16;
-using write::GetU32;
-using write::kPageSize;
+using format::GetU16;
+using format::GetU32;
+using format::kPageSize;
 
 // Blanks the bytes that Jet leaves stale in fields nobody reads: the fixed offset of
 // variable columns, the flag byte of unused index slots and the unknown word at offset 42
@@ -73,7 +73,7 @@ TEST(WriteDatabaseTest, EmptyDatabaseEqualsTheJetMadeOneExceptDatesAndStaleBytes
       ASSERT_EQ(ours[i], jet[i]) << "page " << page << " offset " << at;
     }
   }
-  auto result = write::CheckDatabase(path);
+  auto result = check::CheckDatabase(path);
   EXPECT_TRUE(result.ok()) << result.problems.front();
   EXPECT_TRUE(result.notes.empty());
 }
@@ -97,7 +97,7 @@ TEST(WriteDatabaseTest, CatalogueDatesAreTheCreationTime) {
 }
 
 TEST(WriteDatabaseTest, HeaderMaskIsTheKnownKeystream) {
-  auto mask = write::HeaderMask();
+  const auto& mask = format::HeaderMask();
   const uint8_t start[] = {0xB5, 0x6F, 0x03, 0x62, 0x61, 0x08, 0xC2, 0x55};
   EXPECT_EQ(0, std::memcmp(mask.data(), start, sizeof start));
 }

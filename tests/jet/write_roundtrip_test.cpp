@@ -8,10 +8,10 @@
 #include <fstream>
 
 #include "base/utf.h"
+#include "jet/check/check.h"
 #include "jet/database.h"
 #include "jet/jet.h"
 #include "jet/json.h"
-#include "jet/write/check.h"
 #include "jet/write/database_file.h"
 #include "tests/jet/write_support.h"
 
@@ -370,7 +370,7 @@ TEST(WriteRoundTripTest, TwoHundredThousandRows) {
     }
     file->Flush();
   }
-  auto result = write::CheckDatabase(path);
+  auto result = check::CheckDatabase(path);
   for (size_t i = 0; i < result.problems.size() && i < 10; ++i) ADD_FAILURE() << result.problems[i];
   EXPECT_EQ(result.rows, kRows + 9 + 18);  // plus the catalogue's rows
 
@@ -436,7 +436,7 @@ TEST(WriteRoundTripTest, EveryTypeReadsBack) {
   EXPECT_EQ(expected[1][0], Value::Integer(2));
   EXPECT_EQ(expected[3][0], Value::Integer(101)) << "the counter continues after a given value";
 
-  auto result = write::CheckDatabase(path);
+  auto result = check::CheckDatabase(path);
   for (const auto& p : result.problems) ADD_FAILURE() << p;
   auto db = Database::Open(path);
   TableData data = db->ReadTable(u"T_types");

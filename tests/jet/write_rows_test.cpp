@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "base/utf.h"
+#include "jet/check/check.h"
 #include "jet/database.h"
 #include "jet/jet.h"
-#include "jet/write/check.h"
 #include "jet/write/database_file.h"
 #include "jet/write/index_key.h"
 #include "tests/jet/write_support.h"
@@ -21,7 +21,7 @@ std::unique_ptr<Connection> Open(const std::filesystem::path& path) {
 }
 
 void ExpectConsistent(const std::filesystem::path& path) {
-  auto result = write::CheckDatabase(path);
+  auto result = check::CheckDatabase(path);
   for (const auto& p : result.problems) ADD_FAILURE() << p;
   for (const auto& n : result.notes) ADD_FAILURE() << n;
 }

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "base/utf.h"
+#include "jet/check/check.h"
 #include "jet/jet.h"
 #include "jet/json.h"
 #include "jet/sql.h"
-#include "jet/write/check.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ int RunCreate(int argc, char** argv) {
 }
 
 int RunCheck(const std::string& path) {
-  jet::write::CheckResult result = jet::write::CheckDatabase(path);
+  jet::check::CheckResult result = jet::check::CheckDatabase(path);
   for (const std::string& problem : result.problems) PrintLine(problem);
   for (const std::string& note : result.notes) PrintLine("注意: " + note);
   PrintLine((result.ok() ? std::string("問題はありません")

@@ -1,4 +1,4 @@
-#include "jet/write/check.h"
+#include "jet/check/check.h"
 
 #include <algorithm>
 #include <array>
@@ -12,13 +12,33 @@
 #include <unordered_map>
 
 #include "base/utf.h"
+#include "jet/format/coding.h"
+#include "jet/format/constants.h"
 #include "jet/format/page_source.h"
 #include "jet/jet.h"
-#include "jet/write/bytes.h"
 #include "jet/write/index_key.h"
 
-namespace jet::write {
+namespace jet::check {
 namespace {
+
+using format::GetDouble;
+using format::GetU16;
+using format::GetU24Be;
+using format::GetU32;
+using format::GetU32Be;
+using format::GetU64;
+using format::kPageSize;
+using format::PageType;
+using format::PageTypeByte;
+using format::RowPointer;
+using write::AppendKeyPiece;
+using write::IsIndexableType;
+
+constexpr size_t kRowCountAt = format::kDataPageRowCountOffset;
+constexpr size_t kSlotsAt = format::kDataPageSlotsOffset;
+constexpr uint8_t kDataPage = PageTypeByte(PageType::kData);
+constexpr uint8_t kIndexNode = PageTypeByte(PageType::kIndexNode);
+constexpr uint8_t kIndexLeaf = PageTypeByte(PageType::kIndexLeaf);
 
 // A structural fault that stops the check of one part (a table, an index) at once.
 struct Bad : std::runtime_error {
@@ -39,7 +59,7 @@ struct Column {
   uint16_t fixed_offset = 0;
   uint16_t length = 0;
   uint8_t flags = 0;
-  bool fixed() const { return flags & 0x01; }
+  bool fixed() const { return flags & format::kColumnFixed; }
 };
 
 struct RealIndex {
@@ -180,11 +200,12 @@ void Checker::Claim(uint32_t page, const std::string& role, bool shared) {
 
 std::pair<uint16_t, uint16_t> Checker::RowExtent(const uint8_t* page, uint32_t number,
                                                  int row) const {
-  int count = GetU16(page + 12);
+  int count = GetU16(page + kRowCountAt);
   if (row >= count) throw Bad(Format("ページ %u に行 %d がありません", number, row));
-  uint16_t start = GetU16(page + 14 + 2 * row) & 0x1FFF;
-  uint16_t end = row == 0 ? kPageSize : (GetU16(page + 14 + 2 * (row - 1)) & 0x1FFF);
-  if (start < 14 + 2 * count || start > end || end > kPageSize) {
+  uint16_t start = GetU16(page + kSlotsAt + 2 * row) & format::kRowOffsetMask;
+  uint16_t end =
+      row == 0 ? kPageSize : (GetU16(page + kSlotsAt + 2 * (row - 1)) & format::kRowOffsetMask);
+  if (start < kSlotsAt + 2 * static_cast<size_t>(count) || start > end || end > kPageSize) {
     throw Bad(Format("ページ %u の行 %d の位置が不正です (%u〜%u)", number, row, start, end));
   }
   return {start, static_cast<uint16_t>(end - start)};
@@ -192,9 +213,9 @@ std::pair<uint16_t, uint16_t> Checker::RowExtent(const uint8_t* page, uint32_t n
 
 std::vector<uint32_t> Checker::ReadMap(uint32_t rp, const std::string& role) {
   if (rp == 0) return {};  // no map
-  RowPointer at = RowPointer::Decode(rp);
+  RowPointer at = RowPointer::FromU32(rp);
   const PageRef page = Page(at.page);
-  if (page[0] != 0x01)
+  if (page[0] != kDataPage)
     throw Bad(
         Format("%s の使用マップのページ %u がデータページではありません", role.c_str(), at.page));
   Claim(at.page, "使用マップページ", true);
@@ -202,22 +223,23 @@ std::vector<uint32_t> Checker::ReadMap(uint32_t rp, const std::string& role) {
   const uint8_t* row = page + start;
   std::vector<uint32_t> out;
   if (length < 5) throw Bad(role + " の使用マップが短すぎます");
-  if (row[0] == 0x00) {
+  if (row[0] == format::kInlineMap) {
     uint32_t first = GetU32(row + 1);
     for (uint32_t bit = 0; bit < (length - 5u) * 8u; ++bit) {
       if (row[5 + bit / 8] & (1u << (bit % 8))) out.push_back(first + bit);
     }
-  } else if (row[0] == 0x01) {
+  } else if (row[0] == format::kReferenceMap) {
     for (uint32_t j = 0; 1 + 4 * j + 4 <= length; ++j) {
       uint32_t map_page = GetU32(row + 1 + 4 * j);
       if (map_page == 0) continue;
       const PageRef bitmap = Page(map_page);
-      if (bitmap[0] != 0x05)
+      if (bitmap[0] != PageTypeByte(PageType::kUsageMap))
         throw Bad(
             Format("%s の使用マップのページ %u が種類 5 ではありません", role.c_str(), map_page));
       Claim(map_page, role + " の使用マップ");
-      for (uint32_t bit = 0; bit < (kPageSize - 4) * 8; ++bit) {
-        if (bitmap[4 + bit / 8] & (1u << (bit % 8))) out.push_back(j * (kPageSize - 4) * 8 + bit);
+      for (uint32_t bit = 0; bit < format::kPagesPerMapPage; ++bit) {
+        if (bitmap[format::kMapPageBitmapOffset + bit / 8] & (1u << (bit % 8)))
+          out.push_back(j * format::kPagesPerMapPage + bit);
       }
     }
   } else {
@@ -235,7 +257,7 @@ Table Checker::ReadTable(uint32_t first, const std::string& name) {
   for (uint32_t p = first; p != 0;) {
     if (!seen.insert(p).second) throw Bad("テーブル " + name + " の定義ページが循環しています");
     const PageRef page = Page(p);
-    if (page[0] != 0x02)
+    if (page[0] != PageTypeByte(PageType::kTableDefinition))
       throw Bad(Format("テーブル %s の定義ページ %u の種類が不正です", name.c_str(), p));
     Claim(p, "テーブル " + name + " の定義");
     def.insert(def.end(), page + (p == first ? 0 : 8), page + kPageSize);
@@ -302,7 +324,7 @@ Table Checker::ReadTable(uint32_t first, const std::string& name) {
     const uint8_t* r = &def[at + 52 * i];
     for (int s = 0; s < 10; ++s) {
       uint16_t col = GetU16(r + 4 + 3 * s);
-      if (col == 0xFFFF) continue;
+      if (col == format::kNoColumn) continue;
       if (col >= t.by_number.size() || t.by_number[col] < 0) {
         throw Bad("テーブル " + name + " の索引が存在しない列を指しています");
       }
@@ -337,7 +359,7 @@ Table Checker::ReadTable(uint32_t first, const std::string& name) {
   while (true) {
     need(at + 2);
     uint16_t col = GetU16(&def[at]);
-    if (col == 0xFFFF) {
+    if (col == format::kNoColumn) {
       at += 2;
       break;
     }
@@ -360,21 +382,21 @@ Table Checker::ReadTable(uint32_t first, const std::string& name) {
 }
 
 void Checker::CheckDataPageBookkeeping(uint32_t number, const uint8_t* page) {
-  int count = GetU16(page + 12);
-  if (14 + 2 * count > kPageSize)
+  int count = GetU16(page + kRowCountAt);
+  if (kSlotsAt + 2 * static_cast<size_t>(count) > kPageSize)
     throw Bad(Format("ページ %u の行数 %d が不正です", number, count));
   size_t used = 0;
   uint16_t previous = kPageSize;
   for (int i = 0; i < count; ++i) {
-    uint16_t start = GetU16(page + 14 + 2 * i) & 0x1FFF;
-    if (start > previous || start < 14 + 2 * count) {
+    uint16_t start = GetU16(page + kSlotsAt + 2 * i) & format::kRowOffsetMask;
+    if (start > previous || start < kSlotsAt + 2 * static_cast<size_t>(count)) {
       Problem(Format("ページ %u の行 %d が他の行と重なっているか、範囲外です", number, i));
       return;
     }
     used += previous - start;
     previous = start;
   }
-  size_t expect = kPageSize - 14 - 2 * static_cast<size_t>(count) - used;
+  size_t expect = kPageSize - kSlotsAt - 2 * static_cast<size_t>(count) - used;
   if (GetU16(page + 2) != expect) {
     Problem(Format("ページ %u の空き容量 %u が実際 (%zu) と合いません", number, GetU16(page + 2),
                    expect));
@@ -415,9 +437,11 @@ void Checker::CheckLongValue(const Table& t, const Column& c, const uint8_t* v, 
     uint16_t length;
   };
   auto lval_row = [&](uint32_t rp) {
-    RowPointer at = RowPointer::Decode(rp);
+    RowPointer at = RowPointer::FromU32(rp);
     const PageRef page = Page(at.page);
-    if (page[0] != 0x01 || std::memcmp(page + 4, "LVAL", 4) != 0 || !pages.count(at.page)) {
+    if (page[0] != kDataPage ||
+        GetU32(page + format::kDataPageOwnerOffset) != format::kLongValueOwner ||
+        !pages.count(at.page)) {
       throw Bad(
           Format("テーブル %s の列 %s の長い値がページ %u (列の LVAL ページでない) を指しています",
                  t.name.c_str(), c.name.c_str(), at.page));
@@ -425,11 +449,11 @@ void Checker::CheckLongValue(const Table& t, const Column& c, const uint8_t* v, 
     const auto [start, len] = RowExtent(page, at.page, at.row);
     return LvalRow{page, start, len};
   };
-  if (form == 0x80) {
+  if (form == format::kLongValueInline) {
     if (length != n - 12) {
       throw Bad("テーブル " + t.name + " の列 " + c.name + " の行内の長い値の長さが合いません");
     }
-  } else if (form == 0x40) {
+  } else if (form == format::kLongValueSingle) {
     if (lval_row(GetU32(v + 4)).length != length)
       throw Bad("テーブル " + t.name + " の列 " + c.name + " の LVAL 行の長さが合いません");
   } else if (form == 0x00) {
@@ -581,7 +605,8 @@ std::vector<Row> Checker::ReadRows(Table& t) {
     for (uint32_t p : pages) {
       const PageRef page = Page(p);
       Claim(p, role);
-      if (page[0] != 0x01 || std::memcmp(page + 4, "LVAL", 4) != 0) {
+      if (page[0] != kDataPage ||
+          GetU32(page + format::kDataPageOwnerOffset) != format::kLongValueOwner) {
         Problem(Format("%s のページ %u が LVAL ページではありません", role.c_str(), p));
         continue;
       }
@@ -594,15 +619,15 @@ std::vector<Row> Checker::ReadRows(Table& t) {
   for (uint32_t p : owned) {
     const PageRef page = Page(p);
     Claim(p, "テーブル " + t.name + " のデータ");
-    if (page[0] != 0x01 || GetU32(page + 4) != t.id) {
+    if (page[0] != kDataPage || GetU32(page + 4) != t.id) {
       Problem(Format("テーブル %s のデータページ %u の種類か持ち主が不正です", t.name.c_str(), p));
       continue;
     }
     CheckDataPageBookkeeping(p, page);
-    int count = GetU16(page + 12);
+    int count = GetU16(page + kRowCountAt);
     for (int i = 0; i < count && i < 256; ++i) {
-      uint16_t raw = GetU16(page + 14 + 2 * i);
-      if (raw & 0x8000) {  // deleted (or the moved body of an overflow row)
+      uint16_t raw = GetU16(page + kSlotsAt + 2 * i);
+      if (raw & format::kRowDeleted) {  // deleted (or the moved body of an overflow row)
         deleted = true;
         continue;
       }
@@ -610,10 +635,10 @@ std::vector<Row> Checker::ReadRows(Table& t) {
         const uint8_t* body;
         size_t length;
         PageRef target;  // holds the page of a moved row while the row is decoded
-        if (raw & 0x4000) {
+        if (raw & format::kRowOverflow) {
           auto [start, len] = RowExtent(page, p, i);
           if (len < 4) throw Bad("行の移動先ポインタが短すぎます");
-          RowPointer to = RowPointer::Decode(GetU32(page + start));
+          RowPointer to = RowPointer::FromU32(GetU32(page + start));
           target = Page(to.page);
           auto [s2, l2] = RowExtent(target, to.page, to.row);
           body = target + s2;
@@ -639,10 +664,11 @@ std::vector<std::string> Checker::ReadIndexEntries(const uint8_t* page, uint32_t
   uint16_t prefix = GetU16(page + 24);
   size_t begin = 0;
   std::string first;
-  for (size_t bit = 1; bit <= static_cast<size_t>(kPageSize - 0x1E0); ++bit) {
-    if (27 + bit / 8 >= 0x1E0) break;
-    if (!(page[27 + bit / 8] & (1u << (bit % 8)))) continue;
-    std::string e(reinterpret_cast<const char*>(page + 0x1E0 + begin), bit - begin);
+  for (size_t bit = 1; bit <= format::kIndexEntryCapacity; ++bit) {
+    if (format::kIndexPageBitmapOffset + bit / 8 >= format::kIndexEntriesStart) break;
+    if (!(page[format::kIndexPageBitmapOffset + bit / 8] & (1u << (bit % 8)))) continue;
+    std::string e(reinterpret_cast<const char*>(page + format::kIndexEntriesStart + begin),
+                  bit - begin);
     if (!entries.empty() && prefix > 0) {
       if (first.size() < prefix) throw Bad(Format("索引ページ %u の共通接頭辞が不正です", number));
       e = first.substr(0, prefix) + e;
@@ -651,7 +677,7 @@ std::vector<std::string> Checker::ReadIndexEntries(const uint8_t* page, uint32_t
     entries.push_back(std::move(e));
     begin = bit;
   }
-  size_t free = kPageSize - 0x1E0 - begin;
+  size_t free = format::kIndexEntryCapacity - begin;
   if (GetU16(page + 2) != free) {
     throw Bad(Format("索引ページ %u の空き容量 %u が実際 (%zu) と合いません", number,
                      GetU16(page + 2), free));
@@ -669,12 +695,12 @@ std::string Checker::WalkIndex(const Table& t, const RealIndex& index, uint32_t 
     throw Bad(Format("%s のページ %u が二度現れます", index.name.c_str(), page));
   const PageRef p = Page(page);
   kind = p[0];
-  if ((kind != 0x03 && kind != 0x04) || GetU32(p + 4) != t.id) {
+  if ((kind != kIndexNode && kind != kIndexLeaf) || GetU32(p + 4) != t.id) {
     throw Bad(Format("%s のページ %u の種類か持ち主が不正です", index.name.c_str(), page));
   }
   std::vector<std::string> list = ReadIndexEntries(p, page);
   uint32_t tail = GetU32(p + 20);
-  if (kind == 0x04) {
+  if (kind == kIndexLeaf) {
     if (tail != 0)
       throw Bad(Format("%s の葉ページ %u に末尾ページがあります", index.name.c_str(), page));
     for (auto& e : list) {
@@ -713,7 +739,7 @@ std::string Checker::WalkIndex(const Table& t, const RealIndex& index, uint32_t 
       throw Bad(Format("%s の節ページ %u の末尾ページの種類が不正です", index.name.c_str(), page));
     children.push_back(tail);
   }
-  if (child_kind == 0x03) {
+  if (child_kind == kIndexNode) {
     for (size_t i = 0; i < children.size(); ++i) {
       const PageRef c = Page(children[i]);
       uint32_t prev = i > 0 ? children[i - 1] : 0;
@@ -771,7 +797,7 @@ void Checker::CheckIndex(const Table& t, const RealIndex& index, const std::vect
   }
   std::vector<std::string> expected;
   std::set<std::string> keys;
-  bool unique = index.flags & 0x01;
+  bool unique = index.flags & format::kIndexUnique;
   for (const Row& row : rows) {
     std::string key;
     bool all_null = true;
@@ -786,7 +812,7 @@ void Checker::CheckIndex(const Table& t, const RealIndex& index, const std::vect
                   index.name.c_str(), row.at.page, row.at.row, e.what()));
       return;
     }
-    if ((index.flags & 0x02) && all_null) continue;
+    if ((index.flags & format::kIndexIgnoreNulls) && all_null) continue;
     if (unique && !all_null && !keys.insert(key).second) {
       Problem(Format("%s は一意ですが、ページ %u 行 %u のキーが重複しています", index.name.c_str(),
                      row.at.page, row.at.row));
@@ -867,7 +893,7 @@ void Checker::Run() {
   std::vector<bool> free(pages(), false);
   try {
     const PageRef p1 = Page(1);
-    if (p1[0] != 0x01 || GetU32(p1 + 4) != 1)
+    if (p1[0] != kDataPage || GetU32(p1 + 4) != 1)
       throw Bad("ページ 1 が全体の使用マップではありません");
     CheckDataPageBookkeeping(1, p1);
     auto [start, length] = RowExtent(p1, 1, 0);
@@ -892,7 +918,7 @@ void Checker::Run() {
                      rows.size()));
     }
     for (const Column& c : t.columns) {
-      if (!(c.flags & 0x04)) continue;
+      if (!(c.flags & format::kColumnAutoLong)) continue;
       for (const Row& r : rows) {
         const Value& v = r.values[c.number];
         if (!v.is_null() && v.kind() == Value::Kind::kInteger &&
@@ -972,4 +998,4 @@ CheckResult CheckDatabaseBytes(std::vector<uint8_t> bytes) {
   return result;
 }
 
-}  // namespace jet::write
+}  // namespace jet::check

@@ -4,18 +4,24 @@
 // node entries, sibling links, and exactly one entry per row with the key re-encoded from
 // the row's values).
 //
+// The checker does not use the engine's reader (jet/format's table-definition, record and
+// usage-map decoders) nor the writer's model: it parses every structure itself, so that a
+// fault in either shows up as a problem instead of being repeated by the check. It shares
+// only the format's constants and byte coding (jet/format/constants.h, coding.h) and the
+// index key encoding it re-derives keys with.
+//
 // The checker reads the file on its own, page by page as it needs them (keeping only a bounded
 // number in memory), with every offset checked, so a damaged file gives problems, never a
 // crash, and a file of any size is checked or refused in bounded memory.
-#ifndef QUORVEL_JET_WRITE_CHECK_H_
-#define QUORVEL_JET_WRITE_CHECK_H_
+#ifndef QUORVEL_JET_CHECK_CHECK_H_
+#define QUORVEL_JET_CHECK_CHECK_H_
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-namespace jet::write {
+namespace jet::check {
 
 struct CheckResult {
   std::vector<std::string> problems;  // UTF-8, one sentence each; empty when all is well
@@ -32,6 +38,6 @@ CheckResult CheckDatabase(const std::filesystem::path& path);
 // The same for a file's bytes held in memory.
 CheckResult CheckDatabaseBytes(std::vector<uint8_t> bytes);
 
-}  // namespace jet::write
+}  // namespace jet::check
 
-#endif  // QUORVEL_JET_WRITE_CHECK_H_
+#endif  // QUORVEL_JET_CHECK_CHECK_H_
