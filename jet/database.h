@@ -26,7 +26,7 @@ class Writer;
 // A row of a query result: the bytes of a stored row inside a page the result holds, or a
 // row held in memory (one inserted in the open transaction, or posted through a dataset).
 struct RowRef {
-  static constexpr uint32_t kInMemory = 0x80000000;
+  static constexpr uint32_t kInMemory = 1u << 31;  // a flag of ours, not of the file
   uint32_t holder = 0;  // index into ResultRows::pages, or kInMemory | index into memory
   uint16_t start = 0;   // the row's bytes within its page
   uint16_t end = 0;
