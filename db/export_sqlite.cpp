@@ -54,12 +54,15 @@ void RemoveJournalQuietly(const std::filesystem::path& database) {
   std::filesystem::remove(std::filesystem::path(database) += "-journal", ignored);
 }
 
-// Opens the source table; an unreadable basic database is named in the error.
-void OpenSource(jet::Connection& connection, jet::Dataset& dataset, std::u16string_view mdb_path,
-                std::u16string_view table) {
+// Opens the source table for reading row by row; an unreadable basic database is named in
+// the error.
+std::unique_ptr<jet::TableCursor> OpenSource(jet::Connection& connection,
+                                             std::u16string_view mdb_path,
+                                             std::u16string_view table) {
   const int connected = ConnectJetDatabase(mdb_path, u"", u"", connection);
   try {
-    OpenTableQuery(dataset, table, u"", u"");
+    if (!connection.connected()) connection.Open();  // raises the engine's reason
+    return std::make_unique<jet::TableCursor>(connection, table);
   } catch (const jet::Error& error) {
     if (connected == kConnectNoFile) {
       throw platform::Error(u"基本データベース「" + std::u16string(mdb_path) +
@@ -75,11 +78,11 @@ void OpenSource(jet::Connection& connection, jet::Dataset& dataset, std::u16stri
 
 // Copies every row of the source into the SQLite file at `sqlite_path` (a new, empty
 // database); the connection is closed when this returns.
-CopyCounts CopyIntoSQLiteFile(const jet::Dataset& dataset, std::u16string_view sqlite_path,
+CopyCounts CopyIntoSQLiteFile(jet::TableCursor& cursor, std::u16string_view sqlite_path,
                               std::u16string_view table, const ProgressFunction& progress) {
   SQLiteConnection connection;
   ConnectSQLiteOrThrow(connection, sqlite_path);
-  JetRowSource source(dataset);
+  JetTableRowSource source(cursor);
   SQLiteRowSink sink(connection, std::u16string(table), BuildExportTableStatement);
   return CopyRows(source, sink, progress);
 }
@@ -145,20 +148,19 @@ CopyCounts ExportToSQLite(std::u16string_view sqlite_path, std::u16string_view m
   platform::RemoveStaleTemporaries(platform::ToPath(sqlite_path));
 
   jet::Connection connection;
-  jet::Dataset source(&connection);
-  OpenSource(connection, source, mdb_path, table);
+  const std::unique_ptr<jet::TableCursor> source = OpenSource(connection, mdb_path, table);
 
   // The target is replaced only by a complete copy. A copy holding passwords is never
   // readable by others, not even while it is written.
   platform::TemporaryBeside temp(platform::ToPath(sqlite_path), u"SQLiteデータベース",
-                                 HoldsPasswords(source.fields())
+                                 HoldsPasswords(source->fields())
                                      ? platform::TemporaryBeside::NewFileAccess::kOwnerOnly
                                      : platform::TemporaryBeside::NewFileAccess::kUsual);
   const std::u16string temp_path = platform::FromPath(temp.path());
   CopyCounts counts;
   try {
     // The empty temporary file is an empty database to SQLite; it keeps its permissions.
-    counts = CopyIntoSQLiteFile(source, temp_path, table, progress);
+    counts = CopyIntoSQLiteFile(*source, temp_path, table, progress);
     temp.Commit();
   } catch (...) {
     RemoveJournalQuietly(temp.path());

@@ -30,6 +30,20 @@ class JetRowSource final : public RowSource {
   mutable std::vector<jet::Value> values_;
 };
 
+// The rows of a table read one after another (memory independent of the table's size).
+class JetTableRowSource final : public RowSource {
+ public:
+  explicit JetTableRowSource(jet::TableCursor& cursor) : cursor_(cursor) {}
+
+  const std::vector<jet::Field>& fields() const override { return cursor_.fields(); }
+  int64_t row_count() const override { return cursor_.row_count(); }
+  bool Next() override { return cursor_.Next(); }
+  const jet::Value& value(int field_index) const override { return cursor_.value(field_index); }
+
+ private:
+  jet::TableCursor& cursor_;
+};
+
 // A new table `table` on an open connection to a Jet file this process created. Prepare
 // creates it with the statement `build_statement` gives for the source's fields, opens it and
 // starts one engine transaction, so that Finish writes the pages in one pass. Each value is

@@ -300,6 +300,30 @@ class Dataset {
   mutable std::vector<Value> decoded_;
 };
 
+// Reads every row of a table, one after another in storage order, holding only the page in
+// hand and the current row's values: for copying a table of any size.
+class TableCursor {
+ public:
+  // Throws jet::Error when the connection is closed or has no such table.
+  TableCursor(Connection& connection, std::u16string_view table);
+  ~TableCursor();
+  TableCursor(const TableCursor&) = delete;
+  TableCursor& operator=(const TableCursor&) = delete;
+
+  const std::u16string& table_name() const;  // as the catalogue spells it
+  const std::vector<Field>& fields() const;
+  // The rows the table's definition counts, and those inserted in the open transaction.
+  int64_t row_count() const;
+  // Moves to the next row; false after the last. Throws jet::Error for a damaged row.
+  bool Next();
+  // A value of the current row; the reference stays valid until Next.
+  const Value& value(int field_index) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 // Creates a new, empty Jet 4.0 database at path, as the Jet engine itself creates one.
 // Throws jet::Error, leaving everything untouched, when a file or folder already exists there.
 void CreateDatabase(const std::filesystem::path& path);
