@@ -30,12 +30,16 @@ Decimal DecodeDecimal(const ByteReader& r, const ColumnDefinition& column) {
   return d;
 }
 
-// The pager that long values are read through; a row read after its file was closed has
-// none.
-Pager& LongValuePager(Pager* pager) {
-  if (!pager)
-    throw Error(u"データベースが閉じられたため、長いテキストやバイナリの値を読めません。");
-  return *pager;
+// The data of a long value. A value stored inside the row needs no pager; any other needs
+// the file, which is gone when the row is read after its file was closed (pager null).
+std::vector<uint8_t> LongValueData(Pager* pager, std::span<const uint8_t> field) {
+  if (pager) return ReadLongValue(*pager, field);
+  if (field.size() >= kLongValueHeaderSize && (field[3] & 0xC0) == kLongValueInline) {
+    const uint32_t length = ByteReader(field).U32(0) & kLongValueLengthMask;
+    const auto data = ByteReader(field).Slice(kLongValueHeaderSize, length);
+    return std::vector<uint8_t>(data.begin(), data.end());
+  }
+  throw Error(u"データベースが閉じられたため、長いテキストやバイナリの値を読めません。");
 }
 
 Value DecodeValue(Pager* pager, const ColumnDefinition& column, const ByteReader& r) {
@@ -66,10 +70,10 @@ Value DecodeValue(Pager* pager, const ColumnDefinition& column, const ByteReader
       return Value::Text(DecodeText(r.bytes()));
     case ColumnType::kMemo:
       if (r.size() == 0) return Value::Text(u"");
-      return Value::Text(DecodeText(ReadLongValue(LongValuePager(pager), r.bytes())));
+      return Value::Text(DecodeText(LongValueData(pager, r.bytes())));
     case ColumnType::kOle:
       if (r.size() == 0) return Value::Binary({});
-      return Value::Binary(ReadLongValue(LongValuePager(pager), r.bytes()));
+      return Value::Binary(LongValueData(pager, r.bytes()));
     case ColumnType::kBoolean:  // handled by the caller (the null mask holds it)
     case ColumnType::kBinary:
     default:
@@ -148,7 +152,7 @@ bool RecordView::DecodeTextInto(Pager* pager, const ColumnDefinition& column,
     if (field->size() == 0) {
       out.clear();
     } else {
-      format::DecodeTextInto(ReadLongValue(LongValuePager(pager), field->bytes()), out);
+      format::DecodeTextInto(LongValueData(pager, field->bytes()), out);
     }
     return true;
   }

@@ -152,6 +152,47 @@ TEST_F(DatasetTest, AFileThisProcessDidNotCreateIsReadOnly) {
   EXPECT_NE(ErrorOf([] { Command().Execute(); }), "");
 }
 
+// The main window's keyword condition over the project table's three text fields.
+std::u16string KeywordQuery(std::u16string_view keyword, std::u16string_view order = u"") {
+  std::u16string where;
+  for (const char16_t* field : {u"TITLE", u"FILENAME", u"PASSWORD"}) {
+    where += where.empty() ? u"WHERE ( " : u" OR ";
+    where += u"([" + std::u16string(field) + u"] Like \"%" + std::u16string(keyword) + u"%\")";
+  }
+  return u"SELECT * FROM T_projectMain " + (keyword.empty() ? u"" : where + u" )") + u" " +
+         std::u16string(order);
+}
+
+std::vector<int64_t> IdsOf(const Dataset& ds) {
+  std::vector<int64_t> ids;
+  for (int64_t row = 0; row < ds.record_count(); ++row) ids.push_back(ds.ValueAt(row, 0).integer());
+  return ids;
+}
+
+// Typing narrows the keyword one character at a time, and the engine may then filter the
+// previous result instead of the table: every step must give exactly the rows, in the same
+// order, that a query on a connection of its own gives.
+TEST_F(DatasetTest, TypedKeywordsGiveTheRowsOfAFreshQuery) {
+  const std::vector<std::u16string> typed = {
+      u"",  u"s",  u"sa",  u"sam",  u"SAMP", u"sa", u"s", u"",   u"1",   u"1_",   u"1_3", u"1_",
+      u"[", u"[a", u"[a]", u"[a]m", u"%",    u"%1", u"9", u"99", u"999", u"9999", u"99"};
+  for (const std::u16string_view order : {u"", u"ORDER BY TITLE DESC, ID"}) {
+    Dataset ds(&connection_);
+    for (const std::u16string& keyword : typed) {
+      ds.SetCommandText(KeywordQuery(keyword, order));
+      ds.Open();
+      Connection fresh;
+      fresh.SetConnectionString(ProgramConnectionString(kProjects));
+      fresh.Open();
+      Dataset expected(&fresh);
+      expected.SetCommandText(KeywordQuery(keyword, order));
+      expected.Open();
+      EXPECT_EQ(IdsOf(ds), IdsOf(expected))
+          << "keyword \"" << base::ToUtf8(keyword) << "\" " << base::ToUtf8(std::u16string(order));
+    }
+  }
+}
+
 // The file is shared: when another program writes it, the next query sees the new content.
 TEST(SharedFileTest, ANewQuerySeesWhatAnotherProgramWrote) {
   const auto dir = std::filesystem::temp_directory_path() / "jet-shared-test";
@@ -171,6 +212,17 @@ TEST(SharedFileTest, ANewQuerySeesWhatAnotherProgramWrote) {
   std::filesystem::copy_file(kFixtures / "jackcess-testUnicodeCompV2003.mdb", path,
                              std::filesystem::copy_options::overwrite_existing);
   EXPECT_EQ(connection.TableNames(), std::vector<std::u16string>{u"Table"});
+  {
+    // A result opened before still shows the rows its query found.
+    Dataset before(&connection);
+    EXPECT_NE(ErrorOf([&] {
+                before.SetCommandText(u"SELECT * FROM T_projectMain");
+                before.Open();
+              }).find("T_projectMain"),
+              std::string::npos);
+  }
+  EXPECT_EQ(ds.record_count(), 1000);
+  EXPECT_FALSE(ds.ValueAt(999, 1).is_null());
   EXPECT_NE(ErrorOf([&] { ds.Open(); }).find("T_projectMain"), std::string::npos);
   ds.SetCommandText(u"SELECT * FROM [Table]");
   ds.Open();
@@ -259,6 +311,56 @@ TEST_F(WriteGlueTest, PostAppendsTheStoredRowAndMakesItCurrent) {
   ds.Cancel();
   EXPECT_EQ(ds.record_count(), 1);
   EXPECT_EQ(Count(), 1);
+}
+
+// A result holds the rows as they were when its query ran; a query after a write sees the
+// write, also when its condition narrows an earlier one.
+TEST_F(WriteGlueTest, ResultsStayAsTheyWereAndLaterQueriesSeeNewRows) {
+  connection_.Execute(u"INSERT INTO T_projectMain VALUES (1, 'alpha', 'a.dat', '')");
+  connection_.Execute(u"INSERT INTO T_projectMain VALUES (2, 'beta', 'b.dat', '')");
+  Dataset earlier(&connection_);
+  earlier.SetCommandText(KeywordQuery(u"a"));
+  earlier.Open();
+  ASSERT_EQ(IdsOf(earlier), (std::vector<int64_t>{1, 2}));
+
+  connection_.Execute(u"INSERT INTO T_projectMain VALUES (3, 'alphabet', 'c.dat', '')");
+  Dataset later(&connection_);
+  later.SetCommandText(KeywordQuery(u"alp"));  // narrows the earlier condition
+  later.Open();
+  EXPECT_EQ(IdsOf(later), (std::vector<int64_t>{1, 3}));
+  EXPECT_EQ(IdsOf(earlier), (std::vector<int64_t>{1, 2}));
+  EXPECT_EQ(earlier.ValueAt(1, 1).text(), u"beta");
+
+  // Inside a transaction the rows it inserted are found, narrowed or not.
+  connection_.BeginTrans();
+  connection_.Execute(u"INSERT INTO T_projectMain VALUES (4, 'alpine', 'd.dat', '')");
+  later.SetCommandText(KeywordQuery(u"alpi"));
+  later.Open();
+  EXPECT_EQ(IdsOf(later), (std::vector<int64_t>{4}));
+  connection_.CommitTrans();
+  later.SetCommandText(KeywordQuery(u"alpin"));
+  later.Open();
+  EXPECT_EQ(IdsOf(later), (std::vector<int64_t>{4}));
+}
+
+// Values of an open result stay readable after the connection closed, except long values
+// stored outside the row, which name the reason.
+TEST_F(WriteGlueTest, ValuesOfAResultOutliveTheConnection) {
+  connection_.Execute(u"CREATE TABLE T_notes (ID LONG, TITLE TEXT(50), NOTE MEMO)");
+  const std::u16string long_note(3000, u'長');
+  connection_.Execute(u"INSERT INTO T_notes VALUES (1, 'short', 'inline note')");
+  connection_.Execute(u"INSERT INTO T_notes VALUES (2, 'long', '" + long_note + u"')");
+  Dataset ds(&connection_);
+  ds.SetCommandText(u"SELECT * FROM T_notes ORDER BY ID");
+  ds.Open();
+  ASSERT_EQ(ds.record_count(), 2);
+  EXPECT_EQ(ds.ValueAt(1, 2).text(), long_note);
+  connection_.Close();
+  EXPECT_EQ(ds.ValueAt(0, 1).text(), u"short");
+  EXPECT_EQ(ds.ValueAt(0, 2).text(), u"inline note");
+  EXPECT_EQ(ds.ValueAt(1, 1).text(), u"long");
+  EXPECT_NE(ErrorOf([&] { ds.ValueAt(1, 2); }).find("閉じられた"), std::string::npos);
+  connection_.Open();  // TearDown closes it
 }
 
 TEST_F(WriteGlueTest, TransactionsWriteOnCommitAndDropOnRollback) {

@@ -180,6 +180,69 @@ TEST(SqlLikeTest, AgreesWithAReferenceMatcher) {
   }
 }
 
+// A narrower pattern may be matched against an earlier result instead of the table, so
+// "narrows" must never be claimed where some text matches the narrower pattern only.
+TEST(SqlLikeTest, NarrowsOnlyWhereEveryMatchStaysAMatch) {
+  const struct {
+    std::u16string_view narrower, wider;
+    bool narrows;
+  } kCases[] = {
+      {u"%abc%", u"%ab%", true},      // one more character typed
+      {u"%abc%", u"%bc%", true},      // the piece stands anywhere inside
+      {u"%ABC%", u"%ab%", true},      // letters compare without case
+      {u"%a_c%", u"%a_%", true},      // "_" is an element like any other
+      {u"%[xy]z%", u"%[yx]%", true},  // the same list written in another order
+      {u"abc", u"%b%", true},         // an exact pattern holds the piece too
+      {u"%ab%", u"%ab%", true},       // the same pattern
+      {u"x%y", u"x%y", true},         // the same general pattern
+      {u"%%", u"%", true},            // "%%" is "%"
+      {u"%abc%", u"%", true},         // "%" matches every text
+      {u"%ab%", u"%abc%", false},     // wider, not narrower
+      {u"%a%c%", u"%ac%", false},     // the run is split by "%"
+      {u"%a[bc]%", u"%ab%", false},   // a list is not its member
+      {u"%ab%", u"%a[b]%", false},    // nor the other way round
+      {u"%[ab%", u"%[ab]%", false},   // an unclosed "[" stands for itself
+      {u"%ab%", u"ab%", false},       // the wider pattern must be open at both ends
+      {u"%ab%", u"%a%b%", false},     // "%" inside the wider pattern
+      {u"", u"%", true},              // the empty text still matches "%"
+      {u"", u"%a%", false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(LikePattern(c.narrower).Narrows(LikePattern(c.wider)), c.narrows)
+        << base::ToUtf8(std::u16string(c.narrower)) << " narrows "
+        << base::ToUtf8(std::u16string(c.wider));
+  }
+  // Whenever it is claimed, every text the narrower pattern takes is taken by the wider one.
+  std::mt19937 random(777);
+  const std::u16string alphabet = u"aAb%_[]!c";
+  const std::u16string text_alphabet = u"aAbc[]!";
+  int claimed = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string narrower, wider = u"%";
+    for (int i = static_cast<int>(random() % 6); i > 0; --i) {
+      narrower.push_back(alphabet[random() % alphabet.size()]);
+    }
+    for (int i = static_cast<int>(random() % 3); i > 0; --i) {
+      wider.push_back(alphabet[random() % alphabet.size()]);
+    }
+    wider += u"%";
+    const LikePattern n(narrower), w(wider);
+    if (!n.Narrows(w)) continue;
+    ++claimed;
+    for (int t = 0; t < 20; ++t) {
+      std::u16string text;
+      for (int i = static_cast<int>(random() % 7); i > 0; --i) {
+        text.push_back(text_alphabet[random() % text_alphabet.size()]);
+      }
+      if (n.Matches(text)) {
+        ASSERT_TRUE(w.Matches(text)) << base::ToUtf8(text) << " LIKE " << base::ToUtf8(narrower)
+                                     << " but not " << base::ToUtf8(wider);
+      }
+    }
+  }
+  EXPECT_GT(claimed, 1000);  // the property was tried on many pairs
+}
+
 // Patterns as long as a keyword box allows: character lists of thousands of members and long
 // runs of "[" that are never closed. Compiling and matching them costs time linear in the
 // pattern (the benchmark jet_like_bench measures it); here they must keep their meaning.
