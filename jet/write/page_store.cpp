@@ -148,7 +148,7 @@ void PageStore::ReadGlobalMap() {
   const uint8_t* p1 = Read(format::kGlobalMapPage);
   if (data_page::RowCount(p1) < 1) return;
   const uint16_t start = data_page::RowStart(p1, 0);
-  const uint16_t end = data_page::RowCount(p1) >= 2 ? data_page::RowStart(p1, 1) : kPageSize;
+  const uint16_t end = kPageSize;  // row 0 lies at the end of the page
   if (start >= end || end > kPageSize || end - start < 5) {
     throw Error(u"全体の使用マップが不正です");
   }
