@@ -898,11 +898,32 @@ void Checker::Run() {
     CheckDataPageBookkeeping(1, p1);
     auto [start, length] = RowExtent(p1, 1, 0);
     const uint8_t* row = p1 + start;
-    if (length < 5 || row[0] != 0x00) throw Bad("全体の使用マップの形式が不正です");
-    uint32_t first = GetU32(row + 1);
-    for (uint32_t bit = 0; bit < (length - 5u) * 8u; ++bit) {
-      uint32_t page = first + bit;
-      if (page < pages() && (row[5 + bit / 8] & (1u << (bit % 8)))) free[page] = true;
+    if (length < 5) throw Bad("全体の使用マップの形式が不正です");
+    if (row[0] == format::kInlineMap) {
+      uint32_t first = GetU32(row + 1);
+      for (uint32_t bit = 0; bit < (length - 5u) * 8u; ++bit) {
+        uint32_t page = first + bit;
+        if (page < pages() && (row[5 + bit / 8] & (1u << (bit % 8)))) free[page] = true;
+      }
+    } else if (row[0] == format::kReferenceMap) {
+      // Map page j covers pages j * kPagesPerMapPage on; the map pages belong to page 1.
+      for (uint32_t j = 0; 1 + 4 * j + 4 <= length; ++j) {
+        uint32_t map_page = GetU32(row + 1 + 4 * j);
+        if (map_page == 0) continue;
+        const PageRef bitmap = Page(map_page);
+        if (bitmap[0] != PageTypeByte(PageType::kUsageMap))
+          throw Bad(Format("全体の使用マップのページ %u が種類 5 ではありません", map_page));
+        Claim(map_page, "全体の使用マップ");
+        const uint64_t first = uint64_t{j} * format::kPagesPerMapPage;
+        for (uint32_t bit = 0; bit < format::kPagesPerMapPage; ++bit) {
+          const uint64_t page = first + bit;
+          if (page < pages() &&
+              (bitmap[format::kMapPageBitmapOffset + bit / 8] & (1u << (bit % 8))))
+            free[page] = true;
+        }
+      }
+    } else {
+      throw Bad("全体の使用マップの形式が不正です");
     }
   } catch (const Bad& e) {
     Problem(e.what());

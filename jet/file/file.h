@@ -43,6 +43,9 @@ class WritableFile : public ReadableFile {
  public:
   // Writes all of `data` at `offset`. Throws jet::Error when it cannot.
   virtual void WriteAt(uint64_t offset, std::span<const uint8_t> data) = 0;
+  // Cuts the file to `size` bytes (a rolled-back transaction drops the pages it appended).
+  // Throws jet::Error when it cannot.
+  virtual void Truncate(uint64_t size) = 0;
   // Makes what was written durable on the disk. Throws jet::Error when it cannot.
   virtual void Sync() = 0;
   virtual FileId id() const = 0;

@@ -98,6 +98,14 @@ class PosixFile : public WritableFile {
     }
   }
 
+  void Truncate(uint64_t size) override {
+    while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+      if (errno == EINTR) continue;
+      throw Error(u"データベースファイルを切り詰められません: " + PathText(path_) + u" (" +
+                  Reason(errno) + u")");
+    }
+  }
+
   void Sync() override {
     while (::fsync(fd_) != 0) {
       if (errno == EINTR) continue;

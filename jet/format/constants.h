@@ -31,6 +31,8 @@ inline constexpr uint8_t kPageMarker = 0x01;
 // table MSysObjects.
 inline constexpr uint32_t kGlobalMapPage = 1;
 inline constexpr uint32_t kCatalogPage = 2;
+// Largest Jet 4.0 file: 2 GB of pages.
+inline constexpr uint32_t kMaxDatabasePages = 524288;
 
 // ---- Header page (page 0) ----
 inline constexpr size_t kHeaderSignatureOffset = 4;

@@ -132,6 +132,99 @@ uint32_t LongValueForm(uint8_t form) { return uint32_t{form} << 24; }
 
 std::u16string Number(int64_t v) { return base::FromUtf8(std::to_string(v)); }
 
+// A user column from its description. Throws jet::Error when it cannot be stored.
+ColumnModel ColumnFromSpec(const ColumnSpec& cs) {
+  ColumnModel c;
+  c.name = cs.name;
+  c.type = cs.type;
+  c.not_null = cs.not_null;
+  switch (cs.type) {
+    case ColumnType::kText: {
+      int n = cs.length == 0 ? 255 : cs.length;
+      if (n < 1 || n > 255) {
+        throw Error(u"列 '" + cs.name + u"' の長さ " + Number(cs.length) +
+                    u" は使えません (1〜255)");
+      }
+      c.max_chars = n;
+      c.length = static_cast<uint16_t>(2 * n);
+      break;
+    }
+    case ColumnType::kBinary: {
+      int n = cs.length == 0 ? 255 : cs.length;
+      if (n < 1 || n > 510) {
+        throw Error(u"列 '" + cs.name + u"' の長さ " + Number(cs.length) +
+                    u" は使えません (1〜510)");
+      }
+      c.length = static_cast<uint16_t>(n);
+      break;
+    }
+    case ColumnType::kMemo:
+    case ColumnType::kOle:
+      c.length = 0;
+      break;
+    case ColumnType::kNumeric:
+      throw Error(u"列 '" + cs.name + u"' の型 (DECIMAL) は作成できません");
+    default:
+      c.length = FixedColumnLength(cs.type);
+      if (c.length == 0) throw Error(u"列 '" + cs.name + u"' の型は作成できません");
+  }
+  c.flags = kColumnNullable | (IsFixedLengthType(cs.type) ? kColumnFixed : 0);
+  if (cs.auto_increment) {
+    if (cs.type != ColumnType::kLong) {
+      throw Error(u"列 '" + cs.name + u"' : オートナンバーにできるのは長整数型の列だけです");
+    }
+    c.flags |= kColumnAutoLong;
+  }
+  if (cs.compressible && (cs.type == ColumnType::kText || cs.type == ColumnType::kMemo)) {
+    c.extra_flags = kColumnCompressible;
+  }
+  return c;
+}
+
+// The indexes of `spec` on the table `t` whose columns are laid out. Throws jet::Error when
+// one cannot be stored.
+void AddIndexes(TableModel& table, const TableSpec& spec) {
+  TableModel* t = &table;
+  bool has_primary = false;
+  for (const IndexSpec& is : spec.indexes) {
+    CheckName(is.name, u"索引");
+    for (const auto& li : t->logical) {
+      if (base::EqualIgnoringCase(li.name, is.name))
+        throw Error(u"索引名 '" + is.name + u"' が重複しています");
+    }
+    if (is.columns.empty() || is.columns.size() > 10) {
+      throw Error(u"索引 '" + is.name + u"' の列の数が不正です (1〜10)");
+    }
+    RealIndexModel index;
+    size_t key_bytes = 0;
+    for (const auto& [column_name, ascending] : is.columns) {
+      const ColumnModel* c = t->FindColumn(column_name);
+      if (c == nullptr)
+        throw Error(u"索引 '" + is.name + u"' の列 '" + column_name + u"' がありません");
+      if (!IsIndexableType(c->type)) {
+        throw Error(u"列 '" + c->name + u"' の型には索引を作れません");
+      }
+      index.columns.push_back({c->number, ascending});
+      key_bytes += c->type == ColumnType::kText ? 2 + 2 * static_cast<size_t>(c->max_chars) + 4
+                                                : 1 + c->length;
+    }
+    if (key_bytes > kMaxIndexKeyLength) {
+      throw Error(u"索引 '" + is.name + u"' のキーが長すぎます");
+    }
+    index.flags = kIndexJet4;
+    if (is.unique || is.primary_key) index.flags |= kIndexUnique;
+    if (is.primary_key) index.flags |= kIndexRequired;
+    if (is.ignore_nulls && !is.primary_key) index.flags |= kIndexIgnoreNulls;
+    if (is.primary_key) {
+      if (has_primary) throw Error(u"テーブル '" + spec.name + u"' に主キーが 2 つ以上あります");
+      has_primary = true;
+    }
+    t->indexes.push_back(std::move(index));
+    uint32_t number = static_cast<uint32_t>(t->indexes.size() - 1);
+    t->logical.push_back({is.name, number, number, static_cast<uint8_t>(is.primary_key ? 1 : 0)});
+  }
+}
+
 }  // namespace
 
 TableSpec TableSpecFromStatement(const sql::CreateTableStatement& statement) {
@@ -169,6 +262,7 @@ std::unique_ptr<DatabaseFile> DatabaseFile::Create(const std::filesystem::path& 
   // The file face refuses anything already at the path, so nothing that exists is touched.
   std::unique_ptr<DatabaseFile> db(new DatabaseFile());
   db->file_ = file::CreateExclusive(path);
+  db->store_.Create(*db->file_);
   try {
     db->BuildEmptyDatabase(now);
     db->Flush();
@@ -231,14 +325,23 @@ void DatabaseFile::AllocateTables(const std::vector<TableModel*>& tables) {
 }
 
 void DatabaseFile::BuildEmptyDatabase(double now) {
+  WriteHeaderPage();
+  store_.Allocate();  // page 1: the global usage map, written on Flush
+  AddSystemTables();
+  InsertSystemObjects(now);
+  InsertSystemAces();
+}
+
+void DatabaseFile::WriteHeaderPage() {
   format::HeaderPage header;
   header.code_page = kCodePage;
   header.sort_order = kSortOrderGeneral;
   header.engine_build = kEngineBuild;
   std::memcpy(&header.creation_date, &kHeaderDateBits, sizeof header.creation_date);
   format::EncodeHeaderPage(header, {store_.Mutable(store_.Allocate()), kPageSize});
-  store_.Allocate();  // page 1: the global usage map, written on Flush
+}
 
+void DatabaseFile::AddSystemTables() {
   using T = ColumnType;
   auto objects = SystemTable(u"MSysObjects", {{u"Id", T::kLong, false},
                                               {u"ParentId", T::kLong, false},
@@ -297,7 +400,9 @@ void DatabaseFile::BuildEmptyDatabase(double now) {
   tables_.push_back(std::move(queries));
   tables_.push_back(std::move(relationships));
   AllocateTables(batch);
+}
 
+void DatabaseFile::InsertSystemObjects(double now) {
   auto object_row = [&](int32_t id, int32_t parent, std::u16string name, int type,
                         const Bytes& owner) {
     std::vector<std::optional<Value>> v(objects_->columns.size());
@@ -321,7 +426,9 @@ void DatabaseFile::BuildEmptyDatabase(double now) {
     object_row(static_cast<int32_t>(tables_[i]->id), kTablesContainerId, tables_[i]->name,
                kObjectTypeTable, kSidEngine);
   }
+}
 
+void DatabaseFile::InsertSystemAces() {
   auto ace = [&](int32_t object, const Bytes& sid, int32_t acm, bool inheritable) {
     InsertRowInto(*aces_, {Value::Integer(object), Value::Binary(sid), Value::Integer(acm),
                            Value::Boolean(inheritable)});
@@ -399,51 +506,7 @@ void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
     if (t->FindColumn(cs.name) != nullptr) {
       throw Error(u"列名 '" + cs.name + u"' が重複しています");
     }
-    ColumnModel c;
-    c.name = cs.name;
-    c.type = cs.type;
-    c.not_null = cs.not_null;
-    switch (cs.type) {
-      case ColumnType::kText: {
-        int n = cs.length == 0 ? 255 : cs.length;
-        if (n < 1 || n > 255) {
-          throw Error(u"列 '" + cs.name + u"' の長さ " + Number(cs.length) +
-                      u" は使えません (1〜255)");
-        }
-        c.max_chars = n;
-        c.length = static_cast<uint16_t>(2 * n);
-        break;
-      }
-      case ColumnType::kBinary: {
-        int n = cs.length == 0 ? 255 : cs.length;
-        if (n < 1 || n > 510) {
-          throw Error(u"列 '" + cs.name + u"' の長さ " + Number(cs.length) +
-                      u" は使えません (1〜510)");
-        }
-        c.length = static_cast<uint16_t>(n);
-        break;
-      }
-      case ColumnType::kMemo:
-      case ColumnType::kOle:
-        c.length = 0;
-        break;
-      case ColumnType::kNumeric:
-        throw Error(u"列 '" + cs.name + u"' の型 (DECIMAL) は作成できません");
-      default:
-        c.length = FixedColumnLength(cs.type);
-        if (c.length == 0) throw Error(u"列 '" + cs.name + u"' の型は作成できません");
-    }
-    c.flags = kColumnNullable | (IsFixedLengthType(cs.type) ? kColumnFixed : 0);
-    if (cs.auto_increment) {
-      if (cs.type != ColumnType::kLong) {
-        throw Error(u"列 '" + cs.name + u"' : オートナンバーにできるのは長整数型の列だけです");
-      }
-      c.flags |= kColumnAutoLong;
-    }
-    if (cs.compressible && (cs.type == ColumnType::kText || cs.type == ColumnType::kMemo)) {
-      c.extra_flags = kColumnCompressible;
-    }
-    t->columns.push_back(std::move(c));
+    t->columns.push_back(ColumnFromSpec(cs));
   }
   LayOutColumns(*t);
   for (auto& c : t->columns) {
@@ -452,54 +515,20 @@ void DatabaseFile::CreateTable(const TableSpec& spec, double now) {
     if (c.long_value()) t->long_value_order.push_back(c.number);
   }
 
-  bool has_primary = false;
-  for (const IndexSpec& is : spec.indexes) {
-    CheckName(is.name, u"索引");
-    for (const auto& li : t->logical) {
-      if (base::EqualIgnoringCase(li.name, is.name))
-        throw Error(u"索引名 '" + is.name + u"' が重複しています");
-    }
-    if (is.columns.empty() || is.columns.size() > 10) {
-      throw Error(u"索引 '" + is.name + u"' の列の数が不正です (1〜10)");
-    }
-    RealIndexModel index;
-    size_t key_bytes = 0;
-    for (const auto& [column_name, ascending] : is.columns) {
-      const ColumnModel* c = t->FindColumn(column_name);
-      if (c == nullptr)
-        throw Error(u"索引 '" + is.name + u"' の列 '" + column_name + u"' がありません");
-      if (!IsIndexableType(c->type)) {
-        throw Error(u"列 '" + c->name + u"' の型には索引を作れません");
-      }
-      index.columns.push_back({c->number, ascending});
-      key_bytes += c->type == ColumnType::kText ? 2 + 2 * static_cast<size_t>(c->max_chars) + 4
-                                                : 1 + c->length;
-    }
-    if (key_bytes > kMaxIndexKeyLength) {
-      throw Error(u"索引 '" + is.name + u"' のキーが長すぎます");
-    }
-    index.flags = kIndexJet4;
-    if (is.unique || is.primary_key) index.flags |= kIndexUnique;
-    if (is.primary_key) index.flags |= kIndexRequired;
-    if (is.ignore_nulls && !is.primary_key) index.flags |= kIndexIgnoreNulls;
-    if (is.primary_key) {
-      if (has_primary) throw Error(u"テーブル '" + spec.name + u"' に主キーが 2 つ以上あります");
-      has_primary = true;
-    }
-    t->indexes.push_back(std::move(index));
-    uint32_t number = static_cast<uint32_t>(t->indexes.size() - 1);
-    t->logical.push_back({is.name, number, number, static_cast<uint8_t>(is.primary_key ? 1 : 0)});
-  }
+  AddIndexes(*t, spec);
   // Pages: TDEF (up to 4 for 255 columns), a map page or two, one root per index, plus the
   // catalogue's possible new data and index pages.
-  if (!store_.CanAllocate(8 + 2 * static_cast<uint32_t>(spec.indexes.size()) + 16)) {
-    throw Error(u"データベースファイルが大きくなりすぎました (ページ数の上限を超えます)");
-  }
+  CheckRoom(8 + 2 * static_cast<uint32_t>(spec.indexes.size()) + 16);
 
   // Everything is checked: register the table.
   TableModel* table = t.get();
   tables_.push_back(std::move(t));
   AllocateTables({table});
+  AddToCatalogue(*table, now);
+}
+
+void DatabaseFile::AddToCatalogue(const TableModel& table_model, double now) {
+  const TableModel* table = &table_model;
 
   std::vector<std::optional<Value>> row(objects_->columns.size());
   const Bytes* creator = &kSidCreator;
@@ -533,14 +562,43 @@ std::vector<Value> DatabaseFile::InsertRow(std::u16string_view table_name,
   if (values.size() != table->columns.size()) {
     throw Error(u"テーブル '" + table->name + u"' の列の数と値の数が合いません");
   }
-  return InsertRowInto(*table, values);
+  std::vector<Value> row = InsertRowInto(*table, values);
+  store_.Trim();
+  return row;
 }
 
 std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
                                                const std::vector<std::optional<Value>>& given) {
-  // 1. Values in the columns' kinds, with the next AutoNumber where none is given.
-  std::vector<Value> values(t.columns.size());
   uint32_t autonumber = t.autonumber;
+  std::vector<Value> values = ValuesForRow(t, given, autonumber);
+  RowKeys keys = KeysForRow(t, values);
+  VariablePart variable = VariablePartOfRow(t, values);
+  CheckRoom(variable.new_pages + 4 * static_cast<uint32_t>(t.indexes.size()) + 4);
+
+  // Everything is checked; from here on the row is written.
+  for (ColumnModel& c : t.columns) {
+    if (!variable.long_data[c.number].empty())
+      variable.bytes[c.var_index] = StoreLongValue(c, variable.long_data[c.number]);
+  }
+  RowPointer where;
+  PlaceRow(t, AssembleRow(t, values, variable.bytes), where);
+  for (size_t x = 0; x < t.indexes.size(); ++x) {
+    if (!keys.keys[x]) continue;
+    unflushed_key_bytes_ += keys.keys[x]->size() + kIndexEntryOverhead;
+    t.indexes[x].tree->Insert(*keys.keys[x], where);
+    if (keys.new_key[x]) ++t.indexes[x].distinct_keys;
+  }
+  ++t.row_count;
+  t.autonumber = autonumber;
+  t.dirty = true;
+  return values;
+}
+
+// Values in the columns' kinds, with the next AutoNumber where none is given.
+std::vector<Value> DatabaseFile::ValuesForRow(const TableModel& t,
+                                              const std::vector<std::optional<Value>>& given,
+                                              uint32_t& autonumber) {
+  std::vector<Value> values(t.columns.size());
   for (size_t i = 0; i < t.columns.size(); ++i) {
     const ColumnModel& c = t.columns[i];
     values[i] = ConvertForColumn(c, given[i]);
@@ -556,10 +614,15 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
       throw Error(u"列 '" + c.name + u"' は空 (NULL) にできません");
     }
   }
+  return values;
+}
 
-  // 2. Index keys; refuse NULLs in required indexes and duplicates in unique ones.
-  std::vector<std::optional<std::string>> keys(t.indexes.size());
-  std::vector<bool> new_key(t.indexes.size(), false);
+// Index keys; refuses NULLs in required indexes and duplicates in unique ones.
+DatabaseFile::RowKeys DatabaseFile::KeysForRow(const TableModel& t,
+                                               const std::vector<Value>& values) {
+  RowKeys out;
+  out.keys.resize(t.indexes.size());
+  out.new_key.assign(t.indexes.size(), false);
   for (size_t x = 0; x < t.indexes.size(); ++x) {
     const RealIndexModel& index = t.indexes[x];
     auto index_name = [&] {
@@ -588,20 +651,24 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
       throw Error(u"索引 '" + index_name() + u"' の値が重複しています (テーブル '" + t.name +
                   u"')");
     }
-    new_key[x] = !present;
-    keys[x] = std::move(key);
+    out.new_key[x] = !present;
+    out.keys[x] = std::move(key);
   }
+  return out;
+}
 
-  // 3. The variable part: text and binary bytes, long values inline or by reference.
-  std::vector<std::string> var_bytes(t.variable_count);
-  std::vector<std::string> long_data(t.columns.size());
-  std::vector<bool> var_null(t.variable_count, true);
+// The variable part: text and binary bytes, long values inline or (filled in once stored) by
+// reference. Refuses a row longer than a page can hold.
+DatabaseFile::VariablePart DatabaseFile::VariablePartOfRow(const TableModel& t,
+                                                           const std::vector<Value>& values) {
+  VariablePart out;
+  out.bytes.resize(t.variable_count);
+  out.long_data.resize(t.columns.size());
   size_t length = 2 + t.fixed_area + (t.columns.size() + 7) / 8;
   if (t.variable_count > 0) length += 2 + 2 * static_cast<size_t>(t.variable_count) + 2;
-  uint32_t new_pages = 2;
+  out.new_pages = 2;
   for (const ColumnModel& c : t.columns) {
     if (c.fixed() || values[c.number].is_null()) continue;
-    var_null[c.var_index] = false;
     std::string bytes = VariableBytes(c, values[c.number]);
     if (c.long_value()) {
       if (bytes.size() <= kMaxInlineLongValue) {
@@ -609,34 +676,30 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
         PutU32(reinterpret_cast<uint8_t*>(inline_value.data()),
                static_cast<uint32_t>(bytes.size()) | LongValueForm(format::kLongValueInline));
         inline_value += bytes;
-        var_bytes[c.var_index] = std::move(inline_value);
+        out.bytes[c.var_index] = std::move(inline_value);
       } else {
-        var_bytes[c.var_index] = std::string(12, '\0');  // filled in once stored
-        new_pages += static_cast<uint32_t>(bytes.size() / kLongValueChainPiece + 2);
-        long_data[c.number] = std::move(bytes);
+        out.bytes[c.var_index] = std::string(12, '\0');
+        out.new_pages += static_cast<uint32_t>(bytes.size() / kLongValueChainPiece + 2);
+        out.long_data[c.number] = std::move(bytes);
       }
     } else {
       if (c.type == ColumnType::kBinary && bytes.size() > c.length) {
         throw Error(u"列 '" + c.name + u"' に長すぎるバイナリ値は入れられません");
       }
-      var_bytes[c.var_index] = std::move(bytes);
+      out.bytes[c.var_index] = std::move(bytes);
     }
-    length += var_bytes[c.var_index].size();
+    length += out.bytes[c.var_index].size();
   }
   if (length > kMaxRowLength) {
     throw Error(u"レコードが大きすぎます (" + Number(static_cast<int64_t>(length)) +
                 u" バイト、上限 " + Number(kMaxRowLength) + u" バイト)");
   }
-  new_pages += 4 * static_cast<uint32_t>(t.indexes.size()) + 4;
-  if (!store_.CanAllocate(new_pages)) {
-    throw Error(u"データベースファイルが大きくなりすぎました (ページ数の上限を超えます)");
-  }
+  return out;
+}
 
-  // Everything is checked; from here on the row is written.
-  for (ColumnModel& c : t.columns) {
-    if (!long_data[c.number].empty())
-      var_bytes[c.var_index] = StoreLongValue(c, long_data[c.number]);
-  }
+// The stored row: column count, fixed area, variable data, its offset table, null mask.
+std::string DatabaseFile::AssembleRow(const TableModel& t, const std::vector<Value>& values,
+                                      const std::vector<std::string>& var_bytes) {
   std::string row(2 + t.fixed_area, '\0');
   uint8_t* r = reinterpret_cast<uint8_t*>(row.data());
   PutU16(r, static_cast<uint16_t>(t.columns.size()));
@@ -667,18 +730,24 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
     if (bit) mask[c.number / 8] = static_cast<char>(mask[c.number / 8] | (1 << (c.number % 8)));
   }
   row += mask;
+  return row;
+}
 
-  RowPointer where;
-  PlaceRow(t, row, where);
-  for (size_t x = 0; x < t.indexes.size(); ++x) {
-    if (!keys[x]) continue;
-    t.indexes[x].tree->Insert(*keys[x], where);
-    if (new_key[x]) ++t.indexes[x].distinct_keys;
+// Refuses, before anything is written, an operation that needs `pages` more pages when the
+// file would then have no room left for what the next Flush writes: the index pages of the
+// keys added since the last Flush (leaves at least half full, plus node pages) and a new map
+// page for every usage map and for the global map.
+void DatabaseFile::CheckRoom(uint32_t pages) const {
+  size_t index_count = 0;
+  for (const auto& t : tables_) index_count += t->indexes.size();
+  const uint64_t flush_pages = 2 * unflushed_key_bytes_ / kIndexEntryCapacity + 4 * index_count +
+                               maps_.size() + format::kReferenceMapSlots + 4;
+  if (uint64_t{store_.page_count()} + pages + flush_pages > PageStore::PageLimit()) {
+    throw Error(u"データベースファイルが大きくなりすぎるため、これ以上行を追加できません (上限 " +
+                Number(static_cast<int64_t>(PageStore::PageLimit()) *
+                       static_cast<int64_t>(kPageSize) / (1024 * 1024)) +
+                u" MB)。");
   }
-  ++t.row_count;
-  t.autonumber = autonumber;
-  t.dirty = true;
-  return values;
 }
 
 void DatabaseFile::PlaceRow(TableModel& t, const std::string& row, RowPointer& where) {
@@ -686,7 +755,10 @@ void DatabaseFile::PlaceRow(TableModel& t, const std::string& row, RowPointer& w
     uint32_t page = store_.Allocate();
     data_page::Init(store_.Mutable(page), t.id);
     t.owned->Add(page);
-    if (t.current_page != 0) t.free_space->Remove(t.current_page);
+    if (t.current_page != 0) {
+      t.free_space->Remove(t.current_page);
+      store_.Retire(t.current_page);  // full: no later row goes there
+    }
     t.free_space->Add(page);
     t.current_page = page;
   }
@@ -702,7 +774,10 @@ RowPointer DatabaseFile::StoreLongValuePiece(ColumnModel& c, const std::string& 
     data_page::Init(p, 0);
     PutU32(p + format::kDataPageOwnerOffset, format::kLongValueOwner);
     c.lv_owned->Add(page);
-    if (c.lv_page != 0) c.lv_free->Remove(c.lv_page);
+    if (c.lv_page != 0) {
+      c.lv_free->Remove(c.lv_page);
+      store_.Retire(c.lv_page);
+    }
     c.lv_free->Add(page);
     c.lv_page = page;
   }
@@ -746,25 +821,130 @@ UsageMap* DatabaseFile::LoadMap(uint32_t rp) {
   return maps_.back().get();
 }
 
-std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16string name) {
-  auto t = std::make_unique<TableModel>();
-  t->name = std::move(name);
-  t->id = first;
+namespace {
+
+// Throws unless the definition holds `end` bytes.
+void Need(const std::vector<uint8_t>& def, size_t end) {
+  if (end > def.size()) throw Error(u"テーブル定義が途中で切れています");
+}
+
+// A name in the definition: u16 byte length, UTF-16LE. Moves `at` past it.
+std::u16string ReadName(const std::vector<uint8_t>& def, size_t& at) {
+  Need(def, at + 2);
+  uint16_t n = GetU16(&def[at]);
+  Need(def, at + 2 + n);
+  std::u16string name;
+  for (uint16_t k = 0; k + 1 < n; k += 2)
+    name.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
+  at += 2 + n;
+  return name;
+}
+
+// The 25-byte column descriptors and then the column names, in descriptor order.
+void ParseColumns(const std::vector<uint8_t>& def, size_t& at, TableModel& t) {
+  const size_t columns = t.columns.size();
+  for (size_t i = 0; i < columns; ++i) {
+    const uint8_t* d = &def[at + 25 * i];
+    uint16_t number = GetU16(d + 5);
+    if (number >= columns) throw Error(u"テーブル定義の列番号が不正です");
+    ColumnModel& c = t.columns[number];
+    c.type = static_cast<ColumnType>(d[0]);
+    c.number = number;
+    c.var_index = GetU16(d + 7);
+    c.column_number_again = GetU16(d + 9);
+    c.flags = d[15];
+    c.extra_flags = d[16];
+    c.fixed_offset = GetU16(d + 21);
+    c.length = GetU16(d + 23);
+    c.max_chars = c.type == ColumnType::kText ? c.length / 2 : 0;
+    t.descriptor_order.push_back(number);
+  }
+  at += 25 * columns;
+  for (uint16_t number : t.descriptor_order) t.columns[number].name = ReadName(def, at);
+}
+
+// The fixed area's size and the count of variable columns, from the columns.
+void MeasureColumns(TableModel& t) {
+  uint16_t fixed = 0, variable = 0;
+  for (const auto& c : t.columns) {
+    if (c.fixed() && c.type != ColumnType::kBoolean)
+      fixed = std::max<uint16_t>(fixed, static_cast<uint16_t>(c.fixed_offset + c.length));
+    if (!c.fixed()) ++variable;
+  }
+  t.fixed_area = fixed;
+  t.variable_count = variable;
+}
+
+}  // namespace
+
+std::vector<uint8_t> DatabaseFile::ReadDefinition(uint32_t first, TableModel& t) {
   std::vector<uint8_t> def;
   for (uint32_t p = first; p != 0;) {
-    if (p >= store_.page_count() || t->tdef_pages.size() > 64)
+    if (p >= store_.page_count() || t.tdef_pages.size() > 64)
       throw Error(u"テーブル定義のページが不正です");
     const uint8_t* page = store_.Read(p);
     if (page[0] != PageTypeByte(PageType::kTableDefinition))
       throw Error(u"テーブル定義のページが不正です");
-    t->tdef_pages.push_back(p);
+    t.tdef_pages.push_back(p);
     def.insert(def.end(), page + (p == first ? 0 : 8), page + kPageSize);
     p = GetU32(page + 4);
   }
-  auto need = [&](size_t end) {
-    if (end > def.size()) throw Error(u"テーブル定義が途中で切れています");
-  };
-  need(63);
+  return def;
+}
+
+// The 52-byte real-index entries, then the 28-byte logical ones and their names.
+void DatabaseFile::ParseIndexes(const std::vector<uint8_t>& def, size_t& at, TableModel& t,
+                                uint32_t logical) {
+  const size_t real = t.indexes.size();
+  Need(def, at + 52 * real + 28 * logical);
+  for (size_t i = 0; i < real; ++i) {
+    const uint8_t* r = &def[at + 52 * i];
+    RealIndexModel& index = t.indexes[i];
+    for (int slot = 0; slot < 10; ++slot) {
+      uint16_t col = GetU16(r + 4 + 3 * slot);
+      if (col == 0xFFFF) continue;
+      if (col >= t.columns.size()) throw Error(u"索引の列番号が不正です");
+      index.columns.push_back({col, r[6 + 3 * slot] != 0});
+    }
+    index.map = LoadMap(GetU32(r + 34));
+    index.root = GetU32(r + 38);
+    index.flags = r[46];
+    index.tree = IndexTree::Load(store_, index.root, t.id);
+  }
+  at += 52 * real;
+  for (uint32_t i = 0; i < logical; ++i) {
+    const uint8_t* l = &def[at + 28 * i];
+    t.logical.push_back({u"", GetU32(l + 4), GetU32(l + 8), l[23]});
+  }
+  at += 28 * logical;
+  for (auto& li : t.logical) li.name = ReadName(def, at);
+}
+
+// The long-value columns' maps: u16 column, owned map, free map; 0xFFFF ends the list.
+void DatabaseFile::ParseLongValueColumns(const std::vector<uint8_t>& def, size_t& at,
+                                         TableModel& t) {
+  while (true) {
+    Need(def, at + 2);
+    uint16_t col = GetU16(&def[at]);
+    if (col == 0xFFFF) break;
+    Need(def, at + 10);
+    if (col >= t.columns.size()) throw Error(u"長い値の列番号が不正です");
+    ColumnModel& c = t.columns[col];
+    c.lv_owned = LoadMap(GetU32(&def[at + 2]));
+    c.lv_free = LoadMap(GetU32(&def[at + 6]));
+    std::vector<uint32_t> free_pages = c.lv_free->Pages();
+    c.lv_page = free_pages.empty() ? 0 : free_pages.back();
+    t.long_value_order.push_back(col);
+    at += 10;
+  }
+}
+
+std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16string name) {
+  auto t = std::make_unique<TableModel>();
+  t->name = std::move(name);
+  t->id = first;
+  const std::vector<uint8_t> def = ReadDefinition(first, *t);
+  Need(def, 63);
   t->row_count = GetU32(&def[16]);
   t->autonumber = GetU32(&def[20]);
   t->table_type = def[40];
@@ -775,87 +955,15 @@ std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16stri
   t->owned = LoadMap(GetU32(&def[55]));
   t->free_space = LoadMap(GetU32(&def[59]));
   size_t at = 63;
-  need(at + 12 * real + 25 * columns);
+  Need(def, at + 12 * real + 25 * size_t{columns});
   t->indexes.resize(real);
   for (uint32_t i = 0; i < real; ++i) t->indexes[i].distinct_keys = GetU32(&def[at + 12 * i + 4]);
   at += 12 * real;
   t->columns.resize(columns);
-  for (uint16_t i = 0; i < columns; ++i) {
-    const uint8_t* d = &def[at + 25 * i];
-    uint16_t number = GetU16(d + 5);
-    if (number >= columns) throw Error(u"テーブル定義の列番号が不正です");
-    ColumnModel& c = t->columns[number];
-    c.type = static_cast<ColumnType>(d[0]);
-    c.number = number;
-    c.var_index = GetU16(d + 7);
-    c.column_number_again = GetU16(d + 9);
-    c.flags = d[15];
-    c.extra_flags = d[16];
-    c.fixed_offset = GetU16(d + 21);
-    c.length = GetU16(d + 23);
-    c.max_chars = c.type == ColumnType::kText ? c.length / 2 : 0;
-    t->descriptor_order.push_back(number);
-  }
-  at += 25 * columns;
-  for (uint16_t number : t->descriptor_order) {
-    need(at + 2);
-    uint16_t n = GetU16(&def[at]);
-    need(at + 2 + n);
-    for (uint16_t k = 0; k + 1 < n; k += 2)
-      t->columns[number].name.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
-    at += 2 + n;
-  }
-  need(at + 52 * real + 28 * logical);
-  for (uint32_t i = 0; i < real; ++i) {
-    const uint8_t* r = &def[at + 52 * i];
-    RealIndexModel& index = t->indexes[i];
-    for (int slot = 0; slot < 10; ++slot) {
-      uint16_t col = GetU16(r + 4 + 3 * slot);
-      if (col == 0xFFFF) continue;
-      if (col >= columns) throw Error(u"索引の列番号が不正です");
-      index.columns.push_back({col, r[6 + 3 * slot] != 0});
-    }
-    index.map = LoadMap(GetU32(r + 34));
-    index.root = GetU32(r + 38);
-    index.flags = r[46];
-    index.tree = IndexTree::Load(store_, index.root, t->id);
-  }
-  at += 52 * real;
-  for (uint32_t i = 0; i < logical; ++i) {
-    const uint8_t* l = &def[at + 28 * i];
-    t->logical.push_back({u"", GetU32(l + 4), GetU32(l + 8), l[23]});
-  }
-  at += 28 * logical;
-  for (auto& li : t->logical) {
-    need(at + 2);
-    uint16_t n = GetU16(&def[at]);
-    need(at + 2 + n);
-    for (uint16_t k = 0; k + 1 < n; k += 2)
-      li.name.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
-    at += 2 + n;
-  }
-  while (true) {
-    need(at + 2);
-    uint16_t col = GetU16(&def[at]);
-    if (col == 0xFFFF) break;
-    need(at + 10);
-    if (col >= columns) throw Error(u"長い値の列番号が不正です");
-    ColumnModel& c = t->columns[col];
-    c.lv_owned = LoadMap(GetU32(&def[at + 2]));
-    c.lv_free = LoadMap(GetU32(&def[at + 6]));
-    std::vector<uint32_t> free_pages = c.lv_free->Pages();
-    c.lv_page = free_pages.empty() ? 0 : free_pages.back();
-    t->long_value_order.push_back(col);
-    at += 10;
-  }
-  uint16_t fixed = 0, variable = 0;
-  for (const auto& c : t->columns) {
-    if (c.fixed() && c.type != ColumnType::kBoolean)
-      fixed = std::max<uint16_t>(fixed, static_cast<uint16_t>(c.fixed_offset + c.length));
-    if (!c.fixed()) ++variable;
-  }
-  t->fixed_area = fixed;
-  t->variable_count = variable;
+  ParseColumns(def, at, *t);
+  ParseIndexes(def, at, *t, logical);
+  ParseLongValueColumns(def, at, *t);
+  MeasureColumns(*t);
   std::vector<uint32_t> free_pages = t->free_space->Pages();
   t->current_page = free_pages.empty() ? 0 : free_pages.back();
   t->dirty = false;
@@ -873,8 +981,11 @@ void DatabaseFile::DiscardUnflushedChanges() {
   tables_.clear();
   maps_.clear();
   objects_ = aces_ = nullptr;
+  unflushed_key_bytes_ = 0;
   try {
-    store_.LoadFrom(*file_, flushed_size_);
+    // Pages appended since the last Flush may already be in the file: cut them off.
+    if (file_->Size() > flushed_size_) file_->Truncate(flushed_size_);
+    store_.Open(*file_, flushed_size_);
     auto objects = LoadTable(2, u"MSysObjects");
     const ColumnModel* id = objects->FindColumn(u"Id");
     const ColumnModel* type = objects->FindColumn(u"Type");
@@ -933,7 +1044,7 @@ void DatabaseFile::DiscardUnflushedChanges() {
 
 bool DatabaseFile::HasUnflushedChanges() const {
   if (!loaded_) return false;
-  if (store_.has_dirty()) return true;
+  if (store_.has_changes()) return true;
   for (const auto& t : tables_) {
     if (t->dirty) return true;
     for (const auto& index : t->indexes) {
@@ -951,6 +1062,7 @@ void DatabaseFile::Flush() {
   for (auto& t : tables_) {
     for (auto& index : t->indexes) {
       if (index.tree->dirty()) index.tree->Write(store_, *index.map);
+      store_.Trim();
     }
   }
   for (auto& t : tables_) {
@@ -962,9 +1074,10 @@ void DatabaseFile::Flush() {
   for (auto& m : maps_) {
     if (m->dirty()) m->Write(store_);
   }
-  if (!store_.has_dirty()) return;
+  unflushed_key_bytes_ = 0;
+  if (!store_.has_changes()) return;
   store_.WriteGlobalMap();
-  store_.WriteDirty(*file_);
+  store_.Commit();
   flushed_size_ = static_cast<uint64_t>(store_.page_count()) * static_cast<uint64_t>(kPageSize);
 }
 

@@ -1,9 +1,12 @@
-// A Jet 4.0 database file that this process created and writes: all pages are kept in
-// memory, rows and index entries are built directly, and changed pages go to the file in one
-// pass on Flush.
+// A Jet 4.0 database file that this process created and writes: rows and index entries are
+// built directly on pages. Full data and long-value pages appended since the last Flush go to
+// the file at once; the pages that existed at the last Flush (definitions, maps, page 1) are
+// changed in memory and written by Flush, so that DiscardUnflushedChanges only has to cut the
+// file back. Index keys stay in memory and their pages are written by Flush.
 #ifndef QUORVEL_JET_WRITE_DATABASE_FILE_H_
 #define QUORVEL_JET_WRITE_DATABASE_FILE_H_
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -80,10 +83,30 @@ class DatabaseFile {
   file::FileId id() const { return file_->id(); }
   // Size of the file after the last Flush.
   uint64_t flushed_size() const { return flushed_size_; }
+  // Size of the file now: after the last Flush, plus the pages written since.
+  uint64_t file_size() const { return std::max(flushed_size_, store_.file_size()); }
 
  private:
   DatabaseFile() = default;
+  struct RowKeys {
+    std::vector<std::optional<std::string>> keys;  // none: the row has no entry
+    std::vector<bool> new_key;                     // the key is not in the index yet
+  };
+  struct VariablePart {
+    std::vector<std::string> bytes;      // by variable column
+    std::vector<std::string> long_data;  // by column: long values stored apart
+    uint32_t new_pages = 0;              // pages the row may need at most
+  };
+  // Bytes an index entry takes besides its key (the row pointer).
+  static constexpr size_t kIndexEntryOverhead = 4;
+
   void BuildEmptyDatabase(double now);
+  void WriteHeaderPage();
+  void AddSystemTables();
+  void InsertSystemObjects(double now);
+  void InsertSystemAces();
+  void AddToCatalogue(const TableModel& table, double now);
+  void CheckRoom(uint32_t pages) const;
   void EnsureLoaded();
   // Allocates TDEF pages, one map page holding every table's usage maps, and the index
   // roots, for tables whose columns and indexes are filled in.
@@ -91,14 +114,25 @@ class DatabaseFile {
   UsageMap* NewMapRow(uint32_t& map_page);
   std::vector<Value> InsertRowInto(TableModel& table,
                                    const std::vector<std::optional<Value>>& values);
+  static std::vector<Value> ValuesForRow(const TableModel& t,
+                                         const std::vector<std::optional<Value>>& given,
+                                         uint32_t& autonumber);
+  static RowKeys KeysForRow(const TableModel& t, const std::vector<Value>& values);
+  static VariablePart VariablePartOfRow(const TableModel& t, const std::vector<Value>& values);
+  static std::string AssembleRow(const TableModel& t, const std::vector<Value>& values,
+                                 const std::vector<std::string>& var_bytes);
   RowPointer StoreLongValuePiece(ColumnModel& column, const std::string& data);
   std::string StoreLongValue(ColumnModel& column, const std::string& data);
   void PlaceRow(TableModel& table, const std::string& row, RowPointer& where);
   std::unique_ptr<TableModel> LoadTable(uint32_t first_page, std::u16string name);
+  std::vector<uint8_t> ReadDefinition(uint32_t first_page, TableModel& t);
+  void ParseIndexes(const std::vector<uint8_t>& def, size_t& at, TableModel& t, uint32_t logical);
+  void ParseLongValueColumns(const std::vector<uint8_t>& def, size_t& at, TableModel& t);
   UsageMap* LoadMap(uint32_t row_pointer);
 
   std::unique_ptr<file::WritableFile> file_;
   uint64_t flushed_size_ = 0;
+  uint64_t unflushed_key_bytes_ = 0;  // index entries added since the last Flush
   PageStore store_;
   std::vector<std::unique_ptr<UsageMap>> maps_;
   std::vector<std::unique_ptr<TableModel>> tables_;

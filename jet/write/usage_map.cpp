@@ -68,35 +68,54 @@ std::vector<uint32_t> UsageMap::Pages() const {
   return pages;
 }
 
+uint32_t UsageMap::InlineStart() const {
+  if (highest_ < kInlinePages) return 0;
+  uint32_t lowest = 0;
+  while (lowest < bits_.size() && !bits_[lowest]) ++lowest;
+  return lowest - lowest % 8;
+}
+
 void UsageMap::Write(PageStore& store) {
-  if (highest_ >= kInlinePages) reference_ = true;
   uint8_t row[kUsageMapRowLength] = {};
+  const uint32_t start = reference_ ? 0 : InlineStart();
+  if (highest_ - start >= kInlinePages) reference_ = true;
   if (!reference_) {
-    row[0] = 0x00;
-    PutU32(row + 1, 0);
-    for (uint32_t p = 0; p < bits_.size() && p < kInlinePages; ++p) {
-      if (bits_[p]) row[5 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
-    }
+    WriteInline(row, start);
   } else {
-    row[0] = 0x01;
-    uint32_t ranges = highest_ / kPagesPerBitmapPage + 1;
-    if (bitmap_pages_.size() < ranges) bitmap_pages_.resize(ranges, 0);
-    for (uint32_t j = 0; j < ranges && j < kReferenceSlots; ++j) {
-      if (bitmap_pages_[j] == 0) bitmap_pages_[j] = store.Allocate();
-      uint8_t* page = store.Mutable(bitmap_pages_[j]);
-      std::memset(page, 0, kPageSize);
-      page[0] = PageTypeByte(PageType::kUsageMap);
-      page[1] = format::kPageMarker;
-      uint32_t first = j * kPagesPerBitmapPage;
-      for (uint32_t p = first; p < bits_.size() && p < first + kPagesPerBitmapPage; ++p) {
-        if (bits_[p]) page[4 + (p - first) / 8] |= static_cast<uint8_t>(1u << ((p - first) % 8));
-      }
-      PutU32(row + 1 + 4 * j, bitmap_pages_[j]);
-    }
+    WriteReference(store, row);
   }
   uint8_t* page = store.Mutable(location_.page);
   std::memcpy(page + data_page::RowStart(page, location_.row), row, kUsageMapRowLength);
   dirty_ = false;
+}
+
+void UsageMap::WriteInline(uint8_t* row, uint32_t start) const {
+  row[0] = format::kInlineMap;
+  PutU32(row + 1, start);
+  for (uint32_t p = start; p < bits_.size() && p - start < kInlinePages; ++p) {
+    if (bits_[p]) row[5 + (p - start) / 8] |= static_cast<uint8_t>(1u << ((p - start) % 8));
+  }
+}
+
+void UsageMap::WriteReference(PageStore& store, uint8_t* row) {
+  row[0] = format::kReferenceMap;
+  const uint32_t ranges = highest_ / kPagesPerBitmapPage + 1;
+  if (ranges > kReferenceSlots) {
+    throw Error(u"使用マップに入りきらないページがあります (ファイルが大きすぎます)。");
+  }
+  if (bitmap_pages_.size() < ranges) bitmap_pages_.resize(ranges, 0);
+  for (uint32_t j = 0; j < ranges; ++j) {
+    if (bitmap_pages_[j] == 0) bitmap_pages_[j] = store.Allocate();
+    uint8_t* page = store.Mutable(bitmap_pages_[j]);
+    std::memset(page, 0, kPageSize);
+    page[0] = PageTypeByte(PageType::kUsageMap);
+    page[1] = format::kPageMarker;
+    const uint32_t first = j * kPagesPerBitmapPage;
+    for (uint32_t p = first; p < bits_.size() && p < first + kPagesPerBitmapPage; ++p) {
+      if (bits_[p]) page[4 + (p - first) / 8] |= static_cast<uint8_t>(1u << ((p - first) % 8));
+    }
+    PutU32(row + 1 + 4 * j, bitmap_pages_[j]);
+  }
 }
 
 }  // namespace jet::write

@@ -5,8 +5,10 @@
 //   type 1 (reference): u8 1, 17 x u32 page numbers of type-5 bitmap pages; entry j covers
 //                       pages j * 32736 ... and its page is 05 01 00 00 + 4092-byte bitmap
 //
-// A map is written inline with start 0 while all its pages lie below 512, and in the
-// reference form from then on.
+// A map is written inline while its pages lie within 512 pages (from page 0 while they all
+// lie below 512, otherwise from its lowest page rounded down to a multiple of 8), and in the
+// reference form from then on: its map pages, once allocated, are never given up. The
+// reference form reaches 17 x 32736 pages, more than a Jet 4.0 file can hold.
 #ifndef QUORVEL_JET_WRITE_USAGE_MAP_H_
 #define QUORVEL_JET_WRITE_USAGE_MAP_H_
 
@@ -38,8 +40,15 @@ class UsageMap {
 
   // Writes the map row (and its type-5 pages in the reference form). May allocate pages.
   void Write(PageStore& store);
+  // Whether the map is (or will be written) in the reference form.
+  bool reference() const { return reference_; }
 
  private:
+  // First page of the inline form's bitmap.
+  uint32_t InlineStart() const;
+  void WriteInline(uint8_t* row, uint32_t start) const;
+  void WriteReference(PageStore& store, uint8_t* row);
+
   RowPointer location_;
   std::vector<bool> bits_;
   uint32_t highest_ = 0;

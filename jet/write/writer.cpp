@@ -110,7 +110,7 @@ std::unique_ptr<Writer> Writer::OpenIfOwned(const std::filesystem::path& path) {
   {
     std::lock_guard file_lock(it->second->mutex);
     // A file of another size is no longer the one we wrote (replaced or changed by others).
-    if (status->size != it->second->file->flushed_size()) return nullptr;
+    if (status->size != it->second->file->file_size()) return nullptr;
   }
   return std::make_unique<FileWriter>(it->second);
 }
