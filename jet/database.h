@@ -36,19 +36,24 @@ struct RowRef {
 
 // The rows a query found, in the query's order. Stored rows are decoded when they are read,
 // from the pages held here, so a result costs a few bytes per row and shows the file as it
-// was when the query ran. Beyond kPinnedPages pages only the page numbers are kept, and those
+// was when the query ran. Beyond `pin_limit` pages only the page numbers are kept, and those
 // pages are read again through the pager while the file is unchanged.
 struct ResultRows {
-  static constexpr size_t kPinnedPages = 8192;  // 32 MiB
-  std::vector<format::PagePtr> pages;           // null where only the number is kept
-  std::vector<uint32_t> page_numbers;           // one per entry of pages
+  // A listing of a whole table holds only its first pages, which hold the rows shown
+  // first: it is made at start-up, where reading every page into new memory would cost most.
+  // A filtered result holds up to 32 MiB of pages, so narrowing it again reads no file.
+  static constexpr size_t kListingPinnedPages = 256;
+  static constexpr size_t kFilteredPinnedPages = 8192;
+  size_t pin_limit = kFilteredPinnedPages;
+  std::vector<format::PagePtr> pages;  // null where only the number is kept
+  std::vector<uint32_t> page_numbers;  // one per entry of pages
   std::vector<RowRef> refs;
   std::vector<std::vector<Value>> memory;
   size_t pinned = 0;
 
   // Adds a page that holds result rows; returns its holder index.
   uint32_t AddPage(const format::PagePtr& page) {
-    pages.push_back(pinned < kPinnedPages ? page : nullptr);
+    pages.push_back(pinned < pin_limit ? page : nullptr);
     if (pages.back()) ++pinned;
     page_numbers.push_back(page->number);
     return static_cast<uint32_t>(pages.size() - 1);

@@ -51,7 +51,7 @@ format::PagePtr PageOf(const ResultRows& rows, const RowRef& ref, Database* db,
     throw Error(
         u"データベースが閉じられたか更新されたため、この行を読めません。もう一度開いてください。");
   }
-  return db->pager().Get(rows.page_numbers[ref.index()]);
+  return db->pager().GetUnchanged(rows.page_numbers[ref.index()]);
 }
 
 std::span<const uint8_t> RowBytes(const format::Page& page, const RowRef& ref) {
@@ -111,23 +111,56 @@ class ConditionRow final : public sql::RowReader {
   std::vector<State> state_;
 };
 
+// The values ORDER BY sorts on, taken while each row is in hand: the fields of the terms and,
+// row after row, their values.
+struct SortValues {
+  std::vector<int> fields;
+  std::vector<Value> values;  // row r's value of fields[k] at r * fields.size() + k
+
+  SortValues(const std::vector<sql::OrderTerm>& order_by, const std::vector<Field>& all) {
+    for (const sql::OrderTerm& term : order_by) {
+      for (size_t i = 0; i < all.size(); ++i) {
+        if (base::EqualIgnoringCase(all[i].name, term.column)) {
+          fields.push_back(static_cast<int>(i));
+          break;
+        }
+      }
+    }
+  }
+  template <typename Get>
+  void Take(Get get) {
+    for (const int field : fields) values.push_back(get(field));
+  }
+  const Value& Of(size_t row, int field) const {
+    for (size_t k = 0; k < fields.size(); ++k) {
+      if (fields[k] == field) return values[row * fields.size() + k];
+    }
+    throw Error(u"SQL のエラー: ORDER BY の列がありません");
+  }
+};
+
 // Adds a stored row to `out` when the condition accepts it; `holder` is the index of its page
-// in out.pages.
-void KeepIfMatching(const sql::Predicate& predicate, ConditionRow& reader,
+// in out.pages. The values ORDER BY sorts on are taken into `sort` (when given) while the row
+// is in hand. Returns whether it was kept.
+bool KeepIfMatching(const sql::Predicate& predicate, ConditionRow& reader,
                     const format::TableDefinition& def, std::span<const uint8_t> row,
-                    const format::Page& page, uint32_t holder, ResultRows& out) {
+                    const format::Page& page, uint32_t holder, ResultRows& out,
+                    SortValues* sort = nullptr) {
   const format::RecordView view(def, row, page.number);
   reader.Reset(view);
-  if (!predicate.Matches(reader)) return;
+  if (!predicate.Matches(reader)) return false;
+  if (sort) sort->Take([&](int field) { return reader.Get(field); });
   const auto start = static_cast<uint16_t>(row.data() - page.bytes.data());
   out.refs.push_back(RowRef{holder, start, static_cast<uint16_t>(start + row.size())});
+  return true;
 }
 
 // Runs the condition over every row of the table: the stored rows, then those inserted in
 // the open transaction.
 ResultRows ScanTable(Database& db, const Database::TableSource& source,
-                     const sql::Predicate& predicate) {
+                     const sql::Predicate& predicate, SortValues* sort) {
   ResultRows out;
+  if (predicate.empty()) out.pin_limit = ResultRows::kListingPinnedPages;
   if (source.definition) {
     const format::TableDefinition& def = *source.definition;
     ConditionRow reader(db.pager(), def);
@@ -139,13 +172,16 @@ ResultRows ScanTable(Database& db, const Database::TableSource& source,
       const size_t kept = out.refs.size();
       const bool known = !out.pages.empty() && out.page_numbers.back() == page->number;
       const auto holder = static_cast<uint32_t>(known ? out.pages.size() - 1 : out.pages.size());
-      KeepIfMatching(predicate, reader, def, cursor.row(), *page, holder, out);
+      if (!KeepIfMatching(predicate, reader, def, cursor.row(), *page, holder, out, sort)) {
+        continue;
+      }
       if (out.refs.size() != kept && !known) out.AddPage(page);
     }
   }
   if (source.pending_rows) {
     for (const std::vector<Value>& row : *source.pending_rows) {
       if (!predicate.Matches(row)) continue;
+      if (sort) sort->Take([&](int field) { return row[static_cast<size_t>(field)]; });
       out.refs.push_back(RowRef{RowRef::kInMemory | static_cast<uint32_t>(out.memory.size())});
       out.memory.push_back(row);
     }
@@ -193,13 +229,11 @@ Value ReadValue(const ResultRows& rows, const RowRef& ref, const format::TableDe
 
 // Puts the result in ORDER BY's order.
 void SortResult(ResultRows& rows, const std::vector<sql::OrderTerm>& order_by,
-                const std::vector<Field>& fields, const format::TableDefinition* def,
-                Database& db) {
+                const std::vector<Field>& fields, const SortValues& sort) {
   if (order_by.empty()) return;
   const std::vector<size_t> order =
-      sql::SortOrder(rows.refs.size(), order_by, fields, [&](size_t row, int field) {
-        return ReadValue(rows, rows.refs[row], def, &db, db.generation(), field);
-      });
+      sql::SortOrder(rows.refs.size(), order_by, fields,
+                     [&sort](size_t row, int field) { return sort.Of(row, field); });
   std::vector<RowRef> sorted;
   sorted.reserve(order.size());
   for (const size_t i : order) sorted.push_back(rows.refs[i]);
@@ -238,8 +272,10 @@ void Dataset::Open() {
             std::make_shared<ResultRows>(FilterResult(db, *earlier->rows, def, predicate));
       }
     } else {
-      ResultRows rows = ScanTable(db, source, predicate);
-      SortResult(rows, select->order_by, source.fields, def, db);
+      std::optional<SortValues> sort;
+      if (!select->order_by.empty()) sort.emplace(select->order_by, source.fields);
+      ResultRows rows = ScanTable(db, source, predicate, sort ? &*sort : nullptr);
+      if (sort) SortResult(rows, select->order_by, source.fields, *sort);
       stored->rows = std::make_shared<ResultRows>(std::move(rows));
     }
     db.RememberResult(

@@ -90,6 +90,7 @@ class Predicate {
   Predicate& operator=(Predicate&&) noexcept;
   bool Matches(const std::vector<Value>& row) const;  // true when there is no condition
   bool Matches(RowReader& row) const;
+  bool empty() const { return bound_ == nullptr; }  // no condition: every row matches
 
  private:
   struct Bound;

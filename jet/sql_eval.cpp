@@ -646,84 +646,96 @@ namespace {
 
 // One row's value for one ORDER BY term, prepared so that the common comparisons (whole
 // numbers, other numbers and dates, texts) need no folding or type dispatch while sorting.
-// Only values of the other kinds (Currency, Decimal, Binary, GUID) are kept whole.
+// A key is small: a text's folded form and a value of the other kinds (Currency, Decimal,
+// Binary, GUID) live in the term's side tables, at `slot`.
 struct SortKey {
   enum class Class : uint8_t { kNull, kInteger, kReal, kText, kOther };
   Class cls = Class::kNull;
+  uint32_t slot = 0;
   int64_t integer = 0;
   double real = 0;
-  std::u16string folded;
-  Value other;
 };
 
-SortKey PrepareKey(const Value& v) {
-  SortKey k;
-  switch (v.kind()) {
-    case Value::Kind::kNull:
-      k.cls = SortKey::Class::kNull;
-      break;
-    case Value::Kind::kInteger:
-      k.cls = SortKey::Class::kInteger;
-      k.integer = v.integer();
-      break;
-    case Value::Kind::kDouble:
-    case Value::Kind::kBoolean:
-    case Value::Kind::kDateTime:
-      k.cls = SortKey::Class::kReal;
-      k.real = NumericKey(v);
-      break;
-    case Value::Kind::kText:
-      k.cls = SortKey::Class::kText;
-      k.folded = base::FoldString(v.text());
-      break;
-    default:
-      k.cls = SortKey::Class::kOther;
-      k.other = v;
-      break;
-  }
-  return k;
-}
+struct SortTerm {
+  int index = 0;
+  bool descending = false;
+  std::vector<SortKey> keys;  // one per row
+  std::vector<std::u16string> texts;
+  std::vector<Value> others;
 
-// A value that orders against a kept value as the key's own value does: whole numbers
-// exactly, other numbers and dates by their numeric key, texts by their rank alone.
-Value StandIn(const SortKey& k) {
-  switch (k.cls) {
-    case SortKey::Class::kNull:
-      return Value();
-    case SortKey::Class::kInteger:
-      return Value::Integer(k.integer);
-    case SortKey::Class::kReal:
-      return Value::Double(k.real);
-    case SortKey::Class::kText:
-      return Value::Text(u"");
-    case SortKey::Class::kOther:
-      return k.other;
-  }
-  return Value();
-}
-
-// The same order as CompareValues, faster for the prepared classes.
-int CompareKeys(const SortKey& a, const SortKey& b) {
-  using Class = SortKey::Class;
-  if (a.cls == Class::kNull || b.cls == Class::kNull) {
-    return a.cls == b.cls ? 0 : (a.cls == Class::kNull ? -1 : 1);
-  }
-  if (a.cls == b.cls) {
-    switch (a.cls) {
-      case Class::kInteger:
-        return Three(a.integer, b.integer);
-      case Class::kReal:
-        return CompareDoubles(a.real, b.real);
-      case Class::kText: {
-        const int c = a.folded.compare(b.folded);
-        return c < 0 ? -1 : (c > 0 ? 1 : 0);
-      }
+  void Add(const Value& v) {
+    SortKey k;
+    switch (v.kind()) {
+      case Value::Kind::kNull:
+        k.cls = SortKey::Class::kNull;
+        break;
+      case Value::Kind::kInteger:
+        k.cls = SortKey::Class::kInteger;
+        k.integer = v.integer();
+        break;
+      case Value::Kind::kDouble:
+      case Value::Kind::kBoolean:
+      case Value::Kind::kDateTime:
+        k.cls = SortKey::Class::kReal;
+        k.real = NumericKey(v);
+        break;
+      case Value::Kind::kText:
+        k.cls = SortKey::Class::kText;
+        k.slot = static_cast<uint32_t>(texts.size());
+        texts.push_back(base::FoldString(v.text()));
+        break;
       default:
+        k.cls = SortKey::Class::kOther;
+        k.slot = static_cast<uint32_t>(others.size());
+        others.push_back(v);
         break;
     }
+    keys.push_back(k);
   }
-  return CompareValues(StandIn(a), StandIn(b));
-}
+
+  // A value that orders against a kept value as the key's own value does: whole numbers
+  // exactly, other numbers and dates by their numeric key, texts by their rank alone.
+  Value StandIn(const SortKey& k) const {
+    switch (k.cls) {
+      case SortKey::Class::kNull:
+        return Value();
+      case SortKey::Class::kInteger:
+        return Value::Integer(k.integer);
+      case SortKey::Class::kReal:
+        return Value::Double(k.real);
+      case SortKey::Class::kText:
+        return Value::Text(u"");
+      case SortKey::Class::kOther:
+        return others[k.slot];
+    }
+    return Value();
+  }
+
+  // The same order as CompareValues, faster for the prepared classes.
+  int Compare(size_t x, size_t y) const {
+    using Class = SortKey::Class;
+    const SortKey& a = keys[x];
+    const SortKey& b = keys[y];
+    if (a.cls == Class::kNull || b.cls == Class::kNull) {
+      return a.cls == b.cls ? 0 : (a.cls == Class::kNull ? -1 : 1);
+    }
+    if (a.cls == b.cls) {
+      switch (a.cls) {
+        case Class::kInteger:
+          return Three(a.integer, b.integer);
+        case Class::kReal:
+          return CompareDoubles(a.real, b.real);
+        case Class::kText: {
+          const int c = texts[a.slot].compare(texts[b.slot]);
+          return c < 0 ? -1 : (c > 0 ? 1 : 0);
+        }
+        default:
+          break;
+      }
+    }
+    return CompareValues(StandIn(a), StandIn(b));
+  }
+};
 
 }  // namespace
 
@@ -733,31 +745,31 @@ std::vector<size_t> SortOrder(size_t count, const std::vector<OrderTerm>& order_
   std::vector<size_t> order(count);
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   if (order_by.empty()) return order;
-  struct Term {
-    int index;
-    bool descending;
-    std::vector<SortKey> keys;  // one per row
-  };
-  std::vector<Term> terms;
+  std::vector<SortTerm> terms;
   for (const OrderTerm& term : order_by) {
     const int index = FindField(fields, term.column);
     if (index < 0) {
       throw Error(u"SQL のエラー: ORDER BY の列「" + term.column + u"」がありません");
     }
-    terms.push_back({index, term.descending, {}});
+    SortTerm t;
+    t.index = index;
+    t.descending = term.descending;
+    terms.push_back(std::move(t));
   }
-  for (Term& term : terms) {
+  for (SortTerm& term : terms) {
     term.keys.reserve(count);
-    for (size_t row = 0; row < count; ++row)
-      term.keys.push_back(PrepareKey(value_of(row, term.index)));
+    for (size_t row = 0; row < count; ++row) term.Add(value_of(row, term.index));
   }
-  std::stable_sort(order.begin(), order.end(), [&terms](size_t x, size_t y) {
-    for (const Term& term : terms) {
-      const int c = CompareKeys(term.keys[x], term.keys[y]);
+  const auto before = [&terms](size_t x, size_t y) {
+    for (const SortTerm& term : terms) {
+      const int c = term.Compare(x, y);
       if (c != 0) return term.descending ? c > 0 : c < 0;
     }
     return false;
-  });
+  };
+  // Rows are often stored in the order asked for (numbered as they were added).
+  if (std::is_sorted(order.begin(), order.end(), before)) return order;
+  std::stable_sort(order.begin(), order.end(), before);
   return order;
 }
 

@@ -144,7 +144,7 @@ void Measure(const Target& t) {
       typing.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
   }
-  // Each keystroke above after the whole table was listed, so the listed pages are held.
+  // Each keyword above as the first keystroke after the whole table was listed.
   {
     jet::Connection connection;
     jet::Dataset all(OpenConnection(connection, t));
@@ -169,7 +169,7 @@ void Measure(const Target& t) {
         all.Open();
       }
     }
-    std::printf("  first keystroke after the listing (pages held): median %.3f ms\n",
+    std::printf("  first keystroke after the listing: median %.3f ms\n",
                 MedianOf(warm));
   }
   if (const char* repeat = std::getenv("KEYWORD_QUERY_REPEAT")) {

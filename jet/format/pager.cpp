@@ -25,7 +25,7 @@ void Pager::Reload() {
   page_count_ = static_cast<uint32_t>(std::min<uint64_t>(pages, 0xFFFFFF));
 }
 
-PagePtr Pager::Get(uint32_t number) {
+PagePtr Pager::Find(uint32_t number) {
   if (auto it = cache_.find(number); it != cache_.end()) return it->second;
   if (auto it = held_.find(number); it != held_.end()) {
     if (PagePtr page = it->second.lock()) {
@@ -33,6 +33,10 @@ PagePtr Pager::Get(uint32_t number) {
       return page;
     }
   }
+  return nullptr;
+}
+
+void Pager::ReadInto(uint32_t number, Page& page) {
   if (number >= page_count_ && uint64_t{number} * kPageSize < source_->size()) {
     ThrowCorrupt(u"ファイルが途中で切れています (ページ " + Number(number) + u" が不完全です)");
   }
@@ -40,17 +44,47 @@ PagePtr Pager::Get(uint32_t number) {
     ThrowCorrupt(u"ファイルの外のページ " + Number(number) + u" を参照しています (全 " +
                  Number(page_count_) + u" ページ)");
   }
-  auto page = std::make_shared<Page>();
-  page->number = number;
+  page.number = number;
   const size_t n =
-      source_->ReadAt(static_cast<uint64_t>(number) * kPageSize, std::span<uint8_t>(page->bytes));
+      source_->ReadAt(static_cast<uint64_t>(number) * kPageSize, std::span<uint8_t>(page.bytes));
   if (n != kPageSize) ThrowCorrupt(u"ページを最後まで読めません", number);
   if (header_.database_key != 0 && number != 0) {
     const auto key = PageKey(header_.database_key, number);
-    Rc4Apply(key, page->bytes);
+    Rc4Apply(key, page.bytes);
   }
+}
+
+PagePtr Pager::Get(uint32_t number) {
+  if (PagePtr page = Find(number)) return page;
+  auto page = std::make_shared<Page>();
+  ReadInto(number, *page);
   Remember(page);
   return page;
+}
+
+PagePtr Pager::GetPassing(uint32_t number, PagePtr& spare) {
+  if (PagePtr page = Find(number)) return page;
+  std::shared_ptr<Page> page;
+  if (spare && spare.use_count() == 1) {
+    // Nobody else holds the spare page: its memory takes the new page. It was made as a
+    // mutable Page by this pager, so writing into it is sound.
+    page = std::const_pointer_cast<Page>(std::move(spare));
+  } else {
+    page = std::make_shared<Page>();
+  }
+  spare.reset();
+  ReadInto(number, *page);
+  return page;
+}
+
+PagePtr Pager::GetUnchanged(uint32_t number) {
+  if (PagePtr page = Find(number)) return page;
+  if (Changed()) {
+    throw Error(
+        u"データベースが他のプログラムによって更新されたため、この行を読めません。もう一度開いてく"
+        u"ださい。");
+  }
+  return Get(number);
 }
 
 void Pager::Remember(const PagePtr& page) {

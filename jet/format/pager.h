@@ -35,6 +35,13 @@ class Pager {
 
   // Page `number`; throws jet::Error when it lies outside the file.
   PagePtr Get(uint32_t number);
+  // Page `number` for a walk that passes over many pages once: a page not in memory is read
+  // without keeping it, into the memory of `spare` when nobody else holds that page, so a
+  // walk over a table of any size touches no new memory. `spare` is emptied.
+  PagePtr GetPassing(uint32_t number, PagePtr& spare);
+  // Page `number` as it was when the file was last read: a page no longer in memory is read
+  // again only while the file is unchanged; otherwise raises jet::Error.
+  PagePtr GetUnchanged(uint32_t number);
   // Page `number`, which must be of `type`; otherwise the file is damaged.
   PagePtr GetTyped(uint32_t number, PageType type, std::u16string_view what);
 
@@ -46,6 +53,8 @@ class Pager {
 
  private:
   void Remember(const PagePtr& page);
+  PagePtr Find(uint32_t number);  // from memory, or null
+  void ReadInto(uint32_t number, Page& page);
 
   static constexpr size_t kCacheLimit = 2048;  // pages (8 MiB)
 

@@ -207,12 +207,10 @@ bool RecordCursor::Next() {
       }
     }
     page_.reset();
-    if (next_page_ >= pages_.size()) {
-      row_page_.reset();
-      row_ = {};
-      return false;
-    }
-    PagePtr raw = pager_.Get(pages_[next_page_++]);
+    PagePtr spare = std::move(row_page_);
+    row_ = {};
+    if (next_page_ >= pages_.size()) return false;
+    PagePtr raw = pager_.GetPassing(pages_[next_page_++], spare);
     if (raw->type() != static_cast<uint8_t>(PageType::kData)) continue;
     DataPage page(std::move(raw));
     if (page.owner() != def_.page) continue;

@@ -62,8 +62,8 @@ std::vector<Value> DecodeRecord(Pager& pager, const TableDefinition& def,
 // Walks the live rows of a table in storage order: the data pages the table's usage map
 // lists, ascending, and the slots of each page in order. A row that moved to another page
 // (overflow) is met at its original slot. Pages the map lists that are not data pages of
-// this table are skipped. Only the page in hand is held, so a walk over any table needs the
-// same memory.
+// this table are skipped. Only the page in hand is held, and pages are read without being
+// kept, so a walk over any table needs the same memory.
 class RecordCursor {
  public:
   RecordCursor(Pager& pager, const TableDefinition& def);
