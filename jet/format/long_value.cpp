@@ -58,4 +58,12 @@ std::vector<uint8_t> ReadLongValue(Pager& pager, std::span<const uint8_t> field)
   return data;
 }
 
+std::string EncodeInlineLongValue(std::string_view data) {
+  std::string field(kLongValueHeaderSize, '\0');
+  PutU32(reinterpret_cast<uint8_t*>(field.data()),
+         static_cast<uint32_t>(data.size()) | (uint32_t{kLongValueInline} << 24));
+  field += data;
+  return field;
+}
+
 }  // namespace jet::format

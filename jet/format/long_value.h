@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/format/constants.h"
@@ -22,6 +24,10 @@ namespace jet::format {
 // The data of a long value from its row field. Throws jet::Error for a damaged value,
 // including a chain that loops or ends early.
 std::vector<uint8_t> ReadLongValue(Pager& pager, std::span<const uint8_t> field);
+
+// The row field of a long value kept inside the row: the header in the inline form, then
+// the data.
+std::string EncodeInlineLongValue(std::string_view data);
 
 }  // namespace jet::format
 

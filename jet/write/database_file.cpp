@@ -6,6 +6,8 @@
 #include "base/fold.h"
 #include "base/utf.h"
 #include "jet/format/header_page.h"
+#include "jet/format/long_value.h"
+#include "jet/format/record.h"
 #include "jet/write/index_key.h"
 #include "jet/write/row_codec.h"
 
@@ -596,8 +598,7 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
   std::vector<std::string> var_bytes(t.variable_count);
   std::vector<std::string> long_data(t.columns.size());
   std::vector<bool> var_null(t.variable_count, true);
-  size_t length = 2 + t.fixed_area + (t.columns.size() + 7) / 8;
-  if (t.variable_count > 0) length += 2 + 2 * static_cast<size_t>(t.variable_count) + 2;
+  size_t variable_length = 0;
   uint32_t new_pages = 2;
   for (const ColumnModel& c : t.columns) {
     if (c.fixed() || values[c.number].is_null()) continue;
@@ -605,11 +606,7 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
     std::string bytes = VariableBytes(c, values[c.number]);
     if (c.long_value()) {
       if (bytes.size() <= kMaxInlineLongValue) {
-        std::string inline_value(12, '\0');
-        PutU32(reinterpret_cast<uint8_t*>(inline_value.data()),
-               static_cast<uint32_t>(bytes.size()) | LongValueForm(format::kLongValueInline));
-        inline_value += bytes;
-        var_bytes[c.var_index] = std::move(inline_value);
+        var_bytes[c.var_index] = format::EncodeInlineLongValue(bytes);
       } else {
         var_bytes[c.var_index] = std::string(12, '\0');  // filled in once stored
         new_pages += static_cast<uint32_t>(bytes.size() / kLongValueChainPiece + 2);
@@ -621,8 +618,10 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
       }
       var_bytes[c.var_index] = std::move(bytes);
     }
-    length += var_bytes[c.var_index].size();
+    variable_length += var_bytes[c.var_index].size();
   }
+  const size_t length = format::EncodedRecordSize(static_cast<uint16_t>(t.columns.size()),
+                                                  t.fixed_area, t.variable_count, variable_length);
   if (length > kMaxRowLength) {
     throw Error(u"レコードが大きすぎます (" + Number(static_cast<int64_t>(length)) +
                 u" バイト、上限 " + Number(kMaxRowLength) + u" バイト)");
@@ -637,36 +636,21 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
     if (!long_data[c.number].empty())
       var_bytes[c.var_index] = StoreLongValue(c, long_data[c.number]);
   }
-  std::string row(2 + t.fixed_area, '\0');
-  uint8_t* r = reinterpret_cast<uint8_t*>(row.data());
-  PutU16(r, static_cast<uint16_t>(t.columns.size()));
-  for (const ColumnModel& c : t.columns) {
-    if (c.fixed() && c.type != ColumnType::kBoolean && !values[c.number].is_null()) {
-      EncodeFixed(r + 2 + c.fixed_offset, c.type, values[c.number]);
-    }
-  }
-  if (t.variable_count > 0) {
-    std::vector<uint16_t> starts(t.variable_count);
-    for (uint16_t s = 0; s < t.variable_count; ++s) {
-      starts[s] = static_cast<uint16_t>(row.size());
-      row += var_bytes[s];
-    }
-    std::string tail(2 + 2 * static_cast<size_t>(t.variable_count) + 2, '\0');
-    uint8_t* p = reinterpret_cast<uint8_t*>(tail.data());
-    PutU16(p, static_cast<uint16_t>(row.size()));
-    for (uint16_t s = 0; s < t.variable_count; ++s) {
-      PutU16(p + 2 + 2 * (t.variable_count - 1 - s), starts[s]);
-    }
-    PutU16(p + 2 + 2 * t.variable_count, t.variable_count);
-    row += tail;
-  }
-  std::string mask((t.columns.size() + 7) / 8, '\0');
+  format::RecordEncoder encoder(static_cast<uint16_t>(t.columns.size()), t.fixed_area,
+                                t.variable_count);
   for (const ColumnModel& c : t.columns) {
     const Value& v = values[c.number];
-    bool bit = c.type == ColumnType::kBoolean ? v.boolean() : !v.is_null();
-    if (bit) mask[c.number / 8] = static_cast<char>(mask[c.number / 8] | (1 << (c.number % 8)));
+    if (c.type == ColumnType::kBoolean) {
+      encoder.SetBoolean(c.number, v.boolean());
+    } else if (v.is_null()) {
+      continue;
+    } else if (c.fixed()) {
+      encoder.SetFixed(c.number, c.fixed_offset, c.type, v);
+    } else {
+      encoder.SetVariable(c.number, c.var_index, std::move(var_bytes[c.var_index]));
+    }
   }
-  row += mask;
+  const std::string row = encoder.Finish();
 
   RowPointer where;
   PlaceRow(t, row, where);
