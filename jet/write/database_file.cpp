@@ -129,9 +129,6 @@ void CheckName(std::u16string_view name, std::u16string_view what) {
   }
 }
 
-// The long-value form byte in its place in the header's length word.
-uint32_t LongValueForm(uint8_t form) { return uint32_t{form} << 24; }
-
 std::u16string Number(int64_t v) { return base::FromUtf8(std::to_string(v)); }
 
 }  // namespace
@@ -608,7 +605,8 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
       if (bytes.size() <= kMaxInlineLongValue) {
         var_bytes[c.var_index] = format::EncodeInlineLongValue(bytes);
       } else {
-        var_bytes[c.var_index] = std::string(12, '\0');  // filled in once stored
+        var_bytes[c.var_index] =
+            std::string(format::kLongValueHeaderSize, '\0');  // set once stored
         new_pages += static_cast<uint32_t>(bytes.size() / kLongValueChainPiece + 2);
         long_data[c.number] = std::move(bytes);
       }
@@ -695,31 +693,23 @@ RowPointer DatabaseFile::StoreLongValuePiece(ColumnModel& c, const std::string& 
   return RowPointer{c.lv_page, row};
 }
 
-// Long value header in the row: u32 length with the form in the top bits (0x80 inline,
-// 0x40 one LVAL row, 0x00 chain), RP of the first LVAL row, u32 0.
+// The long-value field in the row (format::EncodeLongValueHeader): one LVAL row, or a chain.
 std::string DatabaseFile::StoreLongValue(ColumnModel& c, const std::string& data) {
-  std::string header(12, '\0');
-  uint8_t* h = reinterpret_cast<uint8_t*>(header.data());
+  const auto length = static_cast<uint32_t>(data.size());
   if (data.size() <= kMaxSingleLongValue) {
     RowPointer at = StoreLongValuePiece(c, data);
-    PutU32(h, static_cast<uint32_t>(data.size()) | LongValueForm(format::kLongValueSingle));
-    PutU32(h + 4, at.ToU32());
-    return header;
+    return format::EncodeLongValueHeader(length, format::kLongValueSingle, at);
   }
   // Chain: every piece is (RP of the next piece, data); written from the last piece back.
   size_t pieces = (data.size() + kLongValueChainPiece - 1) / kLongValueChainPiece;
-  uint32_t next = 0;
+  RowPointer next;
   for (size_t i = pieces; i-- > 0;) {
     size_t start = i * kLongValueChainPiece;
     size_t n = std::min(kLongValueChainPiece, data.size() - start);
-    std::string piece(4, '\0');
-    PutU32(reinterpret_cast<uint8_t*>(piece.data()), next);
-    piece.append(data, start, n);
-    next = StoreLongValuePiece(c, piece).ToU32();
+    next = StoreLongValuePiece(
+        c, format::EncodeLongValueChainPiece(next, std::string_view(data).substr(start, n)));
   }
-  PutU32(h, static_cast<uint32_t>(data.size()));
-  PutU32(h + 4, next);
-  return header;
+  return format::EncodeLongValueHeader(length, format::kLongValueChain, next);
 }
 
 UsageMap* DatabaseFile::LoadMap(uint32_t rp) {

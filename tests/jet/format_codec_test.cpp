@@ -9,6 +9,7 @@
 
 #include "base/utf.h"
 #include "jet/format/catalog.h"
+#include "jet/format/data_page.h"
 #include "jet/format/long_value.h"
 #include "jet/format/page_source.h"
 #include "jet/format/pager.h"
@@ -393,6 +394,73 @@ TEST(FormatCodecTest, DefinitionsWeWriteAreEncodedByteForByte) {
     ++tables;
   }
   EXPECT_GE(tables, 3u);
+}
+
+TEST(FormatCodecTest, LongValueFieldsLeadBackToTheirData) {
+  // A real file with long-value pages added behind it: the data of each case goes into the
+  // row field inline, into one LVAL row, or into a chain of rows, each on a page of its own,
+  // and ReadLongValue follows the field back to it.
+  enum class Form { kInline, kSingle, kChain };
+  struct Case {
+    size_t length;
+    Form form;
+    size_t piece = 0;  // chain pieces' data length
+  };
+  const std::vector<Case> cases = {
+      {0, Form::kInline},
+      {1, Form::kInline},
+      {64, Form::kInline},
+      {1, Form::kSingle},
+      {4076, Form::kSingle},
+      {4077, Form::kChain, 4072},
+      {3 * 4072, Form::kChain, 4072},
+      {10, Form::kChain, 3},  // pieces of 3, 3, 3 and 1
+  };
+  const std::vector<uint8_t> base = write_test::ReadBytes(kFixtures / "jackcess-empty-V2000.mdb");
+  ASSERT_EQ(base.size() % kPageSize, 0u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.length << " bytes, form " << static_cast<int>(c.form));
+    std::string data(c.length, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31 + 7);
+    std::vector<uint8_t> file = base;
+    // Adds a long-value page holding `row`; returns where the row lies.
+    auto add_page = [&file](const std::string& row) {
+      const auto number = static_cast<uint32_t>(file.size() / kPageSize);
+      file.resize(file.size() + kPageSize);
+      uint8_t* page = file.data() + size_t{number} * kPageSize;
+      data_page::Init(page, kLongValueOwner);
+      EXPECT_TRUE(data_page::Fits(page, row.size()));
+      const uint8_t slot =
+          data_page::AddRow(page, reinterpret_cast<const uint8_t*>(row.data()), row.size());
+      return RowPointer{number, slot};
+    };
+    std::string field;
+    const auto length = static_cast<uint32_t>(c.length);
+    switch (c.form) {
+      case Form::kInline:
+        field = EncodeInlineLongValue(data);
+        EXPECT_EQ(field.size(), kLongValueHeaderSize + c.length);
+        break;
+      case Form::kSingle:
+        field = EncodeLongValueHeader(length, kLongValueSingle, add_page(data));
+        break;
+      case Form::kChain: {
+        RowPointer next;
+        for (size_t end = c.length; end > 0;) {
+          const size_t start = (end - 1) / c.piece * c.piece;
+          next = add_page(
+              EncodeLongValueChainPiece(next, std::string_view(data).substr(start, end - start)));
+          end = start;
+        }
+        field = EncodeLongValueHeader(length, kLongValueChain, next);
+        break;
+      }
+    }
+    Pager pager(MemorySource(file));
+    const std::vector<uint8_t> back = ReadLongValue(
+        pager, std::span(reinterpret_cast<const uint8_t*>(field.data()), field.size()));
+    EXPECT_EQ(std::string(back.begin(), back.end()), data);
+  }
 }
 
 }  // namespace
