@@ -10,11 +10,8 @@
 #include "base/fold.h"
 
 namespace jet::write {
-namespace {
 
 using format::kTdefContinuationHeader;
-
-}  // namespace
 
 const ColumnModel* TableModel::FindColumn(std::u16string_view column_name) const {
   for (const auto& c : columns) {
