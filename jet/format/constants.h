@@ -130,6 +130,8 @@ inline constexpr uint8_t kLogicalIndexPrimaryKey = 1;
 inline constexpr uint8_t kLogicalIndexForeignKey = 2;
 // Offsets 21 and 22 of a logical index that is not a foreign key.
 inline constexpr uint8_t kLogicalIndexNoRelation = 0x04;
+// Offset 13 of a logical index that is not a foreign key: no related index.
+inline constexpr uint32_t kLogicalIndexNoRelatedIndex = 0xFFFFFFFF;
 
 // The bytes a fixed-length type takes in a row's fixed area; 0 for variable-length types
 // and for Yes/No, whose value is its bit in the null mask.

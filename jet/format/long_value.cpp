@@ -58,4 +58,25 @@ std::vector<uint8_t> ReadLongValue(Pager& pager, std::span<const uint8_t> field)
   return data;
 }
 
+std::string EncodeLongValueHeader(uint32_t length, uint8_t form, RowPointer first) {
+  std::string header(kLongValueHeaderSize, '\0');
+  uint8_t* h = reinterpret_cast<uint8_t*>(header.data());
+  PutU32(h, (length & kLongValueLengthMask) | (uint32_t{form} << 24));
+  PutU32(h + 4, first.ToU32());
+  return header;
+}
+
+std::string EncodeInlineLongValue(std::string_view data) {
+  std::string field = EncodeLongValueHeader(static_cast<uint32_t>(data.size()), kLongValueInline);
+  field += data;
+  return field;
+}
+
+std::string EncodeLongValueChainPiece(RowPointer next, std::string_view data) {
+  std::string piece(kLongValueChainLinkSize, '\0');
+  PutU32(reinterpret_cast<uint8_t*>(piece.data()), next.ToU32());
+  piece += data;
+  return piece;
+}
+
 }  // namespace jet::format

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/format/constants.h"
@@ -22,6 +24,18 @@ namespace jet::format {
 // The data of a long value from its row field. Throws jet::Error for a damaged value,
 // including a chain that loops or ends early.
 std::vector<uint8_t> ReadLongValue(Pager& pager, std::span<const uint8_t> field);
+
+// The 12-byte header of a long value of `length` bytes in `form` (kLongValueInline,
+// kLongValueSingle or kLongValueChain); `first` is the row that holds the data or the first
+// piece of the chain (none for the inline form).
+std::string EncodeLongValueHeader(uint32_t length, uint8_t form, RowPointer first = {});
+
+// The row field of a long value kept inside the row: the header in the inline form, then
+// the data.
+std::string EncodeInlineLongValue(std::string_view data);
+
+// One row of a chain: the row pointer of the next piece (none in the last), then the data.
+std::string EncodeLongValueChainPiece(RowPointer next, std::string_view data);
 
 }  // namespace jet::format
 

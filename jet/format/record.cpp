@@ -1,5 +1,7 @@
 #include "jet/format/record.h"
 
+#include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 #include "jet/format/data_page.h"
@@ -171,6 +173,149 @@ std::vector<Value> DecodeRecord(Pager& pager, const TableDefinition& def,
     values.push_back(view.Decode(&pager, def.columns.at(which.empty() ? k : which[k])));
   }
   return values;
+}
+
+void EncodeFixedValue(ColumnType type, const Value& value, uint8_t* out) {
+  switch (type) {
+    case ColumnType::kByte:
+      out[0] = static_cast<uint8_t>(value.integer());
+      return;
+    case ColumnType::kInteger:
+      PutU16(out, static_cast<uint16_t>(value.integer()));
+      return;
+    case ColumnType::kLong:
+      PutU32(out, static_cast<uint32_t>(value.integer()));
+      return;
+    case ColumnType::kCurrency:
+      PutU64(out, static_cast<uint64_t>(value.currency().ten_thousandths));
+      return;
+    case ColumnType::kSingle: {
+      const float f = static_cast<float>(value.number());
+      uint32_t bits;
+      std::memcpy(&bits, &f, sizeof bits);
+      PutU32(out, bits);
+      return;
+    }
+    case ColumnType::kDouble:
+      PutDouble(out, value.number());
+      return;
+    case ColumnType::kDateTime:
+      PutDouble(out, value.date_time().ole);
+      return;
+    case ColumnType::kGuid:
+      std::memcpy(out, value.guid().data(), value.guid().size());
+      return;
+    case ColumnType::kNumeric: {
+      // As DecodeDecimal reads it: the sign byte, then the words most significant first.
+      const Decimal& d = value.decimal();
+      out[0] = d.negative ? 0x80 : 0x00;
+      for (size_t word = 0; word < 4; ++word) {
+        PutU32(out + 1 + 4 * word, static_cast<uint32_t>(d.mantissa >> (32 * (3 - word))));
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+std::string EncodeVariableValue(ColumnType type, bool compressible, const Value& value) {
+  if (type == ColumnType::kText || type == ColumnType::kMemo) {
+    return EncodeText(value.text(), compressible);
+  }
+  const Bytes& bytes = value.binary();
+  return std::string(bytes.begin(), bytes.end());
+}
+
+size_t EncodedRecordSize(uint16_t column_count, uint16_t fixed_area, uint16_t variable_count,
+                         size_t variable_bytes) {
+  size_t size = 2 + size_t{fixed_area} + (size_t{column_count} + 7) / 8;
+  if (variable_count > 0) size += 2 + 2 * size_t{variable_count} + 2 + variable_bytes;
+  return size;
+}
+
+RecordEncoder::RecordEncoder(uint16_t column_count, uint16_t fixed_area, uint16_t variable_count)
+    : fixed_(2 + size_t{fixed_area}, '\0'),
+      slots_(variable_count),
+      mask_((size_t{column_count} + 7) / 8, '\0') {
+  PutU16(reinterpret_cast<uint8_t*>(fixed_.data()), column_count);
+}
+
+void RecordEncoder::SetPresent(uint16_t number) {
+  mask_.at(number / 8u) = static_cast<char>(mask_.at(number / 8u) | (1 << (number % 8u)));
+}
+
+void RecordEncoder::SetFixed(uint16_t number, uint16_t fixed_offset, ColumnType type,
+                             const Value& value) {
+  if (2 + size_t{fixed_offset} + FixedAreaSize(type) > fixed_.size()) {
+    ThrowOutOfBounds(kNoPage, 2 + size_t{fixed_offset}, FixedAreaSize(type));
+  }
+  EncodeFixedValue(type, value, reinterpret_cast<uint8_t*>(fixed_.data()) + 2 + fixed_offset);
+  SetPresent(number);
+}
+
+void RecordEncoder::SetBoolean(uint16_t number, bool value) {
+  if (value) SetPresent(number);
+}
+
+void RecordEncoder::SetVariable(uint16_t number, uint16_t variable_index, std::string bytes) {
+  slots_.at(variable_index) = std::move(bytes);
+  SetPresent(number);
+}
+
+std::string RecordEncoder::Finish() const {
+  std::string row = fixed_;
+  const size_t n = slots_.size();
+  if (n > 0) {
+    std::vector<uint16_t> starts(n);
+    for (size_t s = 0; s < n; ++s) {
+      starts[s] = static_cast<uint16_t>(row.size());
+      row += slots_[s];
+    }
+    // The end of the data, the slots' starts last slot first, the slot count.
+    std::string table(2 + 2 * n + 2, '\0');
+    uint8_t* p = reinterpret_cast<uint8_t*>(table.data());
+    PutU16(p, static_cast<uint16_t>(row.size()));
+    for (size_t s = 0; s < n; ++s) PutU16(p + 2 + 2 * (n - 1 - s), starts[s]);
+    PutU16(p + 2 + 2 * n, static_cast<uint16_t>(n));
+    row += table;
+  }
+  row += mask_;
+  return row;
+}
+
+std::string EncodeRecord(const TableDefinition& def, std::span<const Value> values,
+                         const LongValueFieldFunction& long_value) {
+  if (values.size() != def.columns.size()) {
+    throw Error(u"行の値の数が表定義の列の数と合いません。");
+  }
+  size_t fixed_area = 0;
+  for (const ColumnDefinition& column : def.columns) {
+    if (column.fixed()) {
+      fixed_area = std::max(fixed_area, size_t{column.fixed_offset} + FixedSize(column.type));
+    }
+  }
+  RecordEncoder encoder(def.max_columns, static_cast<uint16_t>(fixed_area), def.variable_columns);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const ColumnDefinition& column = def.columns[i];
+    const Value& value = values[i];
+    const auto type = static_cast<ColumnType>(column.type);
+    if (type == ColumnType::kBoolean) {
+      encoder.SetBoolean(column.number, !value.is_null() && value.boolean());
+    } else if (value.is_null()) {
+      continue;
+    } else if (column.fixed()) {
+      encoder.SetFixed(column.number, column.fixed_offset, type, value);
+    } else {
+      std::string bytes =
+          EncodeVariableValue(type, (column.extra_flags & kColumnCompressible) != 0, value);
+      if (type == ColumnType::kMemo || type == ColumnType::kOle) {
+        bytes = long_value(column, std::move(bytes));
+      }
+      encoder.SetVariable(column.number, column.variable_index, std::move(bytes));
+    }
+  }
+  return encoder.Finish();
 }
 
 RecordCursor::RecordCursor(Pager& pager, const TableDefinition& def)

@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "jet/format/data_page.h"
@@ -58,6 +59,59 @@ class RecordView {
 std::vector<Value> DecodeRecord(Pager& pager, const TableDefinition& def,
                                 std::span<const uint8_t> row, uint32_t page,
                                 const std::vector<size_t>& which = {});
+
+// ---- Encoding: the inverse of RecordView ----
+
+// The fixed-area bytes of a non-NULL value of a fixed-length type other than Yes/No (its
+// FixedAreaSize bytes at `out`).
+void EncodeFixedValue(ColumnType type, const Value& value, uint8_t* out);
+
+// The stored bytes of a non-NULL variable-length value: Text and Memo as EncodeText makes
+// them, Binary and OLE as given. For Memo and OLE these are the long value's data, which a
+// long-value field (long_value.h) then holds.
+std::string EncodeVariableValue(ColumnType type, bool compressible, const Value& value);
+
+// The length of a row with these counts whose variable slots hold `variable_bytes` bytes
+// together.
+size_t EncodedRecordSize(uint16_t column_count, uint16_t fixed_area, uint16_t variable_count,
+                         size_t variable_bytes);
+
+// Builds one row column by column. A column never set is NULL; a slot never set is empty.
+class RecordEncoder {
+ public:
+  // `column_count`: the columns ever defined (the row's column count and null-mask size);
+  // `fixed_area`: the fixed area's bytes; `variable_count`: the variable slots (0: the row
+  // has no offset table).
+  RecordEncoder(uint16_t column_count, uint16_t fixed_area, uint16_t variable_count);
+
+  // A non-NULL fixed-length value other than Yes/No, at `fixed_offset` in the fixed area.
+  void SetFixed(uint16_t number, uint16_t fixed_offset, ColumnType type, const Value& value);
+  // A Yes/No value, which is its null-mask bit.
+  void SetBoolean(uint16_t number, bool value);
+  // The bytes of a non-NULL variable-length column in slot `variable_index`.
+  void SetVariable(uint16_t number, uint16_t variable_index, std::string bytes);
+
+  // The row's bytes.
+  std::string Finish() const;
+
+ private:
+  void SetPresent(uint16_t number);
+
+  std::string fixed_;               // the column count and the fixed area
+  std::vector<std::string> slots_;  // by variable slot
+  std::string mask_;
+};
+
+// The stored field of a Memo or OLE value from its data (see long_value.h).
+using LongValueFieldFunction =
+    std::function<std::string(const ColumnDefinition& column, std::string data)>;
+
+// A whole row of `def` from one value per column of def.columns, the inverse of
+// DecodeRecord with every column: fixed values, texts (compressed where the column allows),
+// binaries, Yes/No bits and NULLs, each where `def` places it. Memo and OLE data go into the
+// row as the field `long_value` makes of them.
+std::string EncodeRecord(const TableDefinition& def, std::span<const Value> values,
+                         const LongValueFieldFunction& long_value);
 
 // Walks the live rows of a table in storage order: the data pages the table's usage map
 // lists, ascending, and the slots of each page in order. A row that moved to another page

@@ -28,7 +28,11 @@
 //        34 u32 usage map row pointer, 38 u32 root page, 46 u8 flags
 //   then 28 bytes per logical index:
 //        4 u32 number, 8 u32 real index, 23 u8 type (1 primary key, 2 foreign key)
-//   then the logical index names (as column names), the long-value column list and FF FF.
+//        13 u32 the related index of a relationship (FF FF FF FF: none), 21 and 22 u8 4
+//        when the index belongs to no relationship
+//   then the logical index names (as column names), then 10 bytes per long-value column
+//        (u16 column number, u32 row pointer of the usage map of its long-value pages, u32
+//        the same for its pages with free space), and FF FF.
 #ifndef QUORVEL_JET_FORMAT_TABLE_DEFINITION_H_
 #define QUORVEL_JET_FORMAT_TABLE_DEFINITION_H_
 
@@ -51,9 +55,14 @@ struct ColumnDefinition {
   uint8_t extra_flags = 0;
   uint8_t precision = 0;
   uint8_t scale = 0;
+  uint16_t number_again = 0;  // offset 9: the column number once more
+  // The descriptor's place among the stored descriptors, which need not follow the column
+  // numbers (Jet's own system tables do not).
+  uint16_t descriptor_index = 0;
   std::u16string name;
 
   bool fixed() const { return (flags & kColumnFixed) != 0; }
+  bool operator==(const ColumnDefinition&) const = default;
 };
 
 struct RealIndex {
@@ -61,6 +70,8 @@ struct RealIndex {
   uint32_t map_pointer = 0;
   uint32_t root_page = 0;
   uint8_t flags = 0;
+  uint32_t distinct_keys = 0;  // the counter before the column descriptors
+  bool operator==(const RealIndex&) const = default;
 };
 
 struct LogicalIndex {
@@ -68,6 +79,15 @@ struct LogicalIndex {
   uint32_t real_index = 0;
   uint8_t type = 0;
   std::u16string name;
+  bool operator==(const LogicalIndex&) const = default;
+};
+
+// The usage maps of a Memo or OLE column's long-value pages.
+struct LongValueColumn {
+  uint16_t column = 0;
+  uint32_t owned_map = 0;  // row pointers
+  uint32_t free_map = 0;
+  bool operator==(const LongValueColumn&) const = default;
 };
 
 struct TableDefinition {
@@ -83,6 +103,8 @@ struct TableDefinition {
   std::vector<ColumnDefinition> columns;  // ordered by column number
   std::vector<RealIndex> real_indexes;
   std::vector<LogicalIndex> logical_indexes;
+  std::vector<LongValueColumn> long_value_columns;
+  bool operator==(const TableDefinition&) const = default;
 };
 
 // Reads the definition that starts at `page`. Throws jet::Error for a damaged definition,
@@ -91,6 +113,14 @@ TableDefinition ReadTableDefinition(Pager& pager, uint32_t page);
 
 // Parses a joined definition buffer (exposed for tests and the fuzzer).
 TableDefinition ParseTableDefinition(std::span<const uint8_t> buffer, uint32_t page);
+
+// The joined definition buffer of `def`, the inverse of ParseTableDefinition: the column
+// descriptors and names in the order of their descriptor_index (ties in the order of
+// def.columns), the
+// index blocks in order, every logical index as one that belongs to no relationship. The
+// page-chain words (free space, next page) are left 0 for whoever cuts the buffer into
+// pages. `def.page` and `def.pages` are not part of it.
+std::vector<uint8_t> EncodeTableDefinition(const TableDefinition& def);
 
 }  // namespace jet::format
 

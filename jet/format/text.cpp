@@ -1,5 +1,7 @@
 #include "jet/format/text.h"
 
+#include "jet/format/constants.h"
+
 namespace jet::format {
 
 std::u16string DecodeText(std::span<const uint8_t> bytes) {
@@ -41,6 +43,39 @@ void DecodeTextInto(std::span<const uint8_t> bytes, std::u16string& out) {
     }
   }
   out.resize(static_cast<size_t>(put - out.data()));
+}
+
+std::string EncodeText(std::u16string_view text, bool compressible) {
+  const bool starts_with_marker = !text.empty() && text[0] == 0xFEFF;
+  bool all_narrow = true;
+  for (char16_t c : text) {
+    if (c == 0 || c > 0xFF) {
+      all_narrow = false;
+      break;
+    }
+  }
+  std::string out;
+  if (compressible && all_narrow && text.size() > 2 && text.size() + 2 <= kPageSize &&
+      !starts_with_marker) {
+    out.reserve(2 + text.size());
+    out.push_back(static_cast<char>(0xFF));
+    out.push_back(static_cast<char>(0xFE));
+    for (char16_t c : text) out.push_back(static_cast<char>(c));
+    return out;
+  }
+  size_t at = starts_with_marker ? 3 : 0;
+  out.resize(at + 2 * text.size());
+  char* p = out.data();
+  if (starts_with_marker) {
+    p[0] = static_cast<char>(0xFF);
+    p[1] = static_cast<char>(0xFE);
+    p[2] = 0x00;
+  }
+  for (char16_t c : text) {
+    p[at++] = static_cast<char>(c & 0xFF);
+    p[at++] = static_cast<char>(c >> 8);
+  }
+  return out;
 }
 
 }  // namespace jet::format

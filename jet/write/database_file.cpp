@@ -6,6 +6,8 @@
 #include "base/fold.h"
 #include "base/utf.h"
 #include "jet/format/header_page.h"
+#include "jet/format/long_value.h"
+#include "jet/format/record.h"
 #include "jet/write/index_key.h"
 #include "jet/write/row_codec.h"
 
@@ -126,9 +128,6 @@ void CheckName(std::u16string_view name, std::u16string_view what) {
     }
   }
 }
-
-// The long-value form byte in its place in the header's length word.
-uint32_t LongValueForm(uint8_t form) { return uint32_t{form} << 24; }
 
 std::u16string Number(int64_t v) { return base::FromUtf8(std::to_string(v)); }
 
@@ -664,21 +663,17 @@ DatabaseFile::VariablePart DatabaseFile::VariablePartOfRow(const TableModel& t,
   VariablePart out;
   out.bytes.resize(t.variable_count);
   out.long_data.resize(t.columns.size());
-  size_t length = 2 + t.fixed_area + (t.columns.size() + 7) / 8;
-  if (t.variable_count > 0) length += 2 + 2 * static_cast<size_t>(t.variable_count) + 2;
+  size_t variable_length = 0;
   out.new_pages = 2;
   for (const ColumnModel& c : t.columns) {
     if (c.fixed() || values[c.number].is_null()) continue;
     std::string bytes = VariableBytes(c, values[c.number]);
     if (c.long_value()) {
       if (bytes.size() <= kMaxInlineLongValue) {
-        std::string inline_value(12, '\0');
-        PutU32(reinterpret_cast<uint8_t*>(inline_value.data()),
-               static_cast<uint32_t>(bytes.size()) | LongValueForm(format::kLongValueInline));
-        inline_value += bytes;
-        out.bytes[c.var_index] = std::move(inline_value);
+        out.bytes[c.var_index] = format::EncodeInlineLongValue(bytes);
       } else {
-        out.bytes[c.var_index] = std::string(12, '\0');
+        out.bytes[c.var_index] =
+            std::string(format::kLongValueHeaderSize, '\0');  // set once stored
         out.new_pages += static_cast<uint32_t>(bytes.size() / kLongValueChainPiece + 2);
         out.long_data[c.number] = std::move(bytes);
       }
@@ -688,8 +683,10 @@ DatabaseFile::VariablePart DatabaseFile::VariablePartOfRow(const TableModel& t,
       }
       out.bytes[c.var_index] = std::move(bytes);
     }
-    length += out.bytes[c.var_index].size();
+    variable_length += out.bytes[c.var_index].size();
   }
+  const size_t length = format::EncodedRecordSize(static_cast<uint16_t>(t.columns.size()),
+                                                  t.fixed_area, t.variable_count, variable_length);
   if (length > kMaxRowLength) {
     throw Error(u"レコードが大きすぎます (" + Number(static_cast<int64_t>(length)) +
                 u" バイト、上限 " + Number(kMaxRowLength) + u" バイト)");
@@ -700,37 +697,21 @@ DatabaseFile::VariablePart DatabaseFile::VariablePartOfRow(const TableModel& t,
 // The stored row: column count, fixed area, variable data, its offset table, null mask.
 std::string DatabaseFile::AssembleRow(const TableModel& t, const std::vector<Value>& values,
                                       const std::vector<std::string>& var_bytes) {
-  std::string row(2 + t.fixed_area, '\0');
-  uint8_t* r = reinterpret_cast<uint8_t*>(row.data());
-  PutU16(r, static_cast<uint16_t>(t.columns.size()));
-  for (const ColumnModel& c : t.columns) {
-    if (c.fixed() && c.type != ColumnType::kBoolean && !values[c.number].is_null()) {
-      EncodeFixed(r + 2 + c.fixed_offset, c.type, values[c.number]);
-    }
-  }
-  if (t.variable_count > 0) {
-    std::vector<uint16_t> starts(t.variable_count);
-    for (uint16_t s = 0; s < t.variable_count; ++s) {
-      starts[s] = static_cast<uint16_t>(row.size());
-      row += var_bytes[s];
-    }
-    std::string tail(2 + 2 * static_cast<size_t>(t.variable_count) + 2, '\0');
-    uint8_t* p = reinterpret_cast<uint8_t*>(tail.data());
-    PutU16(p, static_cast<uint16_t>(row.size()));
-    for (uint16_t s = 0; s < t.variable_count; ++s) {
-      PutU16(p + 2 + 2 * (t.variable_count - 1 - s), starts[s]);
-    }
-    PutU16(p + 2 + 2 * t.variable_count, t.variable_count);
-    row += tail;
-  }
-  std::string mask((t.columns.size() + 7) / 8, '\0');
+  format::RecordEncoder encoder(static_cast<uint16_t>(t.columns.size()), t.fixed_area,
+                                t.variable_count);
   for (const ColumnModel& c : t.columns) {
     const Value& v = values[c.number];
-    bool bit = c.type == ColumnType::kBoolean ? v.boolean() : !v.is_null();
-    if (bit) mask[c.number / 8] = static_cast<char>(mask[c.number / 8] | (1 << (c.number % 8)));
+    if (c.type == ColumnType::kBoolean) {
+      encoder.SetBoolean(c.number, v.boolean());
+    } else if (v.is_null()) {
+      continue;
+    } else if (c.fixed()) {
+      encoder.SetFixed(c.number, c.fixed_offset, c.type, v);
+    } else {
+      encoder.SetVariable(c.number, c.var_index, var_bytes[c.var_index]);
+    }
   }
-  row += mask;
-  return row;
+  return encoder.Finish();
 }
 
 // Refuses, before anything is written, an operation that needs `pages` more pages when the
@@ -786,31 +767,23 @@ RowPointer DatabaseFile::StoreLongValuePiece(ColumnModel& c, const std::string& 
   return RowPointer{c.lv_page, row};
 }
 
-// Long value header in the row: u32 length with the form in the top bits (0x80 inline,
-// 0x40 one LVAL row, 0x00 chain), RP of the first LVAL row, u32 0.
+// The long-value field in the row (format::EncodeLongValueHeader): one LVAL row, or a chain.
 std::string DatabaseFile::StoreLongValue(ColumnModel& c, const std::string& data) {
-  std::string header(12, '\0');
-  uint8_t* h = reinterpret_cast<uint8_t*>(header.data());
+  const auto length = static_cast<uint32_t>(data.size());
   if (data.size() <= kMaxSingleLongValue) {
     RowPointer at = StoreLongValuePiece(c, data);
-    PutU32(h, static_cast<uint32_t>(data.size()) | LongValueForm(format::kLongValueSingle));
-    PutU32(h + 4, at.ToU32());
-    return header;
+    return format::EncodeLongValueHeader(length, format::kLongValueSingle, at);
   }
   // Chain: every piece is (RP of the next piece, data); written from the last piece back.
   size_t pieces = (data.size() + kLongValueChainPiece - 1) / kLongValueChainPiece;
-  uint32_t next = 0;
+  RowPointer next;
   for (size_t i = pieces; i-- > 0;) {
     size_t start = i * kLongValueChainPiece;
     size_t n = std::min(kLongValueChainPiece, data.size() - start);
-    std::string piece(4, '\0');
-    PutU32(reinterpret_cast<uint8_t*>(piece.data()), next);
-    piece.append(data, start, n);
-    next = StoreLongValuePiece(c, piece).ToU32();
+    next = StoreLongValuePiece(
+        c, format::EncodeLongValueChainPiece(next, std::string_view(data).substr(start, n)));
   }
-  PutU32(h, static_cast<uint32_t>(data.size()));
-  PutU32(h + 4, next);
-  return header;
+  return format::EncodeLongValueHeader(length, format::kLongValueChain, next);
 }
 
 UsageMap* DatabaseFile::LoadMap(uint32_t rp) {

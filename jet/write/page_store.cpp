@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint64_t kPageBytes = kPageSize;
 // Pages held in memory before Trim writes and lets go of what it may (16 MB).
-constexpr size_t kHeldLimit = 4096;
+constexpr size_t kHeldLimit = (16u << 20) / kPageSize;
 
 std::atomic<uint32_t> page_limit_for_testing{0};
 

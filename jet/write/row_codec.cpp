@@ -7,12 +7,10 @@
 #include "base/calendar.h"
 #include "base/fold.h"
 #include "base/utf.h"
+#include "jet/format/record.h"
 
 namespace jet::write {
 namespace {
-
-// Like Access, long texts are compressed only while the compressed form fits in a page.
-constexpr size_t kMaxCompressedText = format::kPageSize;
 
 [[noreturn]] void Refuse(const ColumnModel& column, std::u16string_view what) {
   throw Error(u"列 '" + column.name + u"' に" + std::u16string(what));
@@ -248,81 +246,9 @@ Value ConvertForColumn(const ColumnModel& column, const std::optional<Value>& gi
   }
 }
 
-std::string EncodeText(std::u16string_view text, bool compressible) {
-  bool starts_with_marker = !text.empty() && text[0] == 0xFEFF;
-  bool all_narrow = true;
-  for (char16_t c : text) {
-    if (c == 0 || c > 0xFF) {
-      all_narrow = false;
-      break;
-    }
-  }
-  std::string out;
-  if (compressible && all_narrow && text.size() > 2 && text.size() + 2 <= kMaxCompressedText &&
-      !starts_with_marker) {
-    out.reserve(2 + text.size());
-    out.push_back(static_cast<char>(0xFF));
-    out.push_back(static_cast<char>(0xFE));
-    for (char16_t c : text) out.push_back(static_cast<char>(c));
-    return out;
-  }
-  size_t at = starts_with_marker ? 3 : 0;
-  out.resize(at + 2 * text.size());
-  char* p = out.data();
-  if (starts_with_marker) {
-    // Marked form, switched straight to two-byte characters.
-    p[0] = static_cast<char>(0xFF);
-    p[1] = static_cast<char>(0xFE);
-    p[2] = 0x00;
-  }
-  for (char16_t c : text) {
-    p[at++] = static_cast<char>(c & 0xFF);
-    p[at++] = static_cast<char>(c >> 8);
-  }
-  return out;
-}
-
-void EncodeFixed(uint8_t* out, ColumnType type, const Value& v) {
-  switch (type) {
-    case ColumnType::kByte:
-      out[0] = static_cast<uint8_t>(v.integer());
-      return;
-    case ColumnType::kInteger:
-      PutU16(out, static_cast<uint16_t>(v.integer()));
-      return;
-    case ColumnType::kLong:
-      PutU32(out, static_cast<uint32_t>(v.integer()));
-      return;
-    case ColumnType::kCurrency:
-      PutU64(out, static_cast<uint64_t>(v.currency().ten_thousandths));
-      return;
-    case ColumnType::kSingle: {
-      float f = static_cast<float>(v.number());
-      uint32_t bits;
-      std::memcpy(&bits, &f, 4);
-      PutU32(out, bits);
-      return;
-    }
-    case ColumnType::kDouble:
-      PutDouble(out, v.number());
-      return;
-    case ColumnType::kDateTime:
-      PutDouble(out, v.date_time().ole);
-      return;
-    case ColumnType::kGuid:
-      std::memcpy(out, v.guid().data(), 16);
-      return;
-    default:
-      return;
-  }
-}
-
 std::string VariableBytes(const ColumnModel& column, const Value& v) {
-  if (column.type == ColumnType::kText || column.type == ColumnType::kMemo) {
-    return EncodeText(v.text(), (column.extra_flags & kColumnCompressible) != 0);
-  }
-  const Bytes& b = v.binary();
-  return std::string(b.begin(), b.end());
+  return format::EncodeVariableValue(column.type, (column.extra_flags & kColumnCompressible) != 0,
+                                     v);
 }
 
 }  // namespace jet::write

@@ -1,10 +1,6 @@
-// Values into the bytes of a Jet 4.0 row.
-//
-// A row: u16 column count, the fixed area (fixed columns at their offsets), the variable
-// columns' data in slot order, u16 end-of-data offset, one u16 start offset per variable
-// slot (last slot first), u16 variable column count, the null mask (bit n = column n present;
-// for Yes/No columns the bit is the value). A table without variable columns has only the
-// column count, the fixed area and the null mask.
+// What the writer decides about a row's values before they are encoded: each given value
+// converted to its column's kind, or refused. The bytes of a row, its texts and its
+// long-value fields are encoded by jet/format (record.h, text.h, long_value.h).
 #ifndef QUORVEL_JET_WRITE_ROW_CODEC_H_
 #define QUORVEL_JET_WRITE_ROW_CODEC_H_
 
@@ -32,16 +28,8 @@ inline constexpr size_t kLongValueChainPiece = 4072;
 // (out of range, unconvertible text, text longer than the column).
 Value ConvertForColumn(const ColumnModel& column, const std::optional<Value>& value);
 
-// The stored bytes of a text: UCS-2 little-endian, or the compressed form (FF FE, then one
-// byte per character, with 00 switching between one- and two-byte characters) when the
-// column allows it and that is shorter. A text starting with U+FEFF is always stored in the
-// marked form, so that it cannot be mistaken for the marker.
-std::string EncodeText(std::u16string_view text, bool compressible);
-
-// The fixed-area bytes of a non-NULL fixed value.
-void EncodeFixed(uint8_t* out, ColumnType type, const Value& value);
-
-// The bytes of a variable-length value (Text, Binary) or of long-value data (Memo, OLE).
+// The bytes of a variable-length value (Text, Binary) or of long-value data (Memo, OLE), as
+// format::EncodeVariableValue makes them for the column.
 std::string VariableBytes(const ColumnModel& column, const Value& value);
 
 }  // namespace jet::write

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/format/table_definition.h"
 #include "jet/jet.h"
 #include "jet/write/bytes.h"
 #include "jet/write/index_tree.h"
@@ -86,7 +87,11 @@ struct TableModel {
 // Assigns column numbers, variable slots and fixed offsets in column-number order.
 void LayOutColumns(TableModel& table);
 
-// The full TDEF byte string (one logical buffer, before cutting into pages).
+// The table's definition as the format describes it.
+format::TableDefinition DefinitionOf(const TableModel& table);
+
+// The full TDEF byte string (one logical buffer, before cutting into pages), as
+// format::EncodeTableDefinition makes it from DefinitionOf(table).
 std::vector<uint8_t> SerializeTableDefinition(const TableModel& table);
 
 // Number of pages a definition of `length` bytes occupies.
