@@ -62,41 +62,36 @@ const Value& JetRowSource::value(int field_index) const {
 
 JetRowSink::JetRowSink(jet::Connection& connection, std::u16string table,
                        TableStatementBuilder build_statement)
-    : connection_(connection),
-      table_(std::move(table)),
-      build_statement_(build_statement),
-      dataset_(&connection) {}
+    : connection_(connection), table_(std::move(table)), build_statement_(build_statement) {}
 
 void JetRowSink::Prepare(const std::vector<jet::Field>& source_fields) {
   jet::Command command(&connection_);
   command.SetCommandText(build_statement_(table_, source_fields));
   command.Execute();
-  OpenTableQuery(dataset_, table_, u"", u"");
+  appender_.emplace(connection_, table_);
   target_ = MatchFieldsByName(
-      source_fields, [this](std::u16string_view name) { return dataset_.FieldIndex(name); },
+      source_fields, [this](std::u16string_view name) { return appender_->FieldIndex(name); },
       u"新しいテーブル");
   connection_.BeginTrans();
 }
 
 bool JetRowSink::Append(const RowSource& row) {
-  dataset_.Append();
-  const std::vector<jet::Field>& fields = dataset_.fields();
+  const std::vector<jet::Field>& fields = appender_->fields();
+  values_.assign(fields.size(), Value());
   bool cut = false;
   try {
     for (size_t i = 0; i < target_.size(); ++i) {
-      const jet::Field& field = fields[static_cast<size_t>(target_[i])];
-      dataset_.SetValue(target_[i], ForJetField(row.value(static_cast<int>(i)), field, cut));
+      const auto target = static_cast<size_t>(target_[i]);
+      values_[target] = ForJetField(row.value(static_cast<int>(i)), fields[target], cut);
     }
   } catch (const OutOfRangeError&) {
     // Only this field cannot hold the number: the row is refused, the copy goes on. Any
     // other value that cannot be converted stops the copy.
-    dataset_.Cancel();
     return false;
   }
   try {
-    dataset_.Post();
+    appender_->Append(values_);
   } catch (const jet::Error&) {
-    dataset_.Cancel();
     return false;
   }
   if (cut) ++truncated_rows_;

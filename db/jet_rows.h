@@ -4,6 +4,7 @@
 #define QUORVEL_DB_JET_ROWS_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,8 +66,9 @@ class JetRowSink final : public RowSink {
   jet::Connection& connection_;
   std::u16string table_;
   TableStatementBuilder build_statement_;
-  jet::Dataset dataset_;
-  std::vector<int> target_;  // per source field, the index of the table's field
+  std::optional<jet::TableAppender> appender_;
+  std::vector<jet::Value> values_;  // the row being written, by the table's fields
+  std::vector<int> target_;         // per source field, the index of the table's field
   int64_t truncated_rows_ = 0;
 };
 

@@ -195,6 +195,11 @@ void Database::NoteInsertedRow(std::u16string_view table, std::vector<Value> row
   pending->rows.push_back(std::move(row));
 }
 
+void Database::NoteAppendedRow() {
+  ++generation_;
+  recent_.clear();
+}
+
 void Database::FlushWrites() {
   if (writer_) writer_->Flush();
   Reload();

@@ -144,6 +144,9 @@ class Database {
   void NoteCreatedTable(std::u16string name, std::vector<Field> fields);
   // Records a row inserted in the open transaction.
   void NoteInsertedRow(std::u16string_view table, std::vector<Value> row);
+  // Records that a row was appended in the open transaction without keeping it: queries
+  // read it after the commit.
+  void NoteAppendedRow();
   // After a write outside a transaction: flushes the writer and re-reads the file.
   void FlushWrites();
 

@@ -324,6 +324,28 @@ class TableCursor {
   std::unique_ptr<State> state_;
 };
 
+// Adds rows to a table of a file this process created, one after another, for bulk loads:
+// nothing of a row is kept here once it is written. Inside a transaction, queries see the
+// rows added this way once the transaction is committed.
+class TableAppender {
+ public:
+  // Throws jet::Error when the connection is closed, the file is read-only or there is no
+  // such table.
+  TableAppender(Connection& connection, std::u16string_view table);
+
+  const std::vector<Field>& fields() const { return fields_; }
+  int FieldIndex(std::u16string_view name) const;  // -1 when there is no such field
+  // Writes one row: one value per field, NULL for a value not given (an AutoNumber field
+  // then takes the next number). A refused row raises jet::Error and nothing of it is
+  // written.
+  void Append(const std::vector<Value>& values);
+
+ private:
+  Connection& connection_;
+  std::u16string table_;
+  std::vector<Field> fields_;
+};
+
 // Creates a new, empty Jet 4.0 database at path, as the Jet engine itself creates one.
 // Throws jet::Error, leaving everything untouched, when a file or folder already exists there.
 void CreateDatabase(const std::filesystem::path& path);

@@ -1,10 +1,12 @@
-// Reading a whole table row by row: the stored rows through the format's record cursor, then
-// the rows inserted in the open transaction.
+// Whole tables row by row: reading through the format's record cursor (then the rows inserted
+// in the open transaction), and appending for bulk loads.
 #include <optional>
 
+#include "base/fold.h"
 #include "jet/database.h"
 #include "jet/format/record.h"
 #include "jet/jet.h"
+#include "jet/write/writer.h"
 
 namespace jet {
 
@@ -73,6 +75,42 @@ const Value& TableCursor::value(int field_index) const {
                 u" は範囲外です");
   }
   return s.values[static_cast<size_t>(field_index)];
+}
+
+TableAppender::TableAppender(Connection& connection, std::u16string_view table)
+    : connection_(connection) {
+  Database& db = connection.database();
+  if (!db.writer()) throw Error(u"読み取り専用のデータベースには書き込めません");
+  const Database::TableSource source = db.Source(table);
+  table_ = source.name;
+  fields_ = source.fields;
+}
+
+int TableAppender::FieldIndex(std::u16string_view name) const {
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (base::EqualIgnoringCase(fields_[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void TableAppender::Append(const std::vector<Value>& values) {
+  Database& db = connection_.database();
+  write::Writer* writer = db.writer();
+  if (!writer) throw Error(u"読み取り専用のデータベースには書き込めません");
+  if (values.size() != fields_.size()) {
+    throw Error(u"値の数 (" + format::Number(values.size()) + u") が列の数 (" +
+                format::Number(fields_.size()) + u") と合いません");
+  }
+  std::vector<std::optional<Value>> row(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (!values[i].is_null()) row[i] = values[i];
+  }
+  writer->InsertRow(table_, row);
+  if (db.in_transaction()) {
+    db.NoteAppendedRow();
+  } else {
+    db.FlushWrites();
+  }
 }
 
 }  // namespace jet
