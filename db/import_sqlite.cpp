@@ -1,6 +1,6 @@
-// A new Jet database from a SQLite table: the SQLite rows are read whole, and the copy routine
-// creates the Jet table with the program's type words and appends the rows inside one engine
-// transaction, so that the pages are written in one pass at the end.
+// A new Jet database from a SQLite table: the SQLite rows are read one at a time, and the copy
+// routine creates the Jet table with the program's type words and appends the rows inside one
+// engine transaction, so that the pages are written in one pass at the end.
 #include "db/import_sqlite.h"
 
 #include <filesystem>
@@ -65,9 +65,8 @@ CopyCounts CopyIntoJetFile(std::u16string_view mdb_path, std::u16string_view sql
   ConnectJetDatabase(mdb_path, u"", u"", connection);
   SQLiteConnection sqlite;
   ConnectSQLiteOrThrow(sqlite, sqlite_path);
-  SQLiteQuery query(&sqlite);
-  OpenSQLiteTableQuery(query, table, u"", u"");
-  SQLiteRowSource source(query);
+  // The SQLite rows are read one at a time, so memory does not grow with the table.
+  SQLiteTableRowSource source(sqlite, table);
   JetRowSink sink(connection, std::u16string(table), BuildImportTableStatement);
   return CopyRows(source, sink, progress);
 }

@@ -22,7 +22,7 @@ class RowSource {
 
   // The fields, each with its name and field type.
   virtual const std::vector<jet::Field>& fields() const = 0;
-  // The number of rows (exact: the table is read whole when it is opened).
+  // The number of rows (exact: counted or read whole when the table is opened).
   virtual int64_t row_count() const = 0;
   // Moves to the next row (the first row on the first call); false when there is none.
   virtual bool Next() = 0;

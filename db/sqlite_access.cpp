@@ -124,6 +124,131 @@ Value ReadColumn(sqlite3_stmt* statement, int i) {
   }
 }
 
+// The columns of a prepared SELECT: their fields (names, required, auto_increment; the type
+// comes later), declared types, names in their table, and the table when all come from one.
+struct ResultColumns {
+  std::vector<jet::Field> fields;
+  std::vector<std::u16string> declared;
+  std::vector<std::u16string> origins;
+  std::u16string table;  // empty for a result that is not one table's columns
+};
+
+ResultColumns DescribeColumns(sqlite3_stmt* st) {
+  const int count = sqlite3_column_count(st);
+  if (count == 0) throw platform::Error(u"SQLiteの処理に失敗しました: 行を返す文ではありません");
+  sqlite3* db = sqlite3_db_handle(st);
+  ResultColumns columns;
+  columns.fields.resize(static_cast<size_t>(count));
+  columns.declared.resize(static_cast<size_t>(count));
+  columns.origins.resize(static_cast<size_t>(count));
+  std::u16string table;
+  bool one_table = true;
+  for (int i = 0; i < count; ++i) {
+    jet::Field& field = columns.fields[static_cast<size_t>(i)];
+    const auto* name = static_cast<const char16_t*>(sqlite3_column_name16(st, i));
+    field.name = name != nullptr ? std::u16string(name) : std::u16string();
+    if (const char* decl = sqlite3_column_decltype(st, i)) {
+      columns.declared[static_cast<size_t>(i)] = base::FromUtf8(decl);
+    }
+    const char* database = sqlite3_column_database_name(st, i);
+    const char* table_name = sqlite3_column_table_name(st, i);
+    const char* origin = sqlite3_column_origin_name(st, i);
+    if (table_name != nullptr && origin != nullptr) {
+      const char* type = nullptr;
+      const char* collation = nullptr;
+      int not_null = 0, primary_key = 0, auto_increment = 0;
+      if (sqlite3_table_column_metadata(db, database, table_name, origin, &type, &collation,
+                                        &not_null, &primary_key, &auto_increment) == SQLITE_OK) {
+        field.required = not_null != 0;
+        field.auto_increment = auto_increment != 0;
+      }
+      columns.origins[static_cast<size_t>(i)] = base::FromUtf8(origin);
+      const std::u16string this_table = base::FromUtf8(table_name);
+      if (i == 0) {
+        table = this_table;
+      } else if (this_table != table) {
+        one_table = false;
+      }
+    } else {
+      one_table = false;
+    }
+  }
+  if (one_table) columns.table = std::move(table);
+  return columns;
+}
+
+// The values of the current result row, one per column, into `row`.
+void ReadRow(sqlite3_stmt* st, std::vector<Value>& row) {
+  const int count = sqlite3_column_count(st);
+  row.clear();
+  row.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) row.push_back(ReadColumn(st, i));
+}
+
+// Gives every field its type from its declared type; a column declared without one takes it
+// from its value in the first row (`first_row`, null when there is none). Returns the length
+// in characters of each field (0 for fields that are no strings).
+std::vector<int32_t> TypeFields(const std::vector<std::u16string>& declared,
+                                const std::vector<Value>* first_row,
+                                std::vector<jet::Field>& fields) {
+  std::vector<int32_t> lengths(fields.size());
+  for (size_t i = 0; i < fields.size(); ++i) {
+    jet::Field& field = fields[i];
+    std::u16string decl = declared[i];
+    if (base::Trim(decl).empty()) {
+      decl.clear();
+      if (first_row != nullptr) {
+        switch ((*first_row)[i].kind()) {
+          case Value::Kind::kInteger:
+            decl = u"INT64";
+            break;
+          case Value::Kind::kDouble:
+            decl = u"REAL";
+            break;
+          case Value::Kind::kText:
+            decl = u"NVARCHAR(32767)";
+            break;
+          case Value::Kind::kBinary:
+            decl = u"BLOB";
+            break;
+          default:
+            break;
+        }
+      }
+    }
+    const SQLiteColumnType type = FieldTypeFromDeclaration(decl, field.name, field.auto_increment);
+    field.type = type.type;
+    field.column_type = ColumnTypeOf(type.type);
+    field.size = IsStringField(type.type) ? type.length * 2 : 0;
+    lengths[i] = IsStringField(type.type) ? type.length : 0;
+  }
+  return lengths;
+}
+
+// A string field holds at most its length: longer texts of `row` are cut to it.
+void FitRowToFields(std::vector<Value>& row, const std::vector<jet::Field>& fields,
+                    const std::vector<int32_t>& lengths) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (lengths[i] <= 0) continue;
+    Value& v = row[i];
+    if (v.kind() == Value::Kind::kText && v.text().size() > static_cast<size_t>(lengths[i])) {
+      v = ConvertForField(v, fields[i].type, lengths[i]);
+    }
+  }
+}
+
+// "SELECT * FROM " table " " where " " order: the statement that reads a table's rows.
+std::u16string TableSelect(std::u16string_view table, std::u16string_view where_clause,
+                           std::u16string_view order_clause) {
+  std::u16string sql = u"SELECT * FROM ";
+  sql += table;
+  sql += u" ";
+  sql += where_clause;
+  sql += u" ";
+  sql += order_clause;
+  return sql;
+}
+
 // Binds one value; texts are bound from `scratch`, which must live until the statement ran.
 int BindValue(sqlite3_stmt* statement, int index, const Value& value, std::string& scratch) {
   switch (value.kind()) {
@@ -556,101 +681,25 @@ void SQLiteQuery::Open() {
   sqlite3* db = connection_->handle();
   SQLiteStatement statement(db, sql_);
   sqlite3_stmt* st = statement.get();
-  const int count = sqlite3_column_count(st);
-  if (count == 0) throw platform::Error(u"SQLiteの処理に失敗しました: 行を返す文ではありません");
-
-  std::vector<jet::Field> fields(static_cast<size_t>(count));
-  std::vector<std::u16string> declared(static_cast<size_t>(count));
-  std::vector<std::u16string> origins(static_cast<size_t>(count));
-  std::u16string table;
-  bool one_table = true;
-  for (int i = 0; i < count; ++i) {
-    jet::Field& field = fields[static_cast<size_t>(i)];
-    const auto* name = static_cast<const char16_t*>(sqlite3_column_name16(st, i));
-    field.name = name != nullptr ? std::u16string(name) : std::u16string();
-    if (const char* decl = sqlite3_column_decltype(st, i)) {
-      declared[static_cast<size_t>(i)] = base::FromUtf8(decl);
-    }
-    const char* database = sqlite3_column_database_name(st, i);
-    const char* table_name = sqlite3_column_table_name(st, i);
-    const char* origin = sqlite3_column_origin_name(st, i);
-    if (table_name != nullptr && origin != nullptr) {
-      const char* type = nullptr;
-      const char* collation = nullptr;
-      int not_null = 0, primary_key = 0, auto_increment = 0;
-      if (sqlite3_table_column_metadata(db, database, table_name, origin, &type, &collation,
-                                        &not_null, &primary_key, &auto_increment) == SQLITE_OK) {
-        field.required = not_null != 0;
-        field.auto_increment = auto_increment != 0;
-      }
-      origins[static_cast<size_t>(i)] = base::FromUtf8(origin);
-      const std::u16string this_table = base::FromUtf8(table_name);
-      if (i == 0) {
-        table = this_table;
-      } else if (this_table != table) {
-        one_table = false;
-      }
-    } else {
-      one_table = false;
-    }
-  }
+  ResultColumns columns = DescribeColumns(st);
 
   std::vector<std::vector<Value>> rows;
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     std::vector<Value> row;
-    row.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) row.push_back(ReadColumn(st, i));
+    ReadRow(st, row);
     rows.push_back(std::move(row));
   }
   if (rc != SQLITE_DONE) ThrowSQLite(db, kFailed);
 
-  std::vector<int32_t> lengths(static_cast<size_t>(count));
-  for (size_t i = 0; i < fields.size(); ++i) {
-    jet::Field& field = fields[i];
-    std::u16string decl = declared[i];
-    if (base::Trim(decl).empty()) {
-      // No declared type: the first row's value names one.
-      decl.clear();
-      if (!rows.empty()) {
-        switch (rows.front()[i].kind()) {
-          case Value::Kind::kInteger:
-            decl = u"INT64";
-            break;
-          case Value::Kind::kDouble:
-            decl = u"REAL";
-            break;
-          case Value::Kind::kText:
-            decl = u"NVARCHAR(32767)";
-            break;
-          case Value::Kind::kBinary:
-            decl = u"BLOB";
-            break;
-          default:
-            break;
-        }
-      }
-    }
-    const SQLiteColumnType type = FieldTypeFromDeclaration(decl, field.name, field.auto_increment);
-    field.type = type.type;
-    field.column_type = ColumnTypeOf(type.type);
-    field.size = IsStringField(type.type) ? type.length * 2 : 0;
-    lengths[i] = IsStringField(type.type) ? type.length : 0;
-    if (lengths[i] > 0) {
-      // A string field holds at most its length.
-      for (std::vector<Value>& row : rows) {
-        Value& v = row[i];
-        if (v.kind() == Value::Kind::kText && v.text().size() > static_cast<size_t>(lengths[i])) {
-          v = ConvertForField(v, type.type, lengths[i]);
-        }
-      }
-    }
-  }
+  std::vector<int32_t> lengths =
+      TypeFields(columns.declared, rows.empty() ? nullptr : &rows.front(), columns.fields);
+  for (std::vector<Value>& row : rows) FitRowToFields(row, columns.fields, lengths);
 
-  fields_ = std::move(fields);
+  fields_ = std::move(columns.fields);
   lengths_ = std::move(lengths);
-  origin_names_ = std::move(origins);
-  table_name_ = one_table ? table : std::u16string();
+  origin_names_ = std::move(columns.origins);
+  table_name_ = std::move(columns.table);
   rows_ = std::move(rows);
   current_ = 0;
   active_ = true;
@@ -808,6 +857,73 @@ void SQLiteQuery::Cancel() noexcept {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Reading a table row by row.
+
+SQLiteTableReader::SQLiteTableReader(SQLiteConnection& connection, std::u16string_view table) {
+  sqlite3* db = connection.handle();
+  statement_ = std::make_unique<SQLiteStatement>(db, TableSelect(table, u"", u""));
+  sqlite3_stmt* st = statement_->get();
+  ResultColumns columns = DescribeColumns(st);
+  // The first row is read now: a column declared without a type takes it from this row.
+  // While the statement stands on it, the connection keeps one read transaction, so the
+  // count below sees the same rows the statement goes on to return.
+  const int rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW) {
+    ReadRow(st, row_);
+    first_row_held_ = true;
+  } else if (rc == SQLITE_DONE) {
+    done_ = true;
+  } else {
+    ThrowSQLite(db, kFailed);
+  }
+  lengths_ = TypeFields(columns.declared, first_row_held_ ? &row_ : nullptr, columns.fields);
+  fields_ = std::move(columns.fields);
+  if (first_row_held_) {
+    FitRowToFields(row_, fields_, lengths_);
+    SQLiteStatement count(db, u"SELECT COUNT(*) FROM " + std::u16string(table));
+    if (sqlite3_step(count.get()) != SQLITE_ROW) ThrowSQLite(db, kFailed);
+    row_count_ = sqlite3_column_int64(count.get(), 0);
+  }
+}
+
+SQLiteTableReader::~SQLiteTableReader() = default;
+
+int32_t SQLiteTableReader::FieldLength(int field_index) const {
+  if (field_index < 0 || static_cast<size_t>(field_index) >= lengths_.size()) return 0;
+  return lengths_[static_cast<size_t>(field_index)];
+}
+
+bool SQLiteTableReader::Next() {
+  on_row_ = false;
+  if (first_row_held_) {
+    first_row_held_ = false;
+    on_row_ = true;
+    return true;
+  }
+  if (done_) return false;
+  sqlite3_stmt* st = statement_->get();
+  const int rc = sqlite3_step(st);
+  if (rc == SQLITE_DONE) {
+    done_ = true;
+    row_.clear();
+    return false;
+  }
+  if (rc != SQLITE_ROW) ThrowSQLite(sqlite3_db_handle(st), kFailed);
+  ReadRow(st, row_);
+  FitRowToFields(row_, fields_, lengths_);
+  on_row_ = true;
+  return true;
+}
+
+const Value& SQLiteTableReader::value(int field_index) const {
+  if (!on_row_) throw platform::Error(u"現在のレコードがありません");
+  if (field_index < 0 || static_cast<size_t>(field_index) >= row_.size()) {
+    throw platform::Error(u"フィールドの位置が範囲外です");
+  }
+  return row_[static_cast<size_t>(field_index)];
+}
+
+// ---------------------------------------------------------------------------------------------
 // The three primitives.
 
 void CreateSQLiteDatabase(std::u16string_view path) {
@@ -846,13 +962,7 @@ void ConnectSQLiteOrThrow(SQLiteConnection& connection, std::u16string_view path
 void OpenSQLiteTableQuery(SQLiteQuery& query, std::u16string_view table,
                           std::u16string_view where_clause, std::u16string_view order_clause) {
   query.Close();
-  std::u16string sql = u"SELECT * FROM ";
-  sql += table;
-  sql += u" ";
-  sql += where_clause;
-  sql += u" ";
-  sql += order_clause;
-  query.SetSQL(std::move(sql));
+  query.SetSQL(TableSelect(table, where_clause, order_clause));
   query.Open();
 }
 

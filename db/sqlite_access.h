@@ -1,7 +1,7 @@
 // SQLite access for the conversions: a connection described by "Name=Value" parameters, a
 // query that holds the whole result of a SELECT in memory and can append rows to the table it
-// reads, and the three primitives CreateSQLiteDatabase, ConnectSQLite and
-// OpenSQLiteTableQuery.
+// reads, a reader that goes through one table's rows without holding them, and the three
+// primitives CreateSQLiteDatabase, ConnectSQLite and OpenSQLiteTableQuery.
 //
 // Fields and values use the Jet engine's types (jet::Field, jet::TFieldType, jet::Value), so
 // that the conversions treat both sides alike. A column's field type comes from its declared
@@ -202,6 +202,43 @@ class SQLiteQuery {
   std::vector<bool> pending_set_;
   bool retain_posted_rows_ = true;
   std::unique_ptr<InsertCache> insert_;
+};
+
+// The rows of one table, read one at a time as the statement returns them, so that memory
+// does not grow with the table. The fields, their lengths and every value are those an
+// SQLiteQuery opened by OpenSQLiteTableQuery(query, table, "", "") gives: the constructor
+// prepares the same statement and reads the first row, from which a column declared without a
+// type takes it. Field indexes are positions in fields().
+class SQLiteTableReader {
+ public:
+  // Throws platform::Error (the table missing, the file locked or damaged), as
+  // SQLiteQuery::Open does for the same table.
+  SQLiteTableReader(SQLiteConnection& connection, std::u16string_view table);
+  ~SQLiteTableReader();
+  SQLiteTableReader(const SQLiteTableReader&) = delete;
+  SQLiteTableReader& operator=(const SQLiteTableReader&) = delete;
+
+  const std::vector<jet::Field>& fields() const { return fields_; }
+  // Length in characters of a string field (0 for other types).
+  int32_t FieldLength(int field_index) const;
+  // The number of rows in the table, counted when the reader was made.
+  int64_t row_count() const { return row_count_; }
+
+  // Moves to the next row (the first row on the first call); false when there is none.
+  // A failure of the file while reading raises platform::Error.
+  bool Next();
+  // The value of a field in the current row.
+  const jet::Value& value(int field_index) const;
+
+ private:
+  std::unique_ptr<SQLiteStatement> statement_;
+  std::vector<jet::Field> fields_;
+  std::vector<int32_t> lengths_;
+  int64_t row_count_ = 0;
+  std::vector<jet::Value> row_;  // the current row (or the first one, before the first Next)
+  bool first_row_held_ = false;
+  bool on_row_ = false;
+  bool done_ = false;
 };
 
 // Replaces any file at `path` by a new, empty SQLite database. A file that cannot be deleted
