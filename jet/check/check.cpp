@@ -155,7 +155,8 @@ class Checker {
   std::vector<uint32_t> ReadMap(uint32_t rp, const std::string& role);
   Table ReadTable(uint32_t page, const std::string& name);
   void CheckDataPageBookkeeping(uint32_t page_number, const uint8_t* page);
-  std::vector<Row> ReadRows(Table& t);
+  // All values of each row when `whole`; otherwise only those index keys are built from.
+  std::vector<Row> ReadRows(Table& t, bool whole);
   std::vector<Value> DecodeRow(const Table& t, const uint8_t* row, size_t length,
                                const std::map<uint16_t, std::set<uint32_t>>& lv_pages);
   void CheckLongValue(const Table& t, const Column& c, const uint8_t* v, size_t length,
@@ -580,7 +581,7 @@ std::vector<Value> Checker::DecodeRow(const Table& t, const uint8_t* row, size_t
   return values;
 }
 
-std::vector<Row> Checker::ReadRows(Table& t) {
+std::vector<Row> Checker::ReadRows(Table& t, bool whole) {
   std::vector<uint32_t> owned = ReadMap(t.owned, "テーブル " + t.name);
   std::vector<uint32_t> free = ReadMap(t.free, "テーブル " + t.name + " の空き");
   std::set<uint32_t> owned_set(owned.begin(), owned.end());
@@ -614,6 +615,28 @@ std::vector<Row> Checker::ReadRows(Table& t) {
     }
     lv_pages[lv.column] = std::move(set);
   }
+  // Unless asked for whole rows, only the values that index keys are built from and the
+  // AutoNumber values are kept: a table's rows cost a few bytes each, not their texts. A row
+  // keeps no values at all when no column is needed.
+  std::vector<bool> keyed;
+  const auto need = [&keyed](size_t column) {
+    if (column >= keyed.size()) keyed.resize(column + 1u, false);
+    keyed[column] = true;
+  };
+  for (const RealIndex& index : t.indexes) {
+    for (const auto& [column, ascending] : index.columns) need(column);
+  }
+  for (const Column& c : t.columns) {
+    if (c.flags & format::kColumnAutoLong) need(c.number);
+  }
+  const auto keep_keys = [&keyed, whole](std::vector<Value> values) {
+    if (whole) return values;
+    if (keyed.empty()) return std::vector<Value>();
+    for (size_t k = 0; k < values.size(); ++k) {
+      if (k >= keyed.size() || !keyed[k]) values[k] = Value();
+    }
+    return values;
+  };
   std::vector<Row> rows;
   bool deleted = false;
   for (uint32_t p : owned) {
@@ -648,8 +671,8 @@ std::vector<Row> Checker::ReadRows(Table& t) {
           body = page + start;
           length = len;
         }
-        rows.push_back(
-            {RowPointer{p, static_cast<uint8_t>(i)}, DecodeRow(t, body, length, lv_pages)});
+        rows.push_back({RowPointer{p, static_cast<uint8_t>(i)},
+                        keep_keys(DecodeRow(t, body, length, lv_pages))});
       } catch (const Bad& e) {
         Problem(Format("テーブル %s のページ %u 行 %d: %s", t.name.c_str(), p, i, e.what()));
       }
@@ -968,7 +991,7 @@ void Checker::Run() {
       if (c.name == "Type") type_col = c.number;
     }
     if (id_col < 0 || name_col < 0 || type_col < 0) throw Bad("MSysObjects の列が足りません");
-    std::vector<Row> rows = ReadRows(objects);
+    std::vector<Row> rows = ReadRows(objects, true);
     for (const Row& r : rows) {
       const Value& type = r.values[static_cast<size_t>(type_col)];
       const Value& id = r.values[static_cast<size_t>(id_col)];
@@ -986,7 +1009,7 @@ void Checker::Run() {
   for (auto& [id, name] : tables) {
     try {
       Table t = ReadTable(id, name);
-      std::vector<Row> rows = ReadRows(t);
+      std::vector<Row> rows = ReadRows(t, false);
       check_table(t, rows);
     } catch (const Bad& e) {
       Problem(e.what());
