@@ -39,10 +39,12 @@ struct RowRef {
 // was when the query ran. Beyond `pin_limit` pages only the page numbers are kept, and those
 // pages are read again through the pager while the file is unchanged.
 struct ResultRows {
-  // A listing of a whole table holds only its first pages, which hold the rows shown
-  // first: it is made at start-up, where reading every page into new memory would cost most.
-  // A filtered result holds up to 32 MiB of pages, so narrowing it again reads no file.
-  static constexpr size_t kListingPinnedPages = 256;
+  // A result read from the table holds its first 256 pages (1 MiB), so a small result is a
+  // true snapshot, while a large one does not read every page into new memory (which would
+  // cost more than the query: the start-up listing, a tool's one query). A result filtered
+  // from an earlier one holds up to 32 MiB of the pages it read, so narrowing it again (the
+  // next keystroke) reads no file.
+  static constexpr size_t kScannedPinnedPages = 256;
   static constexpr size_t kFilteredPinnedPages = 8192;
   size_t pin_limit = kFilteredPinnedPages;
   std::vector<format::PagePtr> pages;  // null where only the number is kept

@@ -160,7 +160,7 @@ bool KeepIfMatching(const sql::Predicate& predicate, ConditionRow& reader,
 ResultRows ScanTable(Database& db, const Database::TableSource& source,
                      const sql::Predicate& predicate, SortValues* sort) {
   ResultRows out;
-  if (predicate.empty()) out.pin_limit = ResultRows::kListingPinnedPages;
+  out.pin_limit = ResultRows::kScannedPinnedPages;
   if (source.definition) {
     const format::TableDefinition& def = *source.definition;
     ConditionRow reader(db.pager(), def);
