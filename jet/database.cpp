@@ -99,8 +99,9 @@ std::unique_ptr<Database> Database::OpenBytes(std::vector<uint8_t> bytes) {
 
 namespace {
 // How many recent query results a database keeps: enough for a keyword typed on and taken
-// back a few characters.
-constexpr size_t kRecentResults = 6;
+// back, character by character; and how many pages they may hold together (32 MiB).
+constexpr size_t kRecentResults = 16;
+constexpr size_t kRecentPinnedPages = 8192;
 
 uint64_t NextSerial() {
   static std::atomic<uint64_t> next{1};
@@ -303,8 +304,16 @@ const Database::RecentResult* Database::FindNarrowable(
 }
 
 void Database::RememberResult(RecentResult result) {
-  if (recent_.size() >= kRecentResults) recent_.erase(recent_.begin());
   recent_.push_back(Remembered{std::move(result), generation_});
+  // The oldest go first, while too many are kept or they hold too many pages.
+  const auto pinned = [this] {
+    size_t pages = 0;
+    for (const Remembered& r : recent_) pages += r.result.rows->pinned;
+    return pages;
+  };
+  while (recent_.size() > 1 && (recent_.size() > kRecentResults || pinned() > kRecentPinnedPages)) {
+    recent_.erase(recent_.begin());
+  }
 }
 
 }  // namespace jet

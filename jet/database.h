@@ -53,6 +53,12 @@ struct ResultRows {
   std::vector<std::vector<Value>> memory;
   size_t pinned = 0;
 
+  // Adds a page known by its number only; returns its holder index.
+  uint32_t AddNumber(uint32_t number) {
+    pages.push_back(nullptr);
+    page_numbers.push_back(number);
+    return static_cast<uint32_t>(pages.size() - 1);
+  }
   // Adds a page that holds result rows; returns its holder index.
   uint32_t AddPage(const format::PagePtr& page) {
     pages.push_back(pinned < pin_limit ? page : nullptr);

@@ -139,21 +139,56 @@ struct SortValues {
   }
 };
 
+// Whether the condition accepts a stored row; the values ORDER BY sorts on are taken into
+// `sort` (when given) while the row is in hand.
+bool RowMatches(const sql::Predicate& predicate, ConditionRow& reader,
+                const format::TableDefinition& def, std::span<const uint8_t> row,
+                uint32_t page_number, SortValues* sort = nullptr) {
+  const format::RecordView view(def, row, page_number);
+  reader.Reset(view);
+  if (!predicate.Matches(reader)) return false;
+  if (sort) sort->Take([&](int field) { return reader.Get(field); });
+  return true;
+}
+
 // Adds a stored row to `out` when the condition accepts it; `holder` is the index of its page
-// in out.pages. The values ORDER BY sorts on are taken into `sort` (when given) while the row
-// is in hand. Returns whether it was kept.
+// in out.pages. Returns whether it was kept.
 bool KeepIfMatching(const sql::Predicate& predicate, ConditionRow& reader,
                     const format::TableDefinition& def, std::span<const uint8_t> row,
                     const format::Page& page, uint32_t holder, ResultRows& out,
                     SortValues* sort = nullptr) {
-  const format::RecordView view(def, row, page.number);
-  reader.Reset(view);
-  if (!predicate.Matches(reader)) return false;
-  if (sort) sort->Take([&](int field) { return reader.Get(field); });
+  if (!RowMatches(predicate, reader, def, row, page.number, sort)) return false;
   const auto start = static_cast<uint16_t>(row.data() - page.bytes.data());
   out.refs.push_back(RowRef{holder, start, static_cast<uint16_t>(start + row.size())});
   return true;
 }
+
+// Copies of kept rows, packed into pages of the result's own: a filtered result holds the
+// bytes of its rows and nothing else of the file. A packed page carries the number of the
+// file page its first row came from, for messages.
+class RowPacker {
+ public:
+  explicit RowPacker(ResultRows& out) : out_(out) {}
+
+  void Add(std::span<const uint8_t> row, uint32_t page_number) {
+    if (!page_ || used_ + row.size() > format::kPageSize) {
+      page_ = std::make_shared<format::Page>();
+      page_->number = page_number;
+      used_ = 0;
+      holder_ = out_.AddPage(page_);
+    }
+    std::copy(row.begin(), row.end(), page_->bytes.begin() + static_cast<std::ptrdiff_t>(used_));
+    const auto start = static_cast<uint16_t>(used_);
+    out_.refs.push_back(RowRef{holder_, start, static_cast<uint16_t>(start + row.size())});
+    used_ += row.size();
+  }
+
+ private:
+  ResultRows& out_;
+  std::shared_ptr<format::Page> page_;
+  size_t used_ = 0;
+  uint32_t holder_ = 0;
+};
 
 // Runs the condition over every row of the table: the stored rows, then those inserted in
 // the open transaction.
@@ -189,29 +224,54 @@ ResultRows ScanTable(Database& db, const Database::TableSource& source,
   return out;
 }
 
-// Runs the condition over the rows of an earlier result, keeping their order.
+// Runs the condition over the rows of an earlier result, keeping their order. The rows come
+// in runs from one page; the kept rows of a run refer to the page where the earlier result
+// holds it, to the page by its number where most of the run's rows are kept (a wide
+// condition: copying would cost more than reading the page again later), and otherwise are
+// copied into pages of the result's own.
 ResultRows FilterResult(Database& db, const ResultRows& earlier, const format::TableDefinition* def,
                         const sql::Predicate& predicate) {
   ResultRows out;
+  out.pin_limit = SIZE_MAX;  // pages the earlier result held, and the packed pages
   std::optional<ConditionRow> reader;
   if (def) reader.emplace(db.pager(), *def);
-  std::vector<uint32_t> holder_of(earlier.pages.size(), UINT32_MAX);
-  for (const RowRef& ref : earlier.refs) {
-    if (ref.in_memory()) {
-      const std::vector<Value>& row = earlier.memory[ref.index()];
-      if (!predicate.Matches(row)) continue;
-      out.refs.push_back(RowRef{RowRef::kInMemory | static_cast<uint32_t>(out.memory.size())});
-      out.memory.push_back(row);
+  RowPacker packer(out);
+  format::PagePtr spare;  // memory for the next page read again
+  std::vector<RowRef> kept;
+  const std::vector<RowRef>& refs = earlier.refs;
+  for (size_t i = 0; i < refs.size();) {
+    if (refs[i].in_memory()) {
+      const std::vector<Value>& row = earlier.memory[refs[i].index()];
+      if (predicate.Matches(row)) {
+        out.refs.push_back(RowRef{RowRef::kInMemory | static_cast<uint32_t>(out.memory.size())});
+        out.memory.push_back(row);
+      }
+      ++i;
       continue;
     }
-    uint32_t& holder = holder_of[ref.index()];
-    const bool known = holder != UINT32_MAX;
-    const auto next = static_cast<uint32_t>(out.pages.size());
-    const size_t kept = out.refs.size();
-    const format::PagePtr page = PageOf(earlier, ref, &db, db.generation());
-    KeepIfMatching(predicate, *reader, *def, RowBytes(*page, ref), *page, known ? holder : next,
-                   out);
-    if (out.refs.size() != kept && !known) holder = out.AddPage(page);
+    // A run of rows on one page.
+    const uint32_t holder = refs[i].index();
+    size_t end = i;
+    while (end < refs.size() && !refs[end].in_memory() && refs[end].index() == holder) ++end;
+    const format::PagePtr& held = earlier.pages[holder];
+    const format::PagePtr page =
+        held ? held : db.pager().GetPassing(earlier.page_numbers[holder], spare);
+    kept.clear();
+    for (size_t k = i; k < end; ++k) {
+      if (RowMatches(predicate, *reader, *def, RowBytes(*page, refs[k]), page->number)) {
+        kept.push_back(refs[k]);
+      }
+    }
+    if (!kept.empty()) {
+      if (held || 2 * kept.size() > end - i) {
+        const uint32_t at = held ? out.AddPage(held) : out.AddNumber(page->number);
+        for (RowRef ref : kept) out.refs.push_back(RowRef{at, ref.start, ref.end});
+      } else {
+        for (const RowRef& ref : kept) packer.Add(RowBytes(*page, ref), page->number);
+      }
+    }
+    if (!held && page.use_count() == 1) spare = page;
+    i = end;
   }
   return out;
 }
