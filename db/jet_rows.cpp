@@ -91,6 +91,8 @@ bool JetRowSink::Append(const RowSource& row) {
   }
   try {
     appender_->Append(values_);
+  } catch (const jet::FileFullError&) {
+    throw;  // no later row fits either: the copy stops
   } catch (const jet::Error&) {
     return false;
   }

@@ -51,7 +51,8 @@ class JetTableRowSource final : public RowSource {
 // converted for the Jet field it goes to (binary fields take texts and numbers as the bytes of
 // their UTF-8 text; Text fields cut a longer text to their length, and the rows written so are
 // counted). A row the engine refuses (for example a repeated key), and a row with a number
-// outside its integer field's range, is dropped.
+// outside its integer field's range, is dropped; a file that has no room left stops the copy
+// (jet::FileFullError).
 class JetRowSink final : public RowSink {
  public:
   JetRowSink(jet::Connection& connection, std::u16string table,

@@ -25,6 +25,13 @@ namespace jet {
 // the same text in UTF-8.
 using Error = base::Error;
 
+// Raised when a file has no room left for another row (Jet 4.0's size limit): a bulk copy
+// stops on it instead of refusing row after row.
+class FileFullError : public Error {
+ public:
+  using Error::Error;
+};
+
 // The data-access layer's field types. The program decides on the listed members only;
 // every other member is an "unlisted" type.
 enum class TFieldType {

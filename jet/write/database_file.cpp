@@ -724,10 +724,11 @@ void DatabaseFile::CheckRoom(uint32_t pages) const {
   const uint64_t flush_pages = 2 * unflushed_key_bytes_ / kIndexEntryCapacity + 4 * index_count +
                                maps_.size() + format::kReferenceMapSlots + 4;
   if (uint64_t{store_.page_count()} + pages + flush_pages > PageStore::PageLimit()) {
-    throw Error(u"データベースファイルが大きくなりすぎるため、これ以上行を追加できません (上限 " +
-                Number(static_cast<int64_t>(PageStore::PageLimit()) *
-                       static_cast<int64_t>(kPageSize) / (1024 * 1024)) +
-                u" MB)。");
+    throw FileFullError(
+        u"データベースファイルが大きくなりすぎるため、これ以上行を追加できません (上限 " +
+        Number(static_cast<int64_t>(PageStore::PageLimit()) * static_cast<int64_t>(kPageSize) /
+               (1024 * 1024)) +
+        u" MB)。");
   }
 }
 

@@ -16,6 +16,7 @@
 #include "db/export_sqlite.h"
 #include "db/sqlite_access.h"
 #include "jet/json.h"
+#include "jet/write/page_store.h"
 #include "platform/error.h"
 #include "sqlite_test_support.h"
 
@@ -323,6 +324,25 @@ class ImportRemovesNewFileTest : public ::testing::Test {
   }
   ScratchDir dir_;
 };
+
+// A source too large for a Jet file stops the import with the reason, instead of refusing
+// every row after the file is full; nothing is left at the new path. The limit is lowered
+// here (a real 2 GB file would take minutes to write).
+TEST_F(ImportRemovesNewFileTest, SourceTooLargeForAJetFileStopsTheImport) {
+  {
+    RawSQLite raw(dir_ / "big.sqlite");
+    ASSERT_EQ(raw.Exec("CREATE TABLE T_projectMain (ID INTEGER, TITLE TEXT);"
+                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                       "WHERE i < 3000) INSERT INTO T_projectMain SELECT i, printf('%.250c', "
+                       "'x') FROM n;"),
+              "");
+  }
+  struct Limit {
+    Limit() { jet::write::PageStore::SetPageLimitForTesting(300); }
+    ~Limit() { jet::write::PageStore::SetPageLimitForTesting(0); }
+  } limit;
+  ExpectFailsAndCleansUp("big.sqlite", "これ以上行を追加できません");
+}
 
 TEST_F(ImportRemovesNewFileTest, SQLiteFileWithoutTheTable) {
   {
