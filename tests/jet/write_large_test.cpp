@@ -32,7 +32,8 @@ void ExpectConsistent(const std::filesystem::path& path) {
 }
 
 uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+  return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
+         (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
 // The type byte of the usage map a table definition names at `offset` (owned or free map).
