@@ -1,0 +1,10 @@
+# The Windows implementation of the platform facilities, over the Win32 API itself.
+set(QUORVEL_PLATFORM_OS_SOURCES
+  atomic_file.cpp
+  codepage.cpp
+  dde.cpp
+  file_info.cpp
+  process.cpp
+  program_path.cpp
+  text.cpp
+  window.cpp)
