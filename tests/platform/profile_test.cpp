@@ -337,7 +337,7 @@ struct DamagedCase {
 };
 
 const DamagedCase kDamagedCases[] = {
-    {"invalid code page 932 bytes", "[s]\r\nk=a\x81 b\xFF\r\n", u"s", u"k", u"a\uFFFD b\uFFFD"},
+    {"invalid code page 932 bytes", "[s]\r\nk=a\x81 b\x85\x40\r\n", u"s", u"k", u"a\u30FB b\u30FB"},
     {"lead byte before the line end", "[s]\r\nk=a\x81\r\nj=2\r\n", u"s", u"j", u"2"},
     {"NUL bytes between lines", std::string("[s]\r\n\0\0\0\r\nk=1\r\n", 15), u"s", u"k", u"1"},
     {"NUL bytes in a name", std::string("[s\0]\r\nk=1\r\n", 11), u"s", u"k", u"<default>"},
