@@ -59,7 +59,7 @@ void AppendWide(std::string_view bytes, std::u16string& out) {
       size_t boundary = 0;
       while (i < length) {
         boundary = i;
-        i += IsLeadByte(static_cast<unsigned char>(bytes[i])) ? 2 : 1;
+        i += IsLeadByte(static_cast<unsigned char>(bytes[i])) ? 2u : 1u;
       }
       if (i > length) length = boundary;
     }
