@@ -11,7 +11,7 @@ struct Reason {
   std::u16string_view text;
 };
 
-constexpr std::array<Reason, 14> kReasons = {{
+constexpr std::array<Reason, 16> kReasons = {{
     {std::errc::no_such_file_or_directory, u"ファイルまたはフォルダーが見つかりません"},
     {std::errc::permission_denied, u"アクセスが拒否されました"},
     {std::errc::operation_not_permitted, u"アクセスが拒否されました"},
@@ -26,6 +26,8 @@ constexpr std::array<Reason, 14> kReasons = {{
     {std::errc::filename_too_long, u"名前が長すぎます"},
     {std::errc::file_too_large, u"ファイルが大きすぎます"},
     {std::errc::invalid_argument, u"通常のファイルではないか、指定が正しくありません"},
+    {std::errc::device_or_resource_busy, u"ほかのプログラムが使用中です"},
+    {std::errc::text_file_busy, u"ほかのプログラムが使用中です"},
 }};
 
 std::u16string AsciiNumber(int value) {

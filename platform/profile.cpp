@@ -7,9 +7,8 @@
 //     line whose key begins with ";", which no caller asks for);
 //   - anything else (empty lines, comments, garbage), which is kept and never matches.
 // Names are compared without letter case and without blanks around them. Keys before the first
-// section belong to no section. Where a section name occurs more than once, reads and writes
-// both use the first key line found in any of those sections, and a new key goes to the end of
-// the first of them.
+// section line make up the section with the empty name. Where a section name occurs more than
+// once, only the first of those sections is read and written, as Windows does.
 //
 // The file is kept in its own code units (bytes for code page 932, 16-bit units for UTF-16LE)
 // and lines are decoded only to be looked at, so a write changes only the bytes of the one line
@@ -23,22 +22,22 @@
 #include <vector>
 
 #include "base/fold.h"
-#include "platform/atomic_file.h"
 #include "platform/codepage.h"
-#include "platform/error.h"
-#include "platform/text.h"
+#include "platform/profile_write.h"
 
 namespace platform {
 namespace {
-
-// Settings files larger than this are not read (a read gives the default; a write fails).
-constexpr size_t kMaxFileSize = size_t{256} << 20;
 
 constexpr char kBom0 = '\xFF';
 constexpr char kBom1 = '\xFE';
 
 // Names and values lose the spaces and tabs around them.
 std::u16string_view Trim(std::u16string_view text) { return base::TrimSpacesAndTabs(text); }
+
+std::u16string_view TrimTrailingBlanks(std::u16string_view text) {
+  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
+  return text;
+}
 
 // Section and key names compare without case by the program's one rule for names.
 bool NamesEqual(std::u16string_view a, std::u16string_view b) {
@@ -71,11 +70,11 @@ std::u16string Decode(std::u16string_view raw) {
 void Encode(std::u16string_view text, std::string& out) { out += ToCodePage932(text); }
 void Encode(std::u16string_view text, std::u16string& out) { out += text; }
 
-// A name as it reads back after being stored in the encoding, so that a name with characters
-// the code page cannot hold (stored as "?") still finds the line it was written to.
-std::u16string StoredName(std::u16string_view name, char) {
-  return FromCodePage932(ToCodePage932(name));
-}
+// The name a lookup compares with the decoded lines. A name is compared as it is given, as
+// Windows compares it: one with characters the code page cannot hold (stored as "?") never
+// finds the line it was written to in a code page 932 file, so each write of it adds another.
+std::u16string StoredName(std::u16string_view name, char) { return std::u16string(name); }
+// A lone surrogate in a UTF-16LE file reads as U+FFFD, and so does one in the name.
 std::u16string StoredName(std::u16string_view name, char16_t) { return Decode(name); }
 
 // --- Lines -------------------------------------------------------------------------------------
@@ -341,7 +340,8 @@ class Editor {
                       std::u16string_view default_value) const {
     const Location<Unit> location =
         Find(StoredName(Trim(section), Unit()), StoredName(Trim(key), Unit()), true);
-    if (!location.key_found) return Limit(default_value);
+    // The default loses its trailing blanks, as Windows documents for the call.
+    if (!location.key_found) return Limit(TrimTrailingBlanks(default_value));
     return location.value;
   }
 
@@ -387,18 +387,22 @@ class Editor {
     }
     const uint64_t section_hash = NameHash(section);
     const uint64_t key_hash = NameHash(key);
-    bool in_matching_section = false;
-    bool in_first_matching_section = false;
+    // The lines before the first section line are the section with the empty name; new keys
+    // of it go to the top of the file, after the keys already there.
+    bool in_section = section.empty();
+    if (in_section) location.section_found = true;
     for (const LineInfo& info : lines_) {
       if (info.kind == LineKind::kSection) {
-        in_matching_section = NameIs(info, section, section_hash);
-        in_first_matching_section = in_matching_section && !location.section_found;
-        if (in_first_matching_section) {
+        // Only the first section of a name counts; a later one of the same name is never read
+        // nor written.
+        if (in_section) break;
+        in_section = NameIs(info, section, section_hash);
+        if (in_section) {
           location.section_found = true;
           location.insert_after = info.span;
         }
-      } else if (info.kind == LineKind::kKey && in_matching_section) {
-        if (in_first_matching_section) location.insert_after = info.span;
+      } else if (info.kind == LineKind::kKey && in_section) {
+        location.insert_after = info.span;
         if (!location.key_found && NameIs(info, key, key_hash)) {
           location.key_found = true;
           location.key_line = info.span;
@@ -543,10 +547,10 @@ bool HasLineBreak(std::u16string_view text) {
   return text.find_first_of(u"\r\n") != std::u16string_view::npos;
 }
 
-// Checks a section and key for a write and makes the value as it is stored; throws
-// std::invalid_argument for a name the file form cannot hold.
-std::u16string PrepareWrite(std::u16string_view& section, std::u16string_view& key,
-                            std::u16string_view value) {
+}  // namespace
+
+std::u16string PrepareProfileWrite(std::u16string_view& section, std::u16string_view& key,
+                                   std::u16string_view value) {
   section = Trim(section);
   key = Trim(key);
   if (HasLineBreak(section) || HasLineBreak(key) || key.find(u'=') != std::u16string_view::npos ||
@@ -560,8 +564,6 @@ std::u16string PrepareWrite(std::u16string_view& section, std::u16string_view& k
       stored.begin(), stored.end(), [](char16_t c) { return c == u'\r' || c == u'\n'; }, u' ');
   return stored;
 }
-
-}  // namespace
 
 struct Profile::Impl {
   std::variant<Editor<char>, Editor<char16_t>> editor;
@@ -583,7 +585,7 @@ std::u16string Profile::Read(std::u16string_view section, std::u16string_view ke
 
 void Profile::Write(std::u16string_view section, std::u16string_view key,
                     std::u16string_view value) {
-  const std::u16string stored = PrepareWrite(section, key, value);
+  const std::u16string stored = PrepareProfileWrite(section, key, value);
   std::visit([&](auto& editor) { editor.Write(section, key, stored); }, impl_->editor);
 }
 
@@ -602,49 +604,6 @@ std::string WriteProfileStringToBytes(std::string_view bytes, std::u16string_vie
   Profile profile(bytes);
   profile.Write(section, key, value);
   return profile.Bytes();
-}
-
-Profile LoadProfile(const std::filesystem::path& file) {
-  try {
-    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxFileSize);
-    return Profile(bytes.value_or(std::string()));
-  } catch (const std::exception&) {
-    // An unreadable file reads like a missing one.
-    return Profile(std::string_view());
-  }
-}
-
-std::u16string ReadProfileString(const std::filesystem::path& file, std::u16string_view section,
-                                 std::u16string_view key, std::u16string_view default_value) {
-  return LoadProfile(file).Read(section, key, default_value);
-}
-
-void WriteProfileStrings(const std::filesystem::path& file, std::span<const ProfileEntry> entries) {
-  try {
-    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxFileSize);
-    Profile profile(bytes.value_or(std::string()));
-    size_t written = 0;
-    try {
-      for (const ProfileEntry& entry : entries) {
-        profile.Write(entry.section, entry.key, entry.value);
-        ++written;
-      }
-    } catch (const std::exception&) {
-      // As with one write per key, the keys before the one that cannot be stored stay
-      // written; the file is replaced only when there are any.
-      if (written > 0) ReplaceFileAtomically(file, profile.Bytes());
-      throw;
-    }
-    ReplaceFileAtomically(file, profile.Bytes());
-  } catch (const std::exception&) {
-    throw Error(FromPath(file) + u" に書き込めません");
-  }
-}
-
-void WriteProfileString(const std::filesystem::path& file, std::u16string_view section,
-                        std::u16string_view key, std::u16string_view value) {
-  const ProfileEntry entry{section, key, value};
-  WriteProfileStrings(file, std::span(&entry, 1));
 }
 
 }  // namespace platform

@@ -1,12 +1,20 @@
-// Settings files in the INI form of the Windows profile-string functions.
+// Settings files in the INI form of the Windows profile-string functions. On Windows the file
+// functions are those functions themselves (GetPrivateProfileStringW, WritePrivateProfileStringW);
+// elsewhere, and for the in-memory forms and Profile on every system, our own INI code reads and
+// writes as they do.
 //
 // Names match without regard to letter case; blanks around a value are dropped on reading and
 // one pair of enclosing double or single quotes is removed; at most 2047 characters come
-// back; a missing file, section or key gives the default, and reading never fails. Writing
-// updates a key in place, adds a new key at the end of its section and a new section at the
-// end of the file, and keeps every other line byte for byte; a missing file is created. A file
-// that begins with the UTF-16LE byte-order mark is read and written as UTF-16LE, every other
-// file as code page 932. Saves replace the file atomically.
+// back; a missing file, section or key gives the default, without its trailing blanks, and
+// reading never fails. Only the first section of a name counts; the keys before the first
+// section line are the section with the empty name. Writing updates a key in place, adds a new
+// key at the end of its section and a new section at the end of the file, and keeps every other
+// line byte for byte; a missing file is created. A file that begins with the UTF-16LE
+// byte-order mark is read and written as UTF-16LE, every other file as code page 932 (on
+// Windows: the system's ANSI code page, 932 on the Japanese systems the program is made for).
+// A section or key name is compared as it is given, so one with characters the code page cannot
+// hold does not find the line it was stored to ("?" in place of those characters) again.
+// On POSIX saves replace the file atomically; Windows' functions edit it in place.
 #ifndef QUORVEL_PLATFORM_PROFILE_H_
 #define QUORVEL_PLATFORM_PROFILE_H_
 

@@ -1,45 +1,24 @@
-// Code page 932 through glibc's iconv. iconv stops at the first character it cannot convert;
-// the loops below write the replacement for that one character and carry on after it.
+// Code page 932 by two tables made once from glibc's iconv, trimmed to Windows' own mapping:
+//   - glibc decodes neither 0x80, 0xA0 nor 0xFD to 0xFF; Windows' table gives them U+0080,
+//     U+F8F0 and U+F8F1 to U+F8F3, and so do the tables here (both ways).
+//   - glibc encodes some characters to a code of a look-alike (U+301C and U+FF5E both to 81 60,
+//     U+00A5 to 5C). Windows does so only in its best-fit mapping, which the program does not
+//     use: a character that does not come back from the code it is written as is not held by
+//     the code page and becomes "?".
+//   - A pair the code page does not assign decodes to U+30FB, the code page's default Unicode
+//     character, as Windows gives it, not to U+FFFD.
 #include "platform/codepage.h"
 
-#include <errno.h>
 #include <iconv.h>
 
+#include <array>
+#include <memory>
 #include <stdexcept>
 
 namespace platform {
 namespace {
 
-// One conversion descriptor per direction and thread, opened on first use.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " + to);
-    }
-  }
-  ~Converter() { iconv_close(cd_); }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-
-  iconv_t get() {
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-    return cd_;
-  }
-
- private:
-  iconv_t cd_;
-};
-
-iconv_t ToCp932() {
-  thread_local Converter converter("CP932", "UTF-16LE");
-  return converter.get();
-}
-
-iconv_t FromCp932() {
-  thread_local Converter converter("UTF-16LE", "CP932");
-  return converter.get();
-}
+constexpr char16_t kDefaultCharacter = u'\u30FB';
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -47,112 +26,163 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 bool IsTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
 
-// Runs iconv over the whole input into out (bytes), growing out as needed. Returns the number
-// of input bytes consumed when iconv stopped at an unconvertible or incomplete sequence, or the
-// full input size when everything was converted.
-size_t ConvertRun(iconv_t cd, const char* input, size_t input_size, std::string& out) {
-  char* in = const_cast<char*>(input);
-  size_t in_left = input_size;
-  char buffer[16384];
-  for (;;) {
-    char* dst = buffer;
-    size_t dst_left = sizeof buffer;
-    const size_t rc = iconv(cd, &in, &in_left, &dst, &dst_left);
-    const int error = errno;
-    out.append(buffer, sizeof buffer - dst_left);
-    if (rc != static_cast<size_t>(-1)) return input_size;
-    if (error == E2BIG) continue;
-    return input_size - in_left;  // EILSEQ or EINVAL: stopped before the bad sequence
+// The single bytes Windows maps that glibc does not.
+char16_t WindowsOnlySingleByte(unsigned char b) {
+  switch (b) {
+    case 0x80:
+      return u'\u0080';
+    case 0xA0:
+      return u'\uF8F0';
+    case 0xFD:
+      return u'\uF8F1';
+    case 0xFE:
+      return u'\uF8F2';
+    case 0xFF:
+      return u'\uF8F3';
+    default:
+      return 0;
   }
+}
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+      throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " + to);
+    }
+  }
+  ~Iconv() { iconv_close(cd_); }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+
+  // Converts `in` whole; false when iconv refuses it.
+  bool Convert(const char* in, size_t in_size, char* out, size_t out_size, size_t& written) {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    char* source = const_cast<char*>(in);
+    char* target = out;
+    size_t target_left = out_size;
+    if (iconv(cd_, &source, &in_size, &target, &target_left) == static_cast<size_t>(-1)) {
+      return false;
+    }
+    written = out_size - target_left;
+    return in_size == 0;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+struct Tables {
+  // Single bytes (0 for lead bytes) and lead-trail pairs (lead << 8 | trail; 0 when the pair
+  // is not assigned).
+  std::array<char16_t, 256> single{};
+  std::array<char16_t, 65536> pair{};
+  // The code of each BMP character: the byte, or lead << 8 | trail; 0 when the code page does
+  // not hold it (U+0000 is the byte 0 and handled before the table).
+  std::array<uint16_t, 65536> code{};
+};
+
+Tables MakeTables() {
+  Tables tables;
+  Iconv decoder("UTF-16LE", "CP932");
+  char out[8];
+  size_t written = 0;
+  auto decode = [&](const char* in, size_t size) -> char16_t {
+    if (!decoder.Convert(in, size, out, sizeof out, written) || written != 2) return 0;
+    return static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                 (static_cast<unsigned char>(out[1]) << 8));
+  };
+  for (int b = 0; b < 256; ++b) {
+    const auto byte = static_cast<unsigned char>(b);
+    if (IsLeadByte(byte)) continue;
+    const char in = static_cast<char>(byte);
+    char16_t c = WindowsOnlySingleByte(byte);
+    if (c == 0) c = decode(&in, 1);
+    tables.single[byte] = c;
+  }
+  for (int lead = 0; lead < 256; ++lead) {
+    if (!IsLeadByte(static_cast<unsigned char>(lead))) continue;
+    for (int trail = 0; trail < 256; ++trail) {
+      if (!IsTrailByte(static_cast<unsigned char>(trail))) continue;
+      const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      tables.pair[static_cast<size_t>(lead << 8 | trail)] = decode(in, 2);
+    }
+  }
+  // Encoding: iconv's choice among duplicate codes (the NEC and IBM rows) is Windows' choice;
+  // a code that decodes to another character is a look-alike and not taken.
+  Iconv encoder("CP932", "UTF-16LE");
+  for (uint32_t c = 1; c < 65536; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    const char in[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    uint16_t code = 0;
+    if (encoder.Convert(in, 2, out, sizeof out, written)) {
+      if (written == 1) {
+        code = static_cast<unsigned char>(out[0]);
+        if (tables.single[code] != c) code = 0;
+      } else if (written == 2) {
+        code = static_cast<uint16_t>(static_cast<unsigned char>(out[0]) << 8 |
+                                     static_cast<unsigned char>(out[1]));
+        if (tables.pair[code] != c) code = 0;
+      }
+    }
+    tables.code[c] = code;
+  }
+  for (int b = 0x80; b < 256; ++b) {
+    const char16_t c = WindowsOnlySingleByte(static_cast<unsigned char>(b));
+    if (c != 0) tables.code[c] = static_cast<uint16_t>(b);
+  }
+  return tables;
+}
+
+const Tables& TheTables() {
+  static const std::unique_ptr<const Tables> tables = std::make_unique<const Tables>(MakeTables());
+  return *tables;
 }
 
 }  // namespace
 
 std::string ToCodePage932(std::u16string_view text) {
+  const Tables& tables = TheTables();
   std::string out;
   out.reserve(text.size() * 2);
-  iconv_t cd = ToCp932();
-  std::string utf16le;
-  // Converts text[begin, end), which holds no lone surrogate; a character iconv cannot convert
-  // becomes "?" and the conversion carries on after it.
-  auto convert = [&](size_t begin, size_t end) {
-    utf16le.clear();
-    for (size_t i = begin; i < end; ++i) {
-      utf16le.push_back(static_cast<char>(text[i] & 0xFF));
-      utf16le.push_back(static_cast<char>(text[i] >> 8));
-    }
-    size_t position = 0;  // in bytes
-    while (position < utf16le.size()) {
-      position += ConvertRun(cd, utf16le.data() + position, utf16le.size() - position, out);
-      if (position >= utf16le.size()) break;
-      out.push_back('?');
-      const char16_t c = text[begin + position / 2];
-      position += IsHighSurrogate(c) ? 4u : 2u;  // a pair counts as one character
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  };
-  size_t run_start = 0;
-  size_t i = 0;
-  while (i < text.size()) {
+  for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
-    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      i += 2;
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
     } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-      convert(run_start, i);
-      out.push_back('?');  // a lone surrogate
-      run_start = ++i;
+      // The code page holds nothing outside the BMP: a pair is one "?", a lone surrogate too.
+      if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) ++i;
+      out.push_back('?');
+    } else if (const uint16_t code = tables.code[c]; code == 0) {
+      out.push_back('?');
+    } else if (code < 0x100) {
+      out.push_back(static_cast<char>(code));
     } else {
-      ++i;
+      out.push_back(static_cast<char>(code >> 8));
+      out.push_back(static_cast<char>(code & 0xFF));
     }
   }
-  convert(run_start, text.size());
   return out;
 }
 
 std::u16string FromCodePage932(std::string_view bytes) {
-  std::string utf16le;
-  utf16le.reserve(bytes.size() * 2);
-  iconv_t cd = FromCp932();
-  auto replacement = [&] {
-    utf16le.push_back(static_cast<char>(0xFD));
-    utf16le.push_back(static_cast<char>(0xFF));
-  };
-  // Converts bytes[begin, end), which is made of single bytes and lead-trail pairs; a pair the
-  // code page does not assign becomes one U+FFFD.
-  auto convert = [&](size_t begin, size_t end) {
-    size_t position = begin;
-    while (position < end) {
-      position += ConvertRun(cd, bytes.data() + position, end - position, utf16le);
-      if (position >= end) break;
-      replacement();
-      const auto b = static_cast<unsigned char>(bytes[position]);
-      position += (IsLeadByte(b) && position + 1 < end) ? 2u : 1u;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  };
-  // Bytes that cannot start a character (and lead bytes without a trail byte) become U+FFFD
-  // here, without a call into iconv for each; a line end or other ASCII byte after a broken
-  // lead byte is kept.
-  size_t run_start = 0;
-  size_t i = 0;
-  while (i < bytes.size()) {
+  const Tables& tables = TheTables();
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
     const auto b = static_cast<unsigned char>(bytes[i]);
-    if (b < 0x80 || (b >= 0xA1 && b <= 0xDF)) {
+    if (!IsLeadByte(b)) {
+      out.push_back(b < 0x80 ? static_cast<char16_t>(b) : tables.single[b]);
+    } else if (i + 1 < bytes.size() && IsTrailByte(static_cast<unsigned char>(bytes[i + 1]))) {
+      const char16_t c =
+          tables.pair[static_cast<size_t>(b << 8 | static_cast<unsigned char>(bytes[i + 1]))];
+      out.push_back(c != 0 ? c : kDefaultCharacter);
       ++i;
-    } else if (IsLeadByte(b) && i + 1 < bytes.size() &&
-               IsTrailByte(static_cast<unsigned char>(bytes[i + 1]))) {
-      i += 2;
     } else {
-      convert(run_start, i);
-      replacement();
-      run_start = ++i;
+      // A lead byte without its trail byte: the default character, and the byte after it is
+      // read on its own, so that a line end or "=" behind a damaged character stays.
+      out.push_back(kDefaultCharacter);
     }
-  }
-  convert(run_start, bytes.size());
-  std::u16string out(utf16le.size() / 2, u'\0');
-  for (size_t k = 0; k < out.size(); ++k) {
-    out[k] = static_cast<char16_t>(static_cast<unsigned char>(utf16le[2 * k]) |
-                                   (static_cast<unsigned char>(utf16le[2 * k + 1]) << 8));
   }
   return out;
 }

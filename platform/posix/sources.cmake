@@ -8,6 +8,7 @@ set(QUORVEL_PLATFORM_OS_SOURCES
   dde_socket.h
   file_info.cpp
   process.cpp
+  profile_file.cpp
   program_path.cpp
   text.cpp
   window.cpp)

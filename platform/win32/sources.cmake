@@ -5,6 +5,9 @@ set(QUORVEL_PLATFORM_OS_SOURCES
   dde.cpp
   file_info.cpp
   process.cpp
+  profile_file.cpp
   program_path.cpp
   text.cpp
+  win32_error.cpp
+  win32_error.h
   window.cpp)

@@ -224,7 +224,10 @@ const IntCase kIntCases[] = {
 
 TEST(StrToIntTest, ConvertsOrRefuses) {
   for (const IntCase& c : kIntCases) {
-    const std::string shown = "'" + base::ToUtf8(c.text) + "'";
+    // Built in steps: GCC 12 warns wrongly (-Wrestrict) about "'" + std::string&&.
+    std::string shown = "'";
+    shown += base::ToUtf8(c.text);
+    shown += "'";
     EXPECT_EQ(tclib::StrToIntDef(c.text, 12345), c.ok ? c.value : 12345) << shown;
     if (c.ok) {
       EXPECT_EQ(tclib::StrToInt(c.text), c.value) << shown;
