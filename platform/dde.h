@@ -50,22 +50,27 @@ class Conversation {
 // initialised; after Uninitialize every Connect raises platform::Error.
 class Instance {
  public:
-  // Initialises the instance. Raises platform::Error when DDE cannot be used.
+  // Initialises the instance. Raises platform::Error when DDE cannot be used. The instance
+  // and its conversations belong to the thread that made it: it is used and destroyed there.
   Instance();
-  ~Instance() = default;
+  ~Instance();  // uninitialises
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;
 
   bool initialized() const { return initialized_; }
-  void Uninitialize() { initialized_ = false; }
+  // Releases DDE; the conversations made by this instance end.
+  void Uninitialize();
 
   // A conversation with the server of service and topic, or nullptr when no server of this
   // user answers there. Waits at most `format_wait_ms` for the server's data format.
   std::unique_ptr<Conversation> Connect(std::u16string_view service, std::u16string_view topic,
                                         int format_wait_ms = 2000);
 
+  struct State;  // the implementation's hold on DDE, shared with the conversations
+
  private:
   bool initialized_ = false;
+  std::shared_ptr<State> state_;
 };
 
 // What one server takes on, so that clients connecting in great numbers or staying silent can
@@ -78,8 +83,8 @@ inline constexpr std::chrono::milliseconds kIdleTimeout{30000};
 // memory (trying again at once would only fail again).
 inline constexpr std::chrono::milliseconds kAcceptPause{100};
 
-// The server of one service and topic. Single-threaded: the owner calls Dispatch or
-// WaitAndDispatch, and the handlers run inside those calls.
+// The server of one service and topic. Single-threaded: the thread that made it calls Dispatch
+// or WaitAndDispatch, and the handlers run inside those calls.
 class Server {
  public:
   struct Handlers {

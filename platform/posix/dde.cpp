@@ -79,10 +79,17 @@ void Conversation::Disconnect() {
   link_->fd = -1;
 }
 
+// Nothing is held between connections: every conversation is a connection of its own.
+struct Instance::State {};
+
 Instance::Instance() {
   EnsureEndpointDirectory();
   initialized_ = true;
 }
+
+Instance::~Instance() = default;
+
+void Instance::Uninitialize() { initialized_ = false; }
 
 std::unique_ptr<Conversation> Instance::Connect(std::u16string_view service,
                                                 std::u16string_view topic, int format_wait_ms) {
