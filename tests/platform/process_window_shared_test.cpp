@@ -138,7 +138,8 @@ TEST(SharedCreateProcessTest, StartsTheProgramWithTheRestAsOneArgument) {
   const fs::path folder = dir.path() / "GIS folder" / "bin dir";
   fs::create_directories(folder);
   gistest::CopyExecutable(gistest::UpdaterStubPath(), folder / "_Updater.exe");
-  const std::u16string argument = U(dir.path() / "my projects" / "川 の 地図.qvp");
+  const std::u16string argument =
+      U(dir.path() / "my projects") + platform::kPathSeparator + u"川 の 地図.qvp";
   const int64_t pid =
       platform::CreateProcessFromCommandLine(U(folder / "_Updater.exe") + u" " + argument);
   ASSERT_GT(pid, 0);
