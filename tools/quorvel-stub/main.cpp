@@ -63,13 +63,20 @@ int main(int argc, char** argv) {
   if (!arguments.empty() && arguments[0] != "DdeQuorvel") project = arguments[0];
 
   std::unique_ptr<platform::dde::Server> server;
-  try {
-    server = std::make_unique<platform::dde::Server>(u"quorvel", u"DdeQuorvel");
-  } catch (const platform::Error& error) {
+  std::u16string server_error;
+  {
+    const stub::StartLock lock;
+    try {
+      server = std::make_unique<platform::dde::Server>(u"quorvel", u"DdeQuorvel");
+    } catch (const platform::Error& error) {
+      server_error = error.message();
+    }
+  }
+  if (!server) {
     if (ForwardToServingCopy(project)) {
       log.Write({"forwarded", pid, stub::Escape(project)});
     } else {
-      log.Write({"dde-unavailable", pid, stub::Escape(base::ToUtf8(error.message()))});
+      log.Write({"dde-unavailable", pid, stub::Escape(base::ToUtf8(server_error))});
     }
     log.Write({"exit", pid});
     return 0;

@@ -51,6 +51,21 @@ void LogStart(const Log& log, const std::vector<std::string>& arguments);
 void InstallStopSignals();
 bool StopRequested();
 
+// Held while a copy takes its DDE endpoint, so that of two copies starting at the same moment
+// one serves and the other finds it serving. On Windows a DDE server's check for a running one
+// and its registration are two steps, so the copies take a named mutex of the session around
+// them; on POSIX taking the endpoint is one step and the lock does nothing.
+class StartLock {
+ public:
+  StartLock();
+  ~StartLock();
+  StartLock(const StartLock&) = delete;
+  StartLock& operator=(const StartLock&) = delete;
+
+ private:
+  void* handle_ = nullptr;
+};
+
 // Where a window goes on the screen.
 struct Geometry {
   int x = 0;

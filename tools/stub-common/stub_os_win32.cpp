@@ -79,6 +79,17 @@ void InstallStopSignals() {}
 
 bool StopRequested() { return false; }
 
+StartLock::StartLock() : handle_(::CreateMutexW(nullptr, FALSE, L"Local\\QuorvelStandInDdeStart")) {
+  // A copy that died holding it leaves it abandoned, which still hands it over.
+  if (handle_ != nullptr) ::WaitForSingleObject(handle_, 10000);
+}
+
+StartLock::~StartLock() {
+  if (handle_ == nullptr) return;
+  ::ReleaseMutex(handle_);
+  ::CloseHandle(handle_);
+}
+
 struct Windows::State {
   HWND owner = nullptr;
   HWND main = nullptr;

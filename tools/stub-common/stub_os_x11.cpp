@@ -57,6 +57,9 @@ void InstallStopSignals() {
 
 bool StopRequested() { return stop_requested; }
 
+StartLock::StartLock() = default;
+StartLock::~StartLock() = default;
+
 // A connection to the display with the atoms the windows use, a font for the text, and the
 // two windows once shown.
 struct Windows::State {
