@@ -269,4 +269,6 @@ void MinimizeWindow(uint64_t window) {
   XCloseDisplay(display);
 }
 
+void PauseBriefly() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+
 }  // namespace gistest

@@ -97,7 +97,12 @@ class PrivateDisplay {
   bool ok_ = false;
 };
 
-// Polls `condition` every 20 ms until it holds or `timeout` passes.
+// Waits about 20 ms. On Windows the thread's messages are handled meanwhile: a DDE client
+// instance of the test has a window, and other programs' DDE connection requests are sent to
+// every top-level window and wait for each to answer.
+void PauseBriefly();
+
+// Polls `condition` every 20 ms until it holds or `timeout` passes, pausing as above.
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::seconds(10));
 

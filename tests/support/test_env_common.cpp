@@ -1,7 +1,6 @@
 // The parts of the test environment that are the same on every system: waiting, the
 // stand-ins' logs, their paths and copies.
 #include <fstream>
-#include <thread>
 #include <utility>
 
 #include "tests/support/test_env.h"
@@ -13,7 +12,7 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
   for (;;) {
     if (condition()) return true;
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    PauseBriefly();
   }
 }
 

@@ -189,4 +189,16 @@ void MinimizeWindow(uint64_t window) {
   ::ShowWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), SW_MINIMIZE);
 }
 
+void PauseBriefly() {
+  const ULONGLONG until = ::GetTickCount64() + 20;
+  for (ULONGLONG now = ::GetTickCount64(); now < until; now = ::GetTickCount64()) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+}
+
 }  // namespace gistest
