@@ -138,6 +138,21 @@ std::optional<std::filesystem::path> ResolveCandidate(std::wstring_view candidat
   return std::filesystem::path(found);
 }
 
+// Waits up to `wait_ms` for the program to first wait for messages, in short steps that let
+// the messages other threads send to this one through: a starting program that asks every
+// top-level window something (a DDE connection request does) would otherwise wait for this
+// thread, and this thread for it. Returns at once for a program without a message queue or
+// one that ended.
+void WaitUntilInputIdle(HANDLE process, int wait_ms) {
+  const ULONGLONG until = ::GetTickCount64() + static_cast<ULONGLONG>(std::max(wait_ms, 0));
+  for (;;) {
+    const DWORD result = ::WaitForInputIdle(process, 20);
+    if (result != WAIT_TIMEOUT || ::GetTickCount64() >= until) return;
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 }  // namespace
 
 std::optional<std::vector<ProcessEntry>> SnapshotProcesses() {
@@ -235,8 +250,7 @@ uint32_t WinExecLike(std::u16string_view command_line, ShowState show, int wait_
       const Handle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
                                          static_cast<DWORD>(id)));
       if (!process.valid()) continue;
-      // Fails at once for a program without a message queue, or once it has ended.
-      ::WaitForInputIdle(process.get(), static_cast<DWORD>(std::max(wait_ms, 0)));
+      WaitUntilInputIdle(process.get(), wait_ms);
       break;
     }
   }
