@@ -25,8 +25,10 @@ std::optional<std::vector<ProcessEntry>> SnapshotProcesses();
 
 // How a bare command line names its program: the shortest prefix ending at a blank (U+0020),
 // or else the whole line, that names an executable regular file is the program; a prefix
-// whose file name has no extension also matches that name with ".exe" added. The rest of the
-// line after that one blank is the single argument.
+// whose file name has no extension also matches that name with ".exe" added (on Windows it
+// matches only with ".exe" added, as CreateProcessW resolves it, and a bare name is searched
+// for where CreateProcessW searches). The rest of the line after that one blank is the single
+// argument.
 struct SplitCommandLine {
   std::filesystem::path program;
   std::optional<std::u16string> argument;  // nothing when the whole line names the program
@@ -46,8 +48,9 @@ enum class ShowState { kShowNormal = 1, kShowMinNoActive = 7 };
 
 // Finds the program a loader command line starts: its first word (up to the first blank),
 // as given and with ".exe" added, in `program_directory`, then `current_directory`, then
-// each folder of `search_folders` in order (empty entries are skipped). A word with a "/" is
-// taken as a path instead.
+// each folder of `search_folders` in order (empty entries are skipped). A word with a "/" (or,
+// on Windows, a "\\") is taken as a path instead. On Windows a word without an extension only
+// matches with ".exe" added, and file names compare without regard to case.
 std::optional<std::filesystem::path> FindLoaderProgram(
     std::u16string_view word, const std::filesystem::path& program_directory,
     const std::filesystem::path& current_directory,
@@ -61,7 +64,8 @@ inline constexpr uint32_t kLoaderFailed = 0;
 // Starts the first word of `command_line` (found by FindLoaderProgram in the program
 // directory, the current directory and PATH) with the rest of the line after one blank as its
 // one argument. Returns when the started program reports that its DDE endpoint is ready
-// (NotifyStarterReady), when it ends, or after `wait_ms` milliseconds.
+// (NotifyStarterReady), when it ends, or after `wait_ms` milliseconds. On Windows this is
+// WinExec, and ready means the program first waits for messages (WaitForInputIdle).
 uint32_t WinExecLike(std::u16string_view command_line, ShowState show, int wait_ms = 5000);
 
 // Called by a started program once it can take requests: tells a waiting WinExecLike to

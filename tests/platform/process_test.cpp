@@ -1,4 +1,6 @@
-// The process list, bare command lines and program starts, with real processes.
+// The process list, bare command lines and program starts, with real processes: what holds
+// on POSIX only (children, descriptors, the ready pipe of the loader start). The cases shared
+// with Windows are in process_window_shared_test.cpp.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,12 +28,6 @@ void MakeExecutable(const fs::path& path) {
   fs::create_directories(path.parent_path());
   std::ofstream(path) << "#!/bin/sh\nexit 0\n";
   chmod(path.c_str(), 0755);
-}
-
-void MakePlainFile(const fs::path& path) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path) << "data\n";
-  chmod(path.c_str(), 0644);
 }
 
 std::u16string U(const fs::path& p) { return base::FromUtf8(p.string()); }
@@ -66,23 +62,6 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{u"/usr/bin/quorvel.exe", {u"quorvel.exe"}, 0},
         CountCase{u"", {u"quorvel.exe", u"bash"}, 0},
         CountCase{u"quorvel.exe", {u"quorvel.exe ", u"quorvel.ex", u"xquorvel.exe"}, 0}));
-
-TEST(SnapshotTest, ListsThisProcessByItsExecutableFileName) {
-  const auto snapshot = platform::SnapshotProcesses();
-  ASSERT_TRUE(snapshot.has_value());
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  const std::u16string name = U(fs::path(std::string(self, static_cast<size_t>(n))).filename());
-  bool found = false;
-  for (const auto& entry : *snapshot) {
-    if (entry.process_id == getpid()) {
-      EXPECT_EQ(entry.exe_file, name);
-      found = true;
-    }
-  }
-  EXPECT_TRUE(found);
-}
 
 TEST(SnapshotTest, LeavesOutEndedProcessesNotYetCollected) {
   const pid_t pid = fork();
@@ -130,47 +109,6 @@ TEST(CountProcessesByNameTest, CountsRealProcessesWhateverTheirAsciiCase) {
 }
 
 // ---- bare command lines ----
-
-TEST(SplitBareCommandLineTest, TakesTheShortestPrefixNamingAnExecutable) {
-  TempDir dir;
-  const fs::path d = dir.path();
-  MakeExecutable(d / "a" / "prog");
-  MakeExecutable(d / "b" / "dir with blank" / "tool.exe");
-  MakeExecutable(d / "c" / "dir");  // a file that shadows "dir with blank"
-  MakeExecutable(d / "c" / "dir with blank" / "tool.exe");
-  MakePlainFile(d / "e" / "plain");
-  fs::create_directories(d / "f" / "folder");
-
-  struct Case {
-    std::string line;
-    std::optional<fs::path> program;
-    std::optional<std::u16string> argument;
-  };
-  const std::string s = d.string();
-  const std::vector<Case> cases{
-      {s + "/a/prog arg with  blanks ", d / "a" / "prog", u"arg with  blanks "},
-      {s + "/a/prog", d / "a" / "prog", std::nullopt},
-      {s + "/a/prog ", d / "a" / "prog", u""},
-      {s + "/b/dir with blank/tool.exe x y", d / "b" / "dir with blank" / "tool.exe", u"x y"},
-      // A name without an extension also matches with ".exe" added.
-      {s + "/b/dir with blank/tool /p/日本.qvp", d / "b" / "dir with blank" / "tool.exe",
-       u"/p/日本.qvp"},
-      {s + "/c/dir with blank/tool.exe x", d / "c" / "dir", u"with blank/tool.exe x"},
-      {s + "/missing x", std::nullopt, std::nullopt},
-      {s + "/e/plain x", std::nullopt, std::nullopt},
-      {s + "/f/folder x", std::nullopt, std::nullopt},
-      {"", std::nullopt, std::nullopt},
-      {" " + s + "/a/prog", std::nullopt, std::nullopt},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    const auto split = platform::SplitBareCommandLine(base::FromUtf8(c.line));
-    ASSERT_EQ(split.has_value(), c.program.has_value());
-    if (!split) continue;
-    EXPECT_EQ(split->program, *c.program);
-    EXPECT_EQ(split->argument, c.argument);
-  }
-}
 
 TEST(LaunchCommandLineTest, JoinsPathAndArgumentWithOneBlankAndNoQuotes) {
   EXPECT_EQ(tclib::LaunchCommandLine(u"/opt/GIS dir/quorvel.exe", u"/data/my project.qvp"),
@@ -238,19 +176,6 @@ TEST(CreateProcessTest, InheritsTheCurrentDirectoryAndNoDescriptors) {
   EXPECT_EQ(cwd, work.string());
 }
 
-TEST(CreateProcessTest, MissingProgramRaisesTheError) {
-  TempDir dir;
-  for (const auto& line : {U(dir.path() / "no such" / "quorvel.exe") + u" x",
-                           U(dir.path() / "quorvel.exe"), std::u16string(), std::u16string(u" ")}) {
-    try {
-      platform::CreateProcessFromCommandLine(line);
-      ADD_FAILURE() << base::ToUtf8(line);
-    } catch (const platform::Error& error) {
-      EXPECT_EQ(error.message(), u"プロセスの生成に失敗しました");
-    }
-  }
-}
-
 TEST(LaunchOrActivateTest, MissingProgramRaisesTheErrorAndStartsNothing) {
   TempDir dir;
   unsetenv("DISPLAY");  // no display: no window is found
@@ -263,30 +188,6 @@ TEST(LaunchOrActivateTest, MissingProgramRaisesTheErrorAndStartsNothing) {
 }
 
 // ---- the program-loader start ----
-
-TEST(FindLoaderProgramTest, SearchesProgramDirectoryThenCurrentThenPath) {
-  TempDir dir;
-  const fs::path d = dir.path();
-  MakeExecutable(d / "prog" / "quorvel.exe");
-  MakeExecutable(d / "cur" / "quorvel.exe");
-  MakeExecutable(d / "cur" / "only-here");
-  MakeExecutable(d / "p1" / "tool");
-  MakeExecutable(d / "p2" / "tool.exe");
-  MakeExecutable(d / "p2" / "other.exe");
-  const std::vector<fs::path> path{d / "p1", fs::path(), d / "p2"};
-  EXPECT_EQ(platform::FindLoaderProgram(u"quorvel", d / "prog", d / "cur", path),
-            d / "prog" / "quorvel.exe");
-  EXPECT_EQ(platform::FindLoaderProgram(u"QUORVEL", d / "none", d / "cur", path), std::nullopt);
-  EXPECT_EQ(platform::FindLoaderProgram(u"quorvel", d / "none", d / "cur", path),
-            d / "cur" / "quorvel.exe");
-  EXPECT_EQ(platform::FindLoaderProgram(u"only-here", d / "prog", d / "cur", path),
-            d / "cur" / "only-here");
-  EXPECT_EQ(platform::FindLoaderProgram(u"tool", d / "prog", d / "cur", path), d / "p1" / "tool");
-  EXPECT_EQ(platform::FindLoaderProgram(u"other", d / "prog", d / "cur", path),
-            d / "p2" / "other.exe");
-  EXPECT_EQ(platform::FindLoaderProgram(u"missing", d / "prog", d / "cur", path), std::nullopt);
-  EXPECT_EQ(platform::FindLoaderProgram(u"", d / "prog", d / "cur", path), std::nullopt);
-}
 
 // The loader start returns once the started program's DDE endpoint accepts, so that a
 // connection right after it succeeds.
@@ -313,16 +214,6 @@ TEST(WinExecLikeTest, ReturnsWhenTheStartedProgramServes) {
       gistest::WaitFor([&] { return !gistest::RecordsOf(gistest::ReadLog(log), "exit").empty(); }));
   const auto start = gistest::RecordsOf(gistest::ReadLog(log), "start").at(0);
   EXPECT_EQ(start, (gistest::LogRecord{"start", start[1], "1", "DdeQuorvel"}));
-}
-
-TEST(WinExecLikeTest, ReportsAProgramThatIsNotFound) {
-  TempDir dir;
-  const fs::path old = fs::current_path();
-  fs::current_path(dir.path());
-  EXPECT_LT(platform::WinExecLike(u"no-such-program-here DdeQuorvel",
-                                  platform::ShowState::kShowMinNoActive),
-            32u);
-  fs::current_path(old);
 }
 
 TEST(WinExecLikeTest, ReturnsWhenTheStartedProgramEnds) {

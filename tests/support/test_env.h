@@ -1,12 +1,16 @@
 // What the GIS tests need around real processes: private folders, a private DDE socket
 // folder, a private X server (with a window manager when asked), child processes that are
-// always collected, and the stand-in programs' logs.
+// always collected, and the stand-in programs' logs. test_env_common.cpp holds what is the
+// same on every system, test_env.cpp the POSIX part and test_env_win32.cpp the Windows part
+// (where DDE endpoints and windows belong to the session, so the private folder and display
+// change nothing).
 #ifndef QUORVEL_TESTS_GIS_SUPPORT_TEST_ENV_H_
 #define QUORVEL_TESTS_GIS_SUPPORT_TEST_ENV_H_
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -73,6 +77,7 @@ class Child {
 
  private:
   pid_t pid_ = -1;
+  void* process_ = nullptr;  // Windows: the process handle, kept until the child is collected
 };
 
 // A private X server (Xvfb on a free display number), optionally with openbox. Sets DISPLAY
@@ -92,12 +97,27 @@ class PrivateDisplay {
   bool ok_ = false;
 };
 
-// Polls `condition` every 20 ms until it holds or `timeout` passes.
+// Waits about 20 ms. On Windows the thread's messages are handled meanwhile: a DDE client
+// instance of the test has a window, and other programs' DDE connection requests are sent to
+// every top-level window and wait for each to answer.
+void PauseBriefly();
+
+// Polls `condition` every 20 ms until it holds or `timeout` passes, pausing as above.
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Whether a process with this id exists and has not ended (zombies count as ended).
 bool ProcessAlive(pid_t pid);
+
+// The test's own process id.
+int64_t ThisProcessId();
+
+// Ends a process that is not a child of the test (SIGTERM on POSIX, TerminateProcess on
+// Windows) and waits up to 10 s for it to be gone. Whether it is gone.
+bool EndProcess(int64_t pid);
+
+// Minimises a top-level window the way a user does (on X11 through the window manager).
+void MinimizeWindow(uint64_t window);
 
 // One line of a stand-in's log, split at tabs, with \t \n \r \\ undone.
 using LogRecord = std::vector<std::string>;

@@ -10,9 +10,8 @@
 //   dde-unavailable  pid  message
 //   exit        pid
 // One copy serves at a time: a copy started while another serves hands its project (if any)
-// to that one over DDE and ends. Without a display it runs without windows.
-#include <unistd.h>
-
+// to that one over DDE and ends. Without a display it runs without windows. The same source
+// serves POSIX and Windows; the windows are stub::Windows.
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,38 +55,37 @@ bool ForwardToServingCopy(const std::string& project) {
 int main(int argc, char** argv) {
   stub::InstallStopSignals();
   const stub::Log log("quorvel-stub.log");
-  const std::string pid = std::to_string(getpid());
-  stub::LogStart(log, argc, argv);
+  const std::string pid = std::to_string(stub::ProcessId());
+  const std::vector<std::string> arguments = stub::Arguments(argc, argv);
+  stub::LogStart(log, arguments);
 
   std::string project;
-  if (argc > 1 && std::string_view(argv[1]) != "DdeQuorvel") project = argv[1];
+  if (!arguments.empty() && arguments[0] != "DdeQuorvel") project = arguments[0];
 
   std::unique_ptr<platform::dde::Server> server;
-  try {
-    server = std::make_unique<platform::dde::Server>(u"quorvel", u"DdeQuorvel");
-  } catch (const platform::Error& error) {
+  std::u16string server_error;
+  {
+    const stub::StartLock lock;
+    try {
+      server = std::make_unique<platform::dde::Server>(u"quorvel", u"DdeQuorvel");
+    } catch (const platform::Error& error) {
+      server_error = error.message();
+    }
+  }
+  if (!server) {
     if (ForwardToServingCopy(project)) {
       log.Write({"forwarded", pid, stub::Escape(project)});
     } else {
-      log.Write({"dde-unavailable", pid, stub::Escape(base::ToUtf8(error.message()))});
+      log.Write({"dde-unavailable", pid, stub::Escape(base::ToUtf8(server_error))});
     }
     log.Write({"exit", pid});
     return 0;
   }
 
-  stub::Display display;
-  Window owner = 0, main_window = 0;
-  auto redraw = [&] {
-    if (!display) return;
-    display.DrawLines(main_window, {"GIS Quorvel (stand-in)", "project: " + project});
-  };
-  if (display) {
-    owner = display.CreateWindow("Quorvel", 40, 40, 240, 60);
-    main_window = display.CreateWindow("GIS Quorvel", 80, 120, 560, 120, owner);
-    XMapWindow(display.get(), owner);
-    XMapWindow(display.get(), main_window);
-    XFlush(display.get());
-  }
+  stub::Windows windows;
+  auto redraw = [&] { windows.SetLines({"GIS Quorvel (stand-in)", "project: " + project}); };
+  windows.Show("Quorvel", {40, 40, 240, 60}, "GIS Quorvel", {80, 120, 560, 120});
+  redraw();
 
   platform::NotifyStarterReady();
 
@@ -107,19 +105,10 @@ int main(int argc, char** argv) {
     }
   };
 
-  while (!quit && !stub::StopRequested()) {
-    if (display) XFlush(display.get());
+  while (!quit && !windows.close_requested() && !stub::StopRequested()) {
     // Short waits for commands keep the windows answering their events in between.
-    if (server) server->WaitAndDispatch(display ? 50 : 200, handlers);
-    while (display && XPending(display.get()) > 0) {
-      XEvent event;
-      XNextEvent(display.get(), &event);
-      if (event.type == Expose && event.xexpose.window == main_window && event.xexpose.count == 0) {
-        redraw();
-      } else if (display.IsDeleteRequest(event)) {
-        quit = true;
-      }
-    }
+    server->WaitAndDispatch(windows ? 50 : 200, handlers);
+    windows.Pump(0);
   }
   server.reset();
   log.Write({"exit", pid});
