@@ -1,6 +1,7 @@
 #include "base/system_error_text.h"
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 namespace base {
@@ -30,6 +31,44 @@ constexpr std::array<Reason, 16> kReasons = {{
     {std::errc::text_file_busy, u"ほかのプログラムが使用中です"},
 }};
 
+// Win32 error codes (winerror.h) that have a wording of their own or share an errno's.
+struct Win32Reason {
+  uint32_t code;
+  std::optional<std::errc> condition;  // the errno value whose text it takes
+  std::u16string_view text;            // else its own text
+};
+
+constexpr std::array<Win32Reason, 27> kWin32Reasons = {{
+    {2, std::errc::no_such_file_or_directory, {}},      // ERROR_FILE_NOT_FOUND
+    {3, std::errc::no_such_file_or_directory, {}},      // ERROR_PATH_NOT_FOUND
+    {4, std::errc::too_many_files_open, {}},            // ERROR_TOO_MANY_OPEN_FILES
+    {5, std::errc::permission_denied, {}},              // ERROR_ACCESS_DENIED
+    {15, std::errc::no_such_file_or_directory, {}},     // ERROR_INVALID_DRIVE
+    {19, std::errc::read_only_file_system, {}},         // ERROR_WRITE_PROTECT
+    {21, std::errc::io_error, {}},                      // ERROR_NOT_READY
+    {23, std::errc::io_error, {}},                      // ERROR_CRC
+    {29, std::errc::io_error, {}},                      // ERROR_WRITE_FAULT
+    {30, std::errc::io_error, {}},                      // ERROR_READ_FAULT
+    {31, std::errc::io_error, {}},                      // ERROR_GEN_FAILURE
+    {32, std::nullopt, u"別のプログラムが使用中です"},  // ERROR_SHARING_VIOLATION
+    {33, std::nullopt,
+     u"ファイルの一部が別のプログラムによってロックされています"},  // ERROR_LOCK_VIOLATION
+    {38, std::nullopt, u"ファイルの終わりを越えています"},          // ERROR_HANDLE_EOF
+    {39, std::errc::no_space_on_device, {}},                        // ERROR_HANDLE_DISK_FULL
+    {53, std::errc::no_such_file_or_directory, {}},                 // ERROR_BAD_NETPATH
+    {67, std::errc::no_such_file_or_directory, {}},                 // ERROR_BAD_NET_NAME
+    {80, std::errc::file_exists, {}},                               // ERROR_FILE_EXISTS
+    {87, std::errc::invalid_argument, {}},                          // ERROR_INVALID_PARAMETER
+    {112, std::errc::no_space_on_device, {}},                       // ERROR_DISK_FULL
+    {123, std::errc::no_such_file_or_directory, {}},                // ERROR_INVALID_NAME
+    {161, std::errc::no_such_file_or_directory, {}},                // ERROR_BAD_PATHNAME
+    {183, std::errc::file_exists, {}},                              // ERROR_ALREADY_EXISTS
+    {206, std::errc::filename_too_long, {}},                        // ERROR_FILENAME_EXCED_RANGE
+    {223, std::errc::file_too_large, {}},                           // ERROR_FILE_TOO_LARGE
+    {267, std::errc::not_a_directory, {}},                          // ERROR_DIRECTORY
+    {1392, std::errc::io_error, {}},                                // ERROR_FILE_CORRUPT
+}};
+
 std::u16string AsciiNumber(int value) {
   const std::string digits = std::to_string(value);
   return std::u16string(digits.begin(), digits.end());
@@ -43,6 +82,17 @@ std::u16string SystemErrorReason(std::error_code code) {
     if (condition == reason.condition) return std::u16string(reason.text);
   }
   return u"システム エラーが発生しました (コード " + AsciiNumber(code.value()) + u")";
+}
+
+std::u16string Win32ErrorReason(uint32_t code) {
+  for (const Win32Reason& reason : kWin32Reasons) {
+    if (reason.code != code) continue;
+    if (!reason.condition) return std::u16string(reason.text);
+    return SystemErrorReason(std::make_error_code(*reason.condition));
+  }
+  const std::string digits = std::to_string(code);
+  return u"システム エラーが発生しました (コード " + std::u16string(digits.begin(), digits.end()) +
+         u")";
 }
 
 std::u16string SystemErrorMessage(std::u16string_view what, std::error_code code) {

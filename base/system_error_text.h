@@ -4,6 +4,7 @@
 #ifndef QUORVEL_BASE_SYSTEM_ERROR_TEXT_H_
 #define QUORVEL_BASE_SYSTEM_ERROR_TEXT_H_
 
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -13,6 +14,12 @@ namespace base {
 // Works for codes of the generic category and for system codes that map to a generic
 // condition; any other code gives a generic text that carries its number.
 std::u16string SystemErrorReason(std::error_code code);
+
+// The same wording for a Win32 error code (the number GetLastError returns): the codes that
+// mean the same as an errno value get that value's text; sharing and lock violations and
+// reading past the end have texts of their own; any other code gives the generic text with
+// its number. A plain number, so that this folder needs no operating-system header.
+std::u16string Win32ErrorReason(uint32_t code);
 
 // The common message form "<what>: <reason>".
 std::u16string SystemErrorMessage(std::u16string_view what, std::error_code code);

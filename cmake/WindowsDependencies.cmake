@@ -17,7 +17,8 @@ set(SQLite3_FOUND TRUE)
 if(QUORVEL_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
-  # GoogleTest's own build names its targets GTest::… from version 1.11 on.
+  # GoogleTest's own build names some of its targets GTest::... already, depending on its
+  # version; the names are made here only where it did not.
   foreach(target gtest gtest_main gmock)
     if(NOT TARGET GTest::${target})
       add_library(GTest::${target} ALIAS ${target})

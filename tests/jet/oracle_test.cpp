@@ -16,6 +16,7 @@
 #include "jet/database.h"
 #include "jet/jet.h"
 #include "jet/json.h"
+#include "tests/jet/write_support.h"
 
 namespace jet {
 namespace {
@@ -28,14 +29,9 @@ const std::filesystem::path kOracle =
 std::vector<std::string> RunOracle(const std::filesystem::path& file, const std::string& table) {
   std::string command = "node '" + (kOracle / "dump.mjs").string() + "' '" + file.string() + "'";
   if (!table.empty()) command += " '" + table + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return {};
-  std::string out;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  EXPECT_EQ(status, 0) << command;
+  const write_test::CommandResult result = write_test::RunCommand(command);
+  EXPECT_EQ(result.status, 0) << command;
+  const std::string& out = result.out;
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
@@ -108,6 +104,7 @@ std::vector<std::string> Fixtures() {
 class OracleTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(OracleTest, EveryUserTableReadsAsMdbReaderReadsIt) {
+  if (!write_test::kLinuxReadersRun) GTEST_SKIP() << write_test::kNoLinuxReaders;
   ASSERT_TRUE(std::filesystem::exists(kOracle / "node_modules" / "mdb-reader"))
       << "mdb-reader is not installed: run scripts/setup";
   const std::filesystem::path file = kFixtures / GetParam();

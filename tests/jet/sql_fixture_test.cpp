@@ -16,6 +16,7 @@
 
 #include "base/utf.h"
 #include "jet/jet.h"
+#include "tests/jet/write_support.h"
 
 namespace jet {
 namespace {
@@ -77,14 +78,9 @@ std::vector<std::string> RunOracle(const std::filesystem::path& file, const std:
   }
   const std::string command = "node '" + kScript.string() + "' '" + kMdbReader.string() + "' '" +
                               file.string() + "' '" + table + "' '" + queries_file.string() + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string out;
-  if (pipe) {
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0) << command;
-  }
+  const write_test::CommandResult result = write_test::RunCommand(command);
+  EXPECT_EQ(result.status, 0) << command;
+  const std::string& out = result.out;
   std::filesystem::remove(queries_file);
   std::vector<std::string> lines;
   size_t start = 0;
@@ -110,6 +106,7 @@ std::string OurIds(Connection& connection, const std::string& table, const Query
 
 void CheckAgainstOracle(const std::string& file_name, const std::string& table,
                         const std::vector<Query>& queries) {
+  if (!write_test::kLinuxReadersRun) GTEST_SKIP() << write_test::kNoLinuxReaders;
   if (!std::filesystem::exists(kMdbReader) || std::system("node --version >/dev/null 2>&1")) {
     GTEST_SKIP() << "node and mdb-reader (tests/oracle) are needed";
   }

@@ -170,6 +170,7 @@ TEST_F(WriteRowsTest, WideTableDefinitionSpansPages) {
   ASSERT_EQ(data.fields.size(), 201u);
   EXPECT_EQ(data.rows[0][200], Value::Text(u"v199"));
   ExpectConsistent(path_);
+  if (!kLinuxReadersRun) GTEST_SKIP() << "our reader agrees; " << kNoLinuxReaders;
   CommandResult csv =
       RunCommand("mdb-export " + Quote(path_) + " Wide | tail -n 1 | cut -d, -f1,201");
   EXPECT_EQ(csv.out, "7,\"v199\"\n");
