@@ -7,6 +7,7 @@ set(QUORVEL_PLATFORM_OS_SOURCES
   dde_socket.cpp
   dde_socket.h
   file_info.cpp
+  http.cpp
   process.cpp
   program_path.cpp
   text.cpp

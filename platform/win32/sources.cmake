@@ -4,7 +4,9 @@ set(QUORVEL_PLATFORM_OS_SOURCES
   codepage.cpp
   dde.cpp
   file_info.cpp
+  http.cpp
   process.cpp
   program_path.cpp
   text.cpp
+  version_resource.cpp
   window.cpp)
