@@ -1,5 +1,6 @@
-// The HTTP client of the update check: HEAD requests over libcurl with redirects followed by
-// our own loop, so that the rules below hold whatever the library version does by itself.
+// The HTTP client of the update check: HEAD requests, each exchange made by the platform's
+// HTTP facility (platform/http.h), with redirects followed by our own loop, so that the rules
+// below hold whatever the system's HTTP library does by itself.
 //
 // One request (one call of Head):
 // - A response with a status in the 300s other than 304 that carries a Location header is
@@ -21,6 +22,7 @@
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/http.h"
 
 namespace update {
 
@@ -62,14 +64,14 @@ class HttpClient {
   // How many requests went out during the last Head (the first and each redirect).
   int exchanges() const { return exchanges_; }
 
-  // The headers of one response that the client reads; defined with the implementation.
-  struct Response;
+  // A response head as the platform's facility hands it out.
+  using Response = platform::HttpResponse;
 
  private:
-  void Exchange(const std::string& url, bool use_get, long timeout_ms, Response& response);
+  Response Exchange(const std::string& url, bool use_get, long timeout_ms);
 
   HttpClientOptions options_;
-  void* curl_ = nullptr;  // CURL*
+  std::unique_ptr<platform::HttpSession> session_;
   std::optional<long> last_status_;
   std::string last_location_;
   std::string last_url_;

@@ -289,7 +289,7 @@ class PeImage {
 
 }  // namespace
 
-std::vector<uint8_t> ReadVersionBlock(const std::filesystem::path& file) {
+std::vector<uint8_t> ReadVersionBlockFromFile(const std::filesystem::path& file) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return {};
   FileReader reader(file);

@@ -7,6 +7,7 @@ set(QUORVEL_PLATFORM_OS_SOURCES
   dde_socket.cpp
   dde_socket.h
   file_info.cpp
+  http.cpp
   process.cpp
   profile_file.cpp
   program_path.cpp

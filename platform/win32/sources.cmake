@@ -4,10 +4,12 @@ set(QUORVEL_PLATFORM_OS_SOURCES
   codepage.cpp
   dde.cpp
   file_info.cpp
+  http.cpp
   process.cpp
   profile_file.cpp
   program_path.cpp
   text.cpp
   win32_error.cpp
   win32_error.h
+  version_resource.cpp
   window.cpp)

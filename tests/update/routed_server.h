@@ -5,6 +5,9 @@
 #ifndef QUORVEL_TESTS_UPDATE_ROUTED_SERVER_H_
 #define QUORVEL_TESTS_UPDATE_ROUTED_SERVER_H_
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <map>
@@ -16,18 +19,32 @@
 
 namespace update_test {
 
+// Removes a variable from the environment of this process.
+inline void UnsetEnvironment(const char* name) {
+#ifdef _WIN32
+  ::_putenv_s(name, "");
+#else
+  ::unsetenv(name);
+#endif
+}
+
 // An HTTP date in the preferred form for seconds since 1970 UTC.
 inline std::string HttpDate(int64_t seconds) {
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  gmtime_r(&t, &utc);
+  // The civil calendar of <chrono>, which also covers moments before 1970 on every system.
+  using namespace std::chrono;
+  const sys_seconds moment{std::chrono::seconds(seconds)};
+  const sys_days day = floor<days>(moment);
+  const year_month_day date{day};
+  const hh_mm_ss<std::chrono::seconds> time{moment - day};
   static const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday],
-                utc.tm_mday, kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
-                utc.tm_sec);
+  std::snprintf(buffer, sizeof buffer, "%s, %02u %s %04d %02d:%02d:%02d GMT",
+                kDays[weekday{day}.c_encoding()], static_cast<unsigned>(date.day()),
+                kMonths[static_cast<unsigned>(date.month()) - 1], static_cast<int>(date.year()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
   return buffer;
 }
 

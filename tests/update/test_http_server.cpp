@@ -1,33 +1,98 @@
 #include "test_http_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
 namespace update_test {
 namespace {
 
-int Listen(int* port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+using Socket = std::intptr_t;
+
+// How long one wait lasts before the stop flag is looked at again.
+constexpr int kStopCheckMs = 100;
+
+#ifdef _WIN32
+// Winsock is started once for the process and stays started.
+void StartSockets() {
+  static const bool started = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  if (!started) throw std::runtime_error("WSAStartup");
+}
+SOCKET Native(Socket fd) { return static_cast<SOCKET>(fd); }
+void CloseSocket(Socket fd) { ::closesocket(Native(fd)); }
+int Poll(pollfd* fds, unsigned long count, int timeout_ms) {
+  return ::WSAPoll(fds, count, timeout_ms);
+}
+constexpr int kSendFlags = 0;
+constexpr int kShutWrite = SD_SEND;
+Socket NewSocket() { return static_cast<Socket>(::socket(AF_INET, SOCK_STREAM, 0)); }
+Socket Accept(Socket listener) {
+  return static_cast<Socket>(::accept(Native(listener), nullptr, nullptr));
+}
+#else
+void StartSockets() {}
+int Native(Socket fd) { return static_cast<int>(fd); }
+void CloseSocket(Socket fd) { ::close(Native(fd)); }
+int Poll(pollfd* fds, nfds_t count, int timeout_ms) { return ::poll(fds, count, timeout_ms); }
+constexpr int kSendFlags = MSG_NOSIGNAL;
+constexpr int kShutWrite = SHUT_WR;
+// Sockets are not inherited by programs the tests start.
+Socket NewSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+Socket Accept(Socket listener) {
+  return ::accept4(Native(listener), nullptr, nullptr, SOCK_CLOEXEC);
+}
+#endif
+
+// Waits until `fd` has something to read or the server stops; false when it stops (or the
+// wait fails). `limit_ms` < 0 waits without limit; a limit that passes counts as false.
+bool WaitReadable(Socket fd, const std::atomic<bool>& stopping, int limit_ms) {
+  int waited = 0;
+  while (!stopping) {
+    pollfd entry{};
+    entry.fd = Native(fd);
+    entry.events = POLLIN;
+    const int ready = Poll(&entry, 1, kStopCheckMs);
+    if (ready > 0) return true;
+    if (ready < 0) return false;
+    waited += kStopCheckMs;
+    if (limit_ms >= 0 && waited >= limit_ms) return false;
+  }
+  return false;
+}
+
+Socket Listen(int* port) {
+  StartSockets();
+  const Socket fd = NewSocket();
   if (fd < 0) throw std::runtime_error("socket");
   int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  ::setsockopt(Native(fd), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one),
+               sizeof one);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0) {
-    ::close(fd);
+  if (::bind(Native(fd), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(Native(fd), 64) != 0) {
+    CloseSocket(fd);
     throw std::runtime_error("bind/listen");
   }
   socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::getsockname(Native(fd), reinterpret_cast<sockaddr*>(&addr), &len);
   *port = ntohs(addr.sin_port);
   return fd;
 }
@@ -57,10 +122,11 @@ const char* Reason(int status) {
   }
 }
 
-void WriteAll(int fd, const std::string& data) {
+void WriteAll(Socket fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    const size_t piece = std::min<size_t>(data.size() - done, 1 << 20);
+    const auto n = ::send(Native(fd), data.data() + done, static_cast<int>(piece), kSendFlags);
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
@@ -70,13 +136,11 @@ void WriteAll(int fd, const std::string& data) {
 
 TestHttpServer::TestHttpServer(Handler handler) : handler_(std::move(handler)) {
   listen_fd_ = Listen(&port_);
-  if (::pipe2(stop_fd_, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
 TestHttpServer::~TestHttpServer() {
-  char byte = 1;
-  (void)!::write(stop_fd_[1], &byte, 1);
+  stopping_ = true;
   acceptor_.join();
   std::vector<std::thread> workers;
   {
@@ -84,9 +148,7 @@ TestHttpServer::~TestHttpServer() {
     workers.swap(workers_);
   }
   for (std::thread& t : workers) t.join();
-  ::close(listen_fd_);
-  ::close(stop_fd_[0]);
-  ::close(stop_fd_[1]);
+  CloseSocket(listen_fd_);
 }
 
 std::string TestHttpServer::Url(std::string_view path) const {
@@ -106,31 +168,25 @@ size_t TestHttpServer::CountRequests(std::string_view target) const {
 }
 
 void TestHttpServer::AcceptLoop() {
-  while (true) {
-    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {stop_fd_[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) continue;
-    if (fds[1].revents != 0) return;
-    if (fds[0].revents & POLLIN) {
-      int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      std::lock_guard lock(mutex_);
-      workers_.emplace_back([this, fd] {
-        Serve(fd);
-        ::close(fd);
-      });
-    }
+  while (!stopping_) {
+    if (!WaitReadable(listen_fd_, stopping_, -1)) continue;
+    const Socket fd = Accept(listen_fd_);
+    if (fd < 0) continue;
+    std::lock_guard lock(mutex_);
+    workers_.emplace_back([this, fd] {
+      Serve(fd);
+      CloseSocket(fd);
+    });
   }
 }
 
-void TestHttpServer::Serve(int fd) {
-  // Read the request head; the stop pipe ends waiting at once.
+void TestHttpServer::Serve(Socket fd) {
+  // Read the request head; stopping the server ends waiting.
   std::string head;
   while (head.find("\r\n\r\n") == std::string::npos) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {stop_fd_[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) return;
-    if (fds[1].revents != 0) return;
+    if (!WaitReadable(fd, stopping_, -1)) return;
     char buffer[4096];
-    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    const auto n = ::recv(Native(fd), buffer, sizeof buffer, 0);
     if (n <= 0) return;
     head.append(buffer, static_cast<size_t>(n));
     if (head.size() > 65536) return;
@@ -148,9 +204,7 @@ void TestHttpServer::Serve(int fd) {
   HttpReply reply = handler_(request);
   if (reply.close_without_answer) return;
   if (reply.never_answer) {
-    pollfd stop = {stop_fd_[0], POLLIN, 0};
-    while (::poll(&stop, 1, -1) < 0) {
-    }
+    while (!stopping_) std::this_thread::sleep_for(std::chrono::milliseconds(kStopCheckMs));
     return;
   }
   std::string out =
@@ -160,18 +214,16 @@ void TestHttpServer::Serve(int fd) {
   out += "Connection: close\r\n\r\n";
   if (request.method != "HEAD") out += reply.body;
   WriteAll(fd, out);
-  ::shutdown(fd, SHUT_WR);
+  ::shutdown(Native(fd), kShutWrite);
   // Wait for the client to close, so that it reads everything before the socket goes.
-  pollfd fds[2] = {{fd, POLLIN, 0}, {stop_fd_[0], POLLIN, 0}};
   char sink[512];
-  while (::poll(fds, 2, 2000) > 0 && fds[1].revents == 0 && ::recv(fd, sink, sizeof sink, 0) > 0) {
+  while (WaitReadable(fd, stopping_, 2000) && ::recv(Native(fd), sink, sizeof sink, 0) > 0) {
   }
 }
 
 int UnusedPort() {
   int port = 0;
-  int fd = Listen(&port);
-  ::close(fd);
+  CloseSocket(Listen(&port));
   return port;
 }
 

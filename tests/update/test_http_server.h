@@ -4,6 +4,8 @@
 #ifndef QUORVEL_TESTS_UPDATE_TEST_HTTP_SERVER_H_
 #define QUORVEL_TESTS_UPDATE_TEST_HTTP_SERVER_H_
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -45,12 +47,16 @@ class TestHttpServer {
   size_t CountRequests(std::string_view target) const;
 
  private:
+  // A socket of either system (an int on POSIX, a SOCKET on Windows).
+  using Socket = std::intptr_t;
+
   void AcceptLoop();
-  void Serve(int fd);
+  void Serve(Socket fd);
 
   Handler handler_;
-  int listen_fd_ = -1;
-  int stop_fd_[2] = {-1, -1};
+  Socket listen_fd_ = -1;
+  // Set when the server stops: every wait looks at it at least every few tenths of a second.
+  std::atomic<bool> stopping_{false};
   int port_ = 0;
   std::thread acceptor_;
   mutable std::mutex mutex_;

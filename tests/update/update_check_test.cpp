@@ -1,9 +1,6 @@
 // IsRemoteNewer, ShowUpdateNotice, CheckForUpdate and the status-bar double-click, against a
 // real server on 127.0.0.1 and real files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -38,9 +35,15 @@ using namespace std::string_literals;
 constexpr int64_t kT = 1700000000;
 
 void SetModified(const std::filesystem::path& path, int64_t seconds, long nanoseconds = 0) {
-  timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
-                       {static_cast<time_t>(seconds), nanoseconds}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  const std::chrono::sys_time<std::chrono::nanoseconds> when{std::chrono::seconds(seconds) +
+                                                             std::chrono::nanoseconds(nanoseconds)};
+  std::error_code error;
+  std::filesystem::last_write_time(
+      path,
+      std::chrono::time_point_cast<std::filesystem::file_time_type::duration>(
+          std::chrono::file_clock::from_sys(when)),
+      error);
+  ASSERT_FALSE(error) << error.message();
 }
 
 void Touch(const std::filesystem::path& path, const std::string& content = "x") {
@@ -52,7 +55,7 @@ class UpdateCheckTest : public testing::Test {
   static void SetUpTestSuite() {
     for (const char* name :
          {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-      unsetenv(name);
+      update_test::UnsetEnvironment(name);
     }
   }
   UpdateCheckTest() {
@@ -461,6 +464,9 @@ TEST_F(DoubleClickTest, AFailedStartLeavesTheHandlerAfterTheMove) {
   EXPECT_EQ(window.left, 250);
 }
 
+#ifndef _WIN32
+// The updater stand-in here is a shell script and the launcher looks for its window on X11,
+// so this case is the Linux build's.
 TEST_F(DoubleClickTest, TheRealLauncherStartsTheUpdaterWithTheProgramPath) {
   // Without a display no updater window can be found, so the updater is started.
   const std::filesystem::path updater = dir_ / "_Updater.exe";
@@ -486,6 +492,7 @@ TEST_F(DoubleClickTest, TheRealLauncherStartsTheUpdaterWithTheProgramPath) {
   EXPECT_EQ(arguments, base::ToUtf8(program_) + "|");
   EXPECT_EQ(window.left, 250);
 }
+#endif
 
 }  // namespace
 }  // namespace update
