@@ -145,12 +145,19 @@ HttpResponse HttpSession::Exchange(const std::string& url, HttpMethod method,
       connection.get(), method == HttpMethod::kGet ? L"GET" : L"HEAD", target.c_str(), nullptr,
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
   if (!request) throw fail(::GetLastError());
-  DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
-  ::WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects,
-                     sizeof no_redirects);
+  // Redirects are followed by the caller's own loop. Each exchange has a connection of its own
+  // that ends with it: kept alive, closing the request would first read a body nobody wants.
+  DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_KEEP_ALIVE;
+  ::WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
 
-  // Connecting and sending, then receiving the head, each within what is left.
+  // Connecting and sending, then receiving the head, each within what is left. The wait for
+  // the response head has a time limit of its own (90 s unless set), apart from the receive
+  // limit of each read: a server that takes the request and never answers would otherwise hold
+  // the check far beyond its time.
   const long long left = remaining();
+  DWORD head_limit = static_cast<DWORD>(Limit(left));
+  ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_limit,
+                     sizeof head_limit);
   if (!::WinHttpSetTimeouts(request.get(), Limit(left),
                             Limit(std::min<long long>(connect_timeout_ms, left)), Limit(left),
                             Limit(left)) ||
@@ -161,6 +168,9 @@ HttpResponse HttpSession::Exchange(const std::string& url, HttpMethod method,
   if (remaining() <= 0) throw fail(ERROR_WINHTTP_TIMEOUT);
   ::WinHttpSetTimeouts(request.get(), Limit(remaining()), Limit(remaining()), Limit(remaining()),
                        Limit(remaining()));
+  head_limit = static_cast<DWORD>(Limit(remaining()));
+  ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_limit,
+                     sizeof head_limit);
   if (!::WinHttpReceiveResponse(request.get(), nullptr)) throw fail(::GetLastError());
 
   HttpResponse response;

@@ -2,6 +2,7 @@
 // real server on 127.0.0.1 and real files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "lib/process.h"
 #include "pe_builder.h"
 #include "platform/error.h"
+#include "platform/path_separator.h"
 #include "platform/text.h"
 #include "routed_server.h"
 #include "temp_dir.h"
@@ -254,8 +256,13 @@ TEST(ShowUpdateNoticeTest, OnlyExactlyOnShowsTheNotice) {
 }
 
 TEST(UpdaterPathTest, BesideTheProgram) {
-  EXPECT_EQ(UpdaterPath(u"/opt/quorvel/ProjectQuorvel"), u"/opt/quorvel/_Updater.exe");
-  EXPECT_EQ(UpdaterPath(u"/ProjectQuorvel"), u"/_Updater.exe");
+  // Paths as the system writes them: "/" on POSIX, "\\" on Windows.
+  const auto path = [](std::u16string text) {
+    std::replace(text.begin(), text.end(), u'/', platform::kPathSeparator);
+    return text;
+  };
+  EXPECT_EQ(UpdaterPath(path(u"/opt/quorvel/ProjectQuorvel")), path(u"/opt/quorvel/_Updater.exe"));
+  EXPECT_EQ(UpdaterPath(path(u"/ProjectQuorvel")), path(u"/_Updater.exe"));
   EXPECT_EQ(UpdaterPath(u"ProjectQuorvel"), u"_Updater.exe");
 }
 
