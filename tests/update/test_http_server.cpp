@@ -39,6 +39,7 @@ int Poll(pollfd* fds, unsigned long count, int timeout_ms) {
   return ::WSAPoll(fds, count, timeout_ms);
 }
 constexpr int kSendFlags = 0;
+using SendLength = int;
 constexpr int kShutWrite = SD_SEND;
 Socket NewSocket() { return static_cast<Socket>(::socket(AF_INET, SOCK_STREAM, 0)); }
 Socket Accept(Socket listener) {
@@ -50,6 +51,7 @@ int Native(Socket fd) { return static_cast<int>(fd); }
 void CloseSocket(Socket fd) { ::close(Native(fd)); }
 int Poll(pollfd* fds, nfds_t count, int timeout_ms) { return ::poll(fds, count, timeout_ms); }
 constexpr int kSendFlags = MSG_NOSIGNAL;
+using SendLength = size_t;
 constexpr int kShutWrite = SHUT_WR;
 // Sockets are not inherited by programs the tests start.
 Socket NewSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
@@ -126,7 +128,8 @@ void WriteAll(Socket fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
     const size_t piece = std::min<size_t>(data.size() - done, 1 << 20);
-    const auto n = ::send(Native(fd), data.data() + done, static_cast<int>(piece), kSendFlags);
+    const auto n =
+        ::send(Native(fd), data.data() + done, static_cast<SendLength>(piece), kSendFlags);
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
