@@ -16,12 +16,14 @@
 #include "platform/profile.h"
 
 #include <algorithm>
+#include <exception>
 #include <stdexcept>
 #include <system_error>
 #include <variant>
 #include <vector>
 
 #include "base/fold.h"
+#include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/profile_write.h"
 
@@ -604,6 +606,17 @@ std::string WriteProfileStringToBytes(std::string_view bytes, std::u16string_vie
   Profile profile(bytes);
   profile.Write(section, key, value);
   return profile.Bytes();
+}
+
+// The same on every system: the file's bytes, read once.
+Profile LoadProfile(const std::filesystem::path& file) {
+  try {
+    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxProfileFileSize);
+    return Profile(bytes.value_or(std::string()));
+  } catch (const std::exception&) {
+    // An unreadable file reads like a missing one.
+    return Profile(std::string_view());
+  }
 }
 
 }  // namespace platform

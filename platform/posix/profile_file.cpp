@@ -10,16 +10,6 @@
 
 namespace platform {
 
-Profile LoadProfile(const std::filesystem::path& file) {
-  try {
-    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxProfileFileSize);
-    return Profile(bytes.value_or(std::string()));
-  } catch (const std::exception&) {
-    // An unreadable file reads like a missing one.
-    return Profile(std::string_view());
-  }
-}
-
 std::u16string ReadProfileString(const std::filesystem::path& file, std::u16string_view section,
                                  std::u16string_view key, std::u16string_view default_value) {
   return LoadProfile(file).Read(section, key, default_value);

@@ -35,16 +35,6 @@ std::wstring ApiPath(const std::filesystem::path& file) {
 
 }  // namespace
 
-Profile LoadProfile(const std::filesystem::path& file) {
-  try {
-    const std::optional<std::string> bytes = ReadFileBytes(file, kMaxProfileFileSize);
-    return Profile(bytes.value_or(std::string()));
-  } catch (const std::exception&) {
-    // An unreadable file reads like a missing one.
-    return Profile(std::string_view());
-  }
-}
-
 std::u16string ReadProfileString(const std::filesystem::path& file, std::u16string_view section,
                                  std::u16string_view key, std::u16string_view default_value) {
   // Windows documents that the default loses its trailing blanks; Wine keeps them, so they
