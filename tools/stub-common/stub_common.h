@@ -63,7 +63,7 @@ class StartLock {
   StartLock& operator=(const StartLock&) = delete;
 
  private:
-  void* handle_ = nullptr;
+  [[maybe_unused]] void* handle_ = nullptr;  // the mutex on Windows; unused on POSIX
 };
 
 // Where a window goes on the screen.
