@@ -4,6 +4,7 @@
 #include "base/system_error_text.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -25,8 +26,11 @@ TEST(Win32ErrorReason, WordsCommonCodesLikeTheirErrnoValues) {
       {183, std::errc::file_exists},              // ERROR_ALREADY_EXISTS
       {19, std::errc::read_only_file_system},     // ERROR_WRITE_PROTECT
       {206, std::errc::filename_too_long},        // ERROR_FILENAME_EXCED_RANGE
+      {32, std::errc::device_or_resource_busy},   // ERROR_SHARING_VIOLATION
+      {123, std::errc::invalid_argument},         // ERROR_INVALID_NAME
   };
   for (const auto& c : cases) {
+    EXPECT_EQ(base::Win32ErrorCondition(c.code), c.same_as) << c.code;
     EXPECT_EQ(base::Win32ErrorReason(c.code),
               base::SystemErrorReason(std::make_error_code(c.same_as)))
         << c.code;
@@ -39,13 +43,14 @@ TEST(Win32ErrorReason, GivesCodesWithoutErrnoCounterpartTheirOwnText) {
     uint32_t code;
     std::u16string text;
   } cases[] = {
-      {32, u"別のプログラムが使用中です"},
       {33, u"ファイルの一部が別のプログラムによってロックされています"},
       {38, u"ファイルの終わりを越えています"},
       {4294967295u, u"システム エラーが発生しました (コード 4294967295)"},
       {1234, u"システム エラーが発生しました (コード 1234)"},
   };
   for (const auto& c : cases) EXPECT_EQ(base::Win32ErrorReason(c.code), c.text) << c.code;
+  EXPECT_EQ(base::Win32ErrorCondition(38), std::nullopt);
+  EXPECT_EQ(base::Win32ErrorCondition(1234), std::nullopt);
 }
 
 }  // namespace
