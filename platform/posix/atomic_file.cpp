@@ -10,15 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <limits>
 #include <optional>
-#include <random>
 #include <string_view>
 #include <system_error>
 
 #include "platform/system_error.h"
+#include "platform/temporary_name.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -61,15 +59,6 @@ std::error_code WriteAll(int fd, std::string_view bytes) {
   return {};
 }
 
-// A name for the temporary file that no other writer picks: the target's name behind a dot,
-// the process id and a random number.
-std::string TemporaryName(const std::string& base_name) {
-  static std::atomic<unsigned> counter{0};
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  return "." + base_name + ".tmp" + std::to_string(::getpid()) + "-" +
-         std::to_string(counter.fetch_add(1)) + "-" + std::to_string(random() % 1000000007u);
-}
-
 // The folder and the file name a temporary file for `file` goes to: beside the file a
 // symbolic link at `file` points at, else beside `file`.
 std::filesystem::path ResolvedTarget(const std::filesystem::path& file, std::error_code& error) {
@@ -78,12 +67,6 @@ std::filesystem::path ResolvedTarget(const std::filesystem::path& file, std::err
     return std::filesystem::weakly_canonical(file, error);
   }
   return file;
-}
-
-std::filesystem::path FolderOf(const std::filesystem::path& file) {
-  std::filesystem::path folder = file.parent_path();
-  if (folder.empty()) folder = ".";
-  return folder;
 }
 
 // Flushes a folder, so that a rename in it survives a crash; a failure changes no content.
@@ -106,44 +89,15 @@ std::error_code FlushFile(const std::filesystem::path& path, std::optional<mode_
   return {};
 }
 
-// The digits at the front of `text`, removed from it; false when there are none.
-bool TakeDigits(std::string_view& text, unsigned long long& value) {
-  size_t n = 0;
-  value = 0;
-  while (n < text.size() && n < 19 && text[n] >= '0' && text[n] <= '9') {
-    value = value * 10 + static_cast<unsigned>(text[n] - '0');
-    ++n;
-  }
-  if (n == 0 || (n < text.size() && text[n] >= '0' && text[n] <= '9')) return false;
-  text.remove_prefix(n);
-  return true;
-}
-
-// The process id in a temporary file name TemporaryName gave for `base_name` (with one of
-// SQLite's companion suffixes allowed behind it); 0 when the name is no such name.
-pid_t TemporaryOwner(std::string_view name, const std::string& base_name) {
-  const std::string prefix = "." + base_name + ".tmp";
-  if (name.substr(0, prefix.size()) != prefix) return 0;
-  name.remove_prefix(prefix.size());
-  unsigned long long pid = 0, number = 0;
-  if (!TakeDigits(name, pid) || name.empty() || name.front() != '-') return 0;
-  name.remove_prefix(1);
-  if (!TakeDigits(name, number) || name.empty() || name.front() != '-') return 0;
-  name.remove_prefix(1);
-  if (!TakeDigits(name, number)) return 0;
-  static constexpr std::array<std::string_view, 4> kSuffixes = {"", "-journal", "-wal", "-shm"};
-  if (std::find(kSuffixes.begin(), kSuffixes.end(), name) == kSuffixes.end()) return 0;
-  if (pid == 0 || pid > static_cast<unsigned long long>(std::numeric_limits<pid_t>::max())) {
-    return 0;
-  }
-  return static_cast<pid_t>(pid);
-}
-
 // True while a process with this id runs (one of another user's included).
-bool ProcessRuns(pid_t pid) {
+bool ProcessRuns(uint64_t id) {
+  if (id > static_cast<uint64_t>(std::numeric_limits<pid_t>::max())) return false;
+  const auto pid = static_cast<pid_t>(id);
   if (pid == ::getpid()) return true;
   return ::kill(pid, 0) == 0 || errno == EPERM;
 }
+
+bool SameName(temporary::NativeView a, temporary::NativeView b) { return a == b; }
 
 // The file a replacement goes to, with what is known about it beforehand.
 struct Target {
@@ -222,27 +176,20 @@ TemporaryBeside::TemporaryBeside(const std::filesystem::path& target, std::u16st
   Target inspected;
   if (const std::error_code error = InspectTarget(target_, inspected)) throw fail(error);
 
-  std::filesystem::path folder = inspected.path.parent_path();
-  if (folder.empty()) folder = ".";
-  const std::string base_name = inspected.path.filename().string();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    path_ = folder / TemporaryName(base_name);
-    // Mode 0666 under the process umask gives a new file the usual permissions; a file for
-    // the owner only is never readable by others, not even while it is being written.
-    const mode_t mode = access_ == NewFileAccess::kOwnerOnly ? 0600 : 0666;
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
-    if (fd >= 0) {
-      ::close(fd);
-      return;
-    }
-    if (errno != EEXIST) {
-      const std::error_code error = LastError();
-      path_.clear();
-      throw fail(error);
-    }
+  // Mode 0666 under the process umask gives a new file the usual permissions; a file for the
+  // owner only is never readable by others, not even while it is being written.
+  const mode_t mode = access_ == NewFileAccess::kOwnerOnly ? 0600 : 0666;
+  const auto create_new = [mode](const std::filesystem::path& path) -> std::error_code {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+    if (fd < 0) return LastError();
+    ::close(fd);
+    return {};
+  };
+  if (const std::error_code error = temporary::CreateNew(
+          temporary::FolderOf(inspected.path), inspected.path.filename().native(),
+          static_cast<uint64_t>(::getpid()), create_new, path_)) {
+    throw fail(error);
   }
-  path_.clear();
-  throw fail(ErrorOf(std::errc::file_exists));
 }
 
 TemporaryBeside::~TemporaryBeside() {
@@ -273,7 +220,7 @@ void TemporaryBeside::Commit() {
   if (guard.Close() != 0) throw fail(LastError());
   if (::rename(path_.c_str(), target.path.c_str()) != 0) throw fail(LastError());
   committed_ = true;
-  FlushFolder(FolderOf(target.path));
+  FlushFolder(temporary::FolderOf(target.path));
 }
 
 void TemporaryBeside::CommitAsNew() {
@@ -291,20 +238,19 @@ void TemporaryBeside::CommitAsNew() {
     ::unlink(path_.c_str());
   }
   committed_ = true;
-  FlushFolder(FolderOf(target_));
+  FlushFolder(temporary::FolderOf(target_));
 }
 
 int RemoveStaleTemporaries(const std::filesystem::path& target) {
   std::error_code error;
   const std::filesystem::path resolved = ResolvedTarget(target, error);
   if (error || resolved.filename().empty()) return 0;
-  const std::string base_name = resolved.filename().string();
+  const temporary::NativeString base_name = resolved.filename().native();
   int removed = 0;
-  for (std::filesystem::directory_iterator it(FolderOf(resolved), error), end; !error && it != end;
-       it.increment(error)) {
+  for (std::filesystem::directory_iterator it(temporary::FolderOf(resolved), error), end;
+       !error && it != end; it.increment(error)) {
     const std::filesystem::directory_entry& entry = *it;
-    const std::string name = entry.path().filename().string();
-    const pid_t owner = TemporaryOwner(name, base_name);
+    const uint64_t owner = temporary::Owner(entry.path().filename().native(), base_name, SameName);
     if (owner == 0 || ProcessRuns(owner)) continue;
     struct stat info {};
     // Only files: a folder or anything else of that name is not ours.

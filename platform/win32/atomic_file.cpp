@@ -15,14 +15,12 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <optional>
-#include <random>
 #include <string_view>
 #include <system_error>
 
 #include "platform/system_error.h"
+#include "platform/temporary_name.h"
 #include "platform/text.h"
 #include "platform/win32/win32_error.h"
 
@@ -71,27 +69,12 @@ std::error_code WriteAll(HANDLE file, std::string_view bytes) {
   return {};
 }
 
-// A name for the temporary file that no other writer picks: the target's name behind a dot,
-// the process id and a counter and a random number.
-std::wstring TemporaryName(const std::wstring& base_name) {
-  static std::atomic<unsigned> counter{0};
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  return L"." + base_name + L".tmp" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter.fetch_add(1)) + L"-" + std::to_wstring(random() % 1000000007u);
-}
-
 // The file a symbolic link at `file` points at, else `file`.
 std::filesystem::path ResolvedTarget(const std::filesystem::path& file, std::error_code& error) {
   if (std::filesystem::is_symlink(file, error))
     return std::filesystem::weakly_canonical(file, error);
   error.clear();
   return file;
-}
-
-std::filesystem::path FolderOf(const std::filesystem::path& file) {
-  std::filesystem::path folder = file.parent_path();
-  if (folder.empty()) folder = ".";
-  return folder;
 }
 
 // Flushes a finished temporary file.
@@ -104,50 +87,21 @@ std::error_code FlushFile(const std::filesystem::path& path) {
   return {};
 }
 
-// The digits at the front of `text`, removed from it; false when there are none.
-bool TakeDigits(std::wstring_view& text, unsigned long long& value) {
-  size_t n = 0;
-  value = 0;
-  while (n < text.size() && n < 19 && text[n] >= L'0' && text[n] <= L'9') {
-    value = value * 10 + static_cast<unsigned>(text[n] - L'0');
-    ++n;
-  }
-  if (n == 0 || (n < text.size() && text[n] >= L'0' && text[n] <= L'9')) return false;
-  text.remove_prefix(n);
-  return true;
-}
-
-// The process id in a temporary file name TemporaryName gave for `base_name` (with one of
-// SQLite's companion suffixes allowed behind it); 0 when the name is no such name. Names
-// compare without case, as Windows' file names do for ASCII.
-DWORD TemporaryOwner(std::wstring_view name, const std::wstring& base_name) {
-  const std::wstring prefix = L"." + base_name + L".tmp";
-  if (name.size() < prefix.size() ||
-      ::CompareStringOrdinal(name.data(), static_cast<int>(prefix.size()), prefix.data(),
-                             static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL) {
-    return 0;
-  }
-  name.remove_prefix(prefix.size());
-  unsigned long long pid = 0, number = 0;
-  if (!TakeDigits(name, pid) || name.empty() || name.front() != L'-') return 0;
-  name.remove_prefix(1);
-  if (!TakeDigits(name, number) || name.empty() || name.front() != L'-') return 0;
-  name.remove_prefix(1);
-  if (!TakeDigits(name, number)) return 0;
-  static constexpr std::array<std::wstring_view, 4> kSuffixes = {L"", L"-journal", L"-wal",
-                                                                 L"-shm"};
-  if (std::find(kSuffixes.begin(), kSuffixes.end(), name) == kSuffixes.end()) return 0;
-  if (pid == 0 || pid > 0xFFFFFFFFull) return 0;
-  return static_cast<DWORD>(pid);
-}
-
 // True while a process with this id runs (one the caller may not open included).
-bool ProcessRuns(DWORD pid) {
+bool ProcessRuns(uint64_t id) {
+  if (id > 0xFFFFFFFFull) return false;
+  const auto pid = static_cast<DWORD>(id);
   if (pid == ::GetCurrentProcessId()) return true;
   Handle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process.valid()) return ::GetLastError() == ERROR_ACCESS_DENIED;
   // A handle can outlive its process: it runs only while it is not signalled.
   return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// Windows' file names compare without case.
+bool SameName(temporary::NativeView a, temporary::NativeView b) {
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // The file a replacement goes to, with what is known about it beforehand.
@@ -239,21 +193,16 @@ TemporaryBeside::TemporaryBeside(const std::filesystem::path& target, std::u16st
   Target inspected;
   if (const std::error_code error = InspectTarget(target_, inspected)) throw fail(error);
 
-  const std::filesystem::path folder = FolderOf(inspected.path);
-  const std::wstring base_name = inspected.path.filename().native();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    path_ = folder / TemporaryName(base_name);
-    Handle file(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  const auto create_new = [](const std::filesystem::path& path) -> std::error_code {
+    Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.valid()) return;
-    const DWORD code = ::GetLastError();
-    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
-      path_.clear();
-      throw fail(win32::ErrorCodeOf(code));
-    }
+    return file.valid() ? std::error_code() : LastError();
+  };
+  if (const std::error_code error = temporary::CreateNew(
+          temporary::FolderOf(inspected.path), inspected.path.filename().native(),
+          ::GetCurrentProcessId(), create_new, path_)) {
+    throw fail(error);
   }
-  path_.clear();
-  throw fail(ErrorOf(std::errc::file_exists));
 }
 
 TemporaryBeside::~TemporaryBeside() {
@@ -296,10 +245,10 @@ int RemoveStaleTemporaries(const std::filesystem::path& target) {
   if (error || resolved.filename().empty()) return 0;
   const std::wstring base_name = resolved.filename().native();
   int removed = 0;
-  for (std::filesystem::directory_iterator it(FolderOf(resolved), error), end; !error && it != end;
-       it.increment(error)) {
+  for (std::filesystem::directory_iterator it(temporary::FolderOf(resolved), error), end;
+       !error && it != end; it.increment(error)) {
     const std::filesystem::path& path = it->path();
-    const DWORD owner = TemporaryOwner(path.filename().native(), base_name);
+    const uint64_t owner = temporary::Owner(path.filename().native(), base_name, SameName);
     if (owner == 0 || ProcessRuns(owner)) continue;
     // Only files: a folder, a link or anything else of that name is not ours.
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
