@@ -20,6 +20,7 @@
 
 #include "base/utf.h"
 #include "platform/error.h"
+#include "platform/loader_search.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
 
@@ -239,6 +240,10 @@ std::vector<std::filesystem::path> SplitSearchPath(std::string_view search_path,
 
 }  // namespace
 
+std::optional<std::filesystem::path> loader::MatchProgram(const std::filesystem::path& path) {
+  return MatchExecutable(path);
+}
+
 std::optional<std::vector<ProcessEntry>> SnapshotProcesses() {
   DIR* proc = opendir("/proc");
   if (proc == nullptr) return std::nullopt;
@@ -281,24 +286,6 @@ int64_t CreateProcessFromCommandLine(std::u16string_view command_line) {
   const auto pid = SpawnDetached(split->program, arguments, -1);
   if (!pid) throw Error(kCreateFailed);
   return *pid;
-}
-
-std::optional<std::filesystem::path> FindLoaderProgram(
-    std::u16string_view word, const std::filesystem::path& program_directory,
-    const std::filesystem::path& current_directory,
-    const std::vector<std::filesystem::path>& search_folders) {
-  if (word.empty()) return std::nullopt;
-  const std::filesystem::path name = ToPath(word);
-  if (word.find(u'/') != std::u16string_view::npos) {
-    return MatchExecutable(name.is_absolute() ? name : current_directory / name);
-  }
-  std::vector<std::filesystem::path> folders{program_directory, current_directory};
-  folders.insert(folders.end(), search_folders.begin(), search_folders.end());
-  for (const auto& folder : folders) {
-    if (folder.empty()) continue;
-    if (auto found = MatchExecutable(folder / name)) return found;
-  }
-  return std::nullopt;
 }
 
 uint32_t WinExecLike(std::u16string_view command_line, ShowState /*show*/, int wait_ms) {

@@ -13,6 +13,7 @@
 #include "base/utf.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/loader_search.h"
 #include "platform/program_path.h"
 #include "platform/text.h"
 
@@ -155,6 +156,10 @@ void WaitUntilInputIdle(HANDLE process, int wait_ms) {
 
 }  // namespace
 
+std::optional<std::filesystem::path> loader::MatchProgram(const std::filesystem::path& path) {
+  return MatchProgramFile(path);
+}
+
 std::optional<std::vector<ProcessEntry>> SnapshotProcesses() {
   const Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.valid()) return std::nullopt;
@@ -205,24 +210,6 @@ int64_t CreateProcessFromCommandLine(std::u16string_view command_line) {
   ::CloseHandle(info.hThread);
   ::CloseHandle(info.hProcess);
   return static_cast<int64_t>(info.dwProcessId);
-}
-
-std::optional<std::filesystem::path> FindLoaderProgram(
-    std::u16string_view word, const std::filesystem::path& program_directory,
-    const std::filesystem::path& current_directory,
-    const std::vector<std::filesystem::path>& search_folders) {
-  if (word.empty()) return std::nullopt;
-  const std::filesystem::path name = ToPath(word);
-  if (word.find_first_of(u"\\/") != std::u16string_view::npos) {
-    return MatchProgramFile(name.is_absolute() ? name : current_directory / name);
-  }
-  std::vector<std::filesystem::path> folders{program_directory, current_directory};
-  folders.insert(folders.end(), search_folders.begin(), search_folders.end());
-  for (const auto& folder : folders) {
-    if (folder.empty()) continue;
-    if (auto found = MatchProgramFile(folder / name)) return found;
-  }
-  return std::nullopt;
 }
 
 uint32_t WinExecLike(std::u16string_view command_line, ShowState show, int wait_ms) {
