@@ -464,14 +464,28 @@ bool TfrmMain::OpenBasicDatabaseAtStartup() {
   io.set_configured_path = [this](const std::u16string& path) {
     editKihonMDB->setText(ui::ToQString(path));
   };
-  io.choose_file = [] { return ui::GetOpenFileName(KihonMdbDialogOptions()); };
-  io.show_error = [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kError, text); };
-  io.show_warning = [](std::u16string_view text) {
+  // A question or a warning during start-up takes the splash window down first: it stays on
+  // top of other windows on Windows and would cover the dialog.
+  const auto clear_splash = [this] {
+    if (startup_splash_ != nullptr) startup_splash_->hide();
+  };
+  io.choose_file = [clear_splash] {
+    clear_splash();
+    return ui::GetOpenFileName(KihonMdbDialogOptions());
+  };
+  io.show_error = [clear_splash](std::u16string_view text) {
+    clear_splash();
+    ui::ShowMessage(ui::MessageKind::kError, text);
+  };
+  io.show_warning = [clear_splash](std::u16string_view text) {
+    clear_splash();
     ui::ShowMessage(ui::MessageKind::kWarning, text);
   };
   io.set_status = [this](const std::u16string& text) { SetStatusText(text); };
-  io.import_sqlite_to_jet = db::StartupImport(
-      [](std::u16string_view text) { ui::ShowMessage(ui::MessageKind::kWarning, text); });
+  io.import_sqlite_to_jet = db::StartupImport([clear_splash](std::u16string_view text) {
+    clear_splash();
+    ui::ShowMessage(ui::MessageKind::kWarning, text);
+  });
   db::StartupResult result;
   {
     ProjectTableModel::ResetScope reset(model_.get());

@@ -41,15 +41,19 @@ void AddFontSubstitutions() {
 bool InstallQtTranslations() {
   // The Japanese texts of Qt's own dialogs and buttons (file and colour dialogs, "OK",
   // "キャンセル"); the translator lives as long as the application.
+  // The built-in copy (the Windows build has one) comes first, then Qt's installed folder.
   auto* translator = new QTranslator(QCoreApplication::instance());
-  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-  if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
-                        QStringLiteral("_"), folder)) {
-    delete translator;
-    return false;
+  const QStringList folders = {QStringLiteral(":/qt-translations"),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+  for (const QString& folder : folders) {
+    if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), folder)) {
+      QCoreApplication::installTranslator(translator);
+      return true;
+    }
   }
-  QCoreApplication::installTranslator(translator);
-  return true;
+  delete translator;
+  return false;
 }
 
 void UseBuiltInIcons() {

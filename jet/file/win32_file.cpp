@@ -208,10 +208,13 @@ std::unique_ptr<ReadableFile> OpenShared(const std::filesystem::path& path) {
 
 std::unique_ptr<WritableFile> CreateExclusive(const std::filesystem::path& path) {
   // CREATE_NEW refuses anything already at the path (file, folder, link), so nothing that
-  // exists is ever touched.
-  const HANDLE handle =
-      ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // exists is ever touched. The engine keeps a file it created open for as long as the process
+  // runs, so the handle shares everything, as a file descriptor does on POSIX: the file can be
+  // flushed and renamed into place by the code that asked for it (an import builds under a
+  // temporary name), and moved or deleted by others.
+  const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD error = ::GetLastError();
     // A folder at the path refuses the creation with "access denied" rather than "exists".

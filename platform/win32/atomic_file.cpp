@@ -77,9 +77,11 @@ std::filesystem::path ResolvedTarget(const std::filesystem::path& file, std::err
   return file;
 }
 
-// Flushes a finished temporary file.
+// Flushes a finished temporary file. Its writer may still hold it open (the database engine
+// keeps the files it created open), so the handle shares everything: flushing through any
+// handle sends the file's buffered writes to the disk.
 std::error_code FlushFile(const std::filesystem::path& path) {
-  Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return LastError();
   if (!::FlushFileBuffers(file.get())) return LastError();

@@ -12,11 +12,13 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/utf.h"
 #include "jet/jet.h"
 #include "jet/json.h"
 #include "jet/sql.h"
+#include "platform/arguments.h"
 #include "tools/jetsql/write_commands.h"
 
 namespace {
@@ -79,6 +81,13 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The arguments in UTF-8 on every system (the SQL text and the file names in Japanese).
+  std::vector<std::string> arguments = platform::Utf8Arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  argc = static_cast<int>(arguments.size());
+  argv = pointers.data();
   try {
     if (argc >= 2 && std::string_view(argv[1]) == "--create") {
       if (argc < 3) return Fail(kUsage);

@@ -25,6 +25,7 @@
 #include "db/export_sqlite.h"
 #include "db/import_sqlite.h"
 #include "jet/jet.h"
+#include "platform/arguments.h"
 #include "platform/error.h"
 
 namespace {
@@ -115,7 +116,9 @@ int Run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   try {
-    return Run(std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> arguments = platform::Utf8Arguments(argc, argv);
+    if (!arguments.empty()) arguments.erase(arguments.begin());
+    return Run(arguments);
   } catch (const base::Error& error) {
     return Fail(error.message());
   } catch (const std::bad_alloc&) {

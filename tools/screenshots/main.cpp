@@ -1,7 +1,9 @@
 // Shows the program's windows and the standard dialogs it opens, one after another, and
 // saves a picture of the whole screen for each into the folder given as the first argument.
 // The second argument is a basic database to list. Meant for a private X server with a
-// window manager, so that the pictures show the title bars as a user sees them.
+// window manager, so that the pictures show the title bars as a user sees them. Prints the
+// main window's status text on its own line ("状態表示: …"), by which a caller can tell that
+// the database was listed.
 //
 // The run: a settings file naming a database that is gone (the warning about it), the open
 // dialog of start-up (answered with the given database), the main window with its settings
@@ -13,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
@@ -116,6 +119,9 @@ int main(int argc, char** argv) {
   if (program.ended_during_startup()) return 1;
   main->show();
   Shoot(QStringLiteral("03-main-settings"));
+  const QByteArray status = main->StatusText1->text().toUtf8();
+  std::printf("状態表示: %s\n", status.constData());
+  std::fflush(stdout);
   main->PageControl1->setCurrentIndex(0);
   Shoot(QStringLiteral("04-main-projects"));
   main->PageControl1->setCurrentIndex(1);
