@@ -5,6 +5,8 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -45,6 +47,11 @@ Socket NewSocket() { return static_cast<Socket>(::socket(AF_INET, SOCK_STREAM, 0
 Socket Accept(Socket listener) {
   return static_cast<Socket>(::accept(Native(listener), nullptr, nullptr));
 }
+void SetNonBlocking(Socket fd) {
+  u_long on = 1;
+  ::ioctlsocket(Native(fd), static_cast<long>(FIONBIO), &on);
+}
+bool WouldBlock() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
 #else
 void StartSockets() {}
 int Native(Socket fd) { return static_cast<int>(fd); }
@@ -58,6 +65,10 @@ Socket NewSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 Socket Accept(Socket listener) {
   return ::accept4(Native(listener), nullptr, nullptr, SOCK_CLOEXEC);
 }
+void SetNonBlocking(Socket fd) {
+  ::fcntl(Native(fd), F_SETFL, ::fcntl(Native(fd), F_GETFL) | O_NONBLOCK);
+}
+bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
 #endif
 
 // Waits until `fd` has something to read or the server stops; false when it stops (or the
@@ -124,14 +135,25 @@ const char* Reason(int status) {
   }
 }
 
-void WriteAll(Socket fd, const std::string& data) {
+// Sends `data` unless the client goes or the server stops first. The socket does not block,
+// so that a client that stops reading never holds the server's end: under Wine a blocking send
+// to a client that closed its end with data unread waits for ever.
+void WriteAll(Socket fd, const std::string& data, const std::atomic<bool>& stopping) {
+  SetNonBlocking(fd);
   size_t done = 0;
-  while (done < data.size()) {
+  while (done < data.size() && !stopping) {
     const size_t piece = std::min<size_t>(data.size() - done, 1 << 20);
     const auto n =
         ::send(Native(fd), data.data() + done, static_cast<SendLength>(piece), kSendFlags);
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0 || !WouldBlock()) return;
+    pollfd entry{};
+    entry.fd = Native(fd);
+    entry.events = POLLOUT;
+    if (Poll(&entry, 1, kStopCheckMs) < 0 || (entry.revents & (POLLERR | POLLHUP)) != 0) return;
   }
 }
 
@@ -216,7 +238,7 @@ void TestHttpServer::Serve(Socket fd) {
   out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
   out += "Connection: close\r\n\r\n";
   if (request.method != "HEAD") out += reply.body;
-  WriteAll(fd, out);
+  WriteAll(fd, out, stopping_);
   ::shutdown(Native(fd), kShutWrite);
   // Wait for the client to close, so that it reads everything before the socket goes.
   char sink[512];
