@@ -53,10 +53,6 @@ class FileWriter : public Writer {
   }
 
   // Changes that were never flushed when the last writer of a file goes away (a rolled-back
-  // transaction, a connection closed in the middle of one) must not reach the file later.
-  // The in-memory state then no longer matches the file, so the file stops being writable
-  // rather than risk writing a mixture.
-  // Changes that were never flushed when the last writer of a file goes away (a rolled-back
   // transaction, a connection closed in the middle of one) must not reach the file later:
   // they are dropped. The pages are then let go until the next change reads them back.
   // If the file cannot be read back, it stops being writable rather than risk writing a
