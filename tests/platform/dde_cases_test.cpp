@@ -20,6 +20,7 @@
 #include "platform/dde.h"
 #include "platform/error.h"
 #include "platform/program_path.h"
+#include "tests/support/test_env.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -43,16 +44,7 @@ const std::string kReadProject =
 // A bound for waits that end on an event; reaching it means the event never came.
 constexpr auto kPatience = std::chrono::seconds(20);
 
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 15]);
-  }
-  return out;
-}
+using gistest::ToHex;
 
 std::string Unhex(const std::string& text) {
   std::string out;
@@ -121,7 +113,7 @@ void Serve(const ServerOrder& order, const std::function<void(const std::string&
   };
   handlers.on_execute = [&](uint64_t id, uint32_t format, const std::string& data) {
     ++executes;
-    report("execute " + std::to_string(id) + " " + std::to_string(format) + " " + Hex(data));
+    report("execute " + std::to_string(id) + " " + std::to_string(format) + " " + ToHex(data));
   };
   handlers.on_disconnect = [&](uint64_t id) {
     ++disconnects;
@@ -444,7 +436,7 @@ TEST_P(DdeCasesTest, ExecuteArrivesByteForByte) {
     EXPECT_EQ(events[0].kind, "connect");
     EXPECT_EQ(events[1].kind, "execute");
     EXPECT_EQ(events[1].format, dde::kClipboardText);
-    EXPECT_EQ(Hex(events[1].data), Hex(c.data));
+    EXPECT_EQ(ToHex(events[1].data), ToHex(c.data));
     EXPECT_EQ(events[2].kind, "disconnect");
   }
 }

@@ -3,7 +3,9 @@
 // row says for which system it holds: on Windows a program name without an extension only
 // ever means that name with ".exe" added (CreateProcessW, WinExec), while on POSIX a file
 // without an extension is a program as it is.
+#include <array>
 #include <fstream>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -313,6 +315,22 @@ TEST_P(SharedWindowTest, FindsTheWindowByTitleWithItsOwner) {
   EXPECT_FALSE(platform::IsWindowMinimized(owner));
   platform::RestoreWindow(owner);
   platform::BringWindowToForeground(owner);
+}
+
+// On Windows the frame is computed from the window's styles (the window manager of X11 tells
+// it instead, and a display without one tells nothing): it must be the frame the window has.
+TEST_P(SharedWindowTest, FrameExtentsAreTheFrameTheWindowHas) {
+  const platform::WindowHandle window = Start();
+  if (!display_->ok()) GTEST_SKIP() << "no display";
+  if (EndedForWantOfDde()) GTEST_SKIP() << "the stand-in found no DDE server";
+  ASSERT_NE(window, 0u);
+  const std::optional<std::array<int, 4>> measured = gistest::MeasuredFrame(window);
+  if (!measured) GTEST_SKIP() << "the frame belongs to the window manager here";
+  const std::optional<platform::FrameExtents> told = platform::RequestFrameExtents(window, 500);
+  ASSERT_TRUE(told.has_value());
+  EXPECT_EQ((std::array<int, 4>{told->left, told->right, told->top, told->bottom}), *measured);
+  EXPECT_GT(told->top, told->bottom);  // the title bar
+  EXPECT_EQ(platform::RequestFrameExtents(0, 500), std::nullopt);
 }
 
 TEST_P(SharedWindowTest, RestoresTheMinimisedOwner) {

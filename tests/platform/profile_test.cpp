@@ -30,6 +30,7 @@
 #include "platform/error.h"
 #include "platform/text.h"
 #include "tests/platform/os_support.h"
+#include "tests/support/test_env.h"
 
 namespace {
 
@@ -70,15 +71,7 @@ void WriteBytes(const fs::path& file, std::string_view bytes) {
 std::string Cp932(std::u16string_view text) { return platform::ToCodePage932(text); }
 
 // Bytes as hexadecimal text, so that a difference shows where it is.
-std::string ToHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const char c : bytes) {
-    hex.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
-    hex.push_back(kDigits[static_cast<unsigned char>(c) & 0xF]);
-  }
-  return hex;
-}
+using gistest::ToHex;
 
 std::string Utf16File(std::u16string_view text) {
   std::string bytes = "\xFF\xFE";

@@ -269,6 +269,8 @@ void MinimizeWindow(uint64_t window) {
   XCloseDisplay(display);
 }
 
+std::optional<std::array<int, 4>> MeasuredFrame(uint64_t /*window*/) { return std::nullopt; }
+
 void PauseBriefly() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
 
 }  // namespace gistest

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gistest {
@@ -119,6 +121,11 @@ bool EndProcess(int64_t pid);
 // Minimises a top-level window the way a user does (on X11 through the window manager).
 void MinimizeWindow(uint64_t window);
 
+// The frame around a top-level window as measured from its outer and client rectangles
+// (left, right, top, bottom), on Windows; nothing on X11, where the frame belongs to the
+// window manager and is told rather than measured.
+std::optional<std::array<int, 4>> MeasuredFrame(uint64_t window);
+
 // One line of a stand-in's log, split at tabs, with \t \n \r \\ undone.
 using LogRecord = std::vector<std::string>;
 std::vector<LogRecord> ReadLog(const std::filesystem::path& file);
@@ -140,7 +147,7 @@ std::filesystem::path UpdaterStubPath();
 // process image carries the copy's name.
 void CopyExecutable(const std::filesystem::path& from, const std::filesystem::path& to);
 
-std::string ToHex(const std::string& bytes);
+std::string ToHex(std::string_view bytes);
 
 }  // namespace gistest
 

@@ -71,7 +71,7 @@ void CopyExecutable(const std::filesystem::path& from, const std::filesystem::pa
               std::filesystem::perms::others_exec);
 }
 
-std::string ToHex(const std::string& bytes) {
+std::string ToHex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
   for (char byte : bytes) {

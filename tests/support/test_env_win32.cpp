@@ -189,6 +189,21 @@ void MinimizeWindow(uint64_t window) {
   ::ShowWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), SW_MINIMIZE);
 }
 
+std::optional<std::array<int, 4>> MeasuredFrame(uint64_t window) {
+  const HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(window));
+  RECT outer{};
+  RECT client{};
+  POINT origin{0, 0};
+  if (!::GetWindowRect(hwnd, &outer) || !::GetClientRect(hwnd, &client) ||
+      !::ClientToScreen(hwnd, &origin)) {
+    return std::nullopt;
+  }
+  const int left = origin.x - outer.left;
+  const int top = origin.y - outer.top;
+  return std::array<int, 4>{left, outer.right - (origin.x + client.right), top,
+                            outer.bottom - (origin.y + client.bottom)};
+}
+
 void PauseBriefly() {
   const ULONGLONG until = ::GetTickCount64() + 20;
   for (ULONGLONG now = ::GetTickCount64(); now < until; now = ::GetTickCount64()) {
