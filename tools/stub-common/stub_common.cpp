@@ -49,4 +49,14 @@ void LogStart(const Log& log, const std::vector<std::string>& arguments) {
   log.Write(fields);
 }
 
+void Log::Write(const std::vector<std::string>& fields) const {
+  std::string line;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) line.push_back('\t');
+    line += fields[i];
+  }
+  line.push_back('\n');
+  AppendToFile(path_, line);
+}
+
 }  // namespace stub

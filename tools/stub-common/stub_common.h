@@ -43,6 +43,10 @@ class Log {
   std::filesystem::path path_;
 };
 
+// Appends `text` to `file` (made when missing) in one write that lands at the file's end even
+// while other processes append to it. Errors are ignored: a log must never stop a stand-in.
+void AppendToFile(const std::filesystem::path& file, std::string_view text);
+
 // Records the start: "start", process id, argument count, each argument.
 void LogStart(const Log& log, const std::vector<std::string>& arguments);
 

@@ -57,22 +57,16 @@ std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
   return {Utf8(argument)};
 }
 
-void Log::Write(const std::vector<std::string>& fields) const {
-  std::string line;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) line.push_back('\t');
-    line += fields[i];
-  }
-  line.push_back('\n');
+void AppendToFile(const std::filesystem::path& file, std::string_view text) {
   // FILE_APPEND_DATA alone makes every write land at the end of the file, whoever else
   // writes to it.
-  const HANDLE file = ::CreateFileW(path_.c_str(), FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const HANDLE handle = ::CreateFileW(file.c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
-  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  ::CloseHandle(file);
+  ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  ::CloseHandle(handle);
 }
 
 void InstallStopSignals() {}

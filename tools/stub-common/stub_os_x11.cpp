@@ -32,16 +32,10 @@ std::vector<std::string> Arguments(int argc, char** argv) {
   return arguments;
 }
 
-void Log::Write(const std::vector<std::string>& fields) const {
-  std::string line;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) line.push_back('\t');
-    line += fields[i];
-  }
-  line.push_back('\n');
-  const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+void AppendToFile(const std::filesystem::path& file, std::string_view text) {
+  const int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return;
-  const ssize_t written = write(fd, line.data(), line.size());
+  const ssize_t written = write(fd, text.data(), text.size());
   (void)written;
   close(fd);
 }
