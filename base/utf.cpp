@@ -14,10 +14,15 @@ bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 char Byte(char32_t bits) { return static_cast<char>(static_cast<unsigned char>(bits)); }
 
 void EncodeUtf8(std::u16string_view text, std::string& out) {
+  // Room for the longest form (three bytes per unit; a pair's four bytes take two units), then
+  // cut to what was written: one resize instead of a check at every byte.
+  const size_t start = out.size();
+  out.resize(start + 3 * text.size());
+  char* put = out.data() + start;
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c < 0x80) {  // the common case first
-      out.push_back(Byte(c));
+      *put++ = Byte(c);
       continue;
     }
     if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
@@ -27,17 +32,18 @@ void EncodeUtf8(std::u16string_view text, std::string& out) {
       c = kReplacement;
     }
     if (c < 0x800) {
-      out.push_back(Byte(0xC0 | (c >> 6)));
+      *put++ = Byte(0xC0 | (c >> 6));
     } else if (c < 0x10000) {
-      out.push_back(Byte(0xE0 | (c >> 12)));
-      out.push_back(Byte(0x80 | ((c >> 6) & 0x3F)));
+      *put++ = Byte(0xE0 | (c >> 12));
+      *put++ = Byte(0x80 | ((c >> 6) & 0x3F));
     } else {
-      out.push_back(Byte(0xF0 | (c >> 18)));
-      out.push_back(Byte(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(Byte(0x80 | ((c >> 6) & 0x3F)));
+      *put++ = Byte(0xF0 | (c >> 18));
+      *put++ = Byte(0x80 | ((c >> 12) & 0x3F));
+      *put++ = Byte(0x80 | ((c >> 6) & 0x3F));
     }
-    out.push_back(Byte(0x80 | (c & 0x3F)));
+    *put++ = Byte(0x80 | (c & 0x3F));
   }
+  out.resize(static_cast<size_t>(put - out.data()));
 }
 
 // Continuation bytes a lead byte announces, or -1 for a byte that cannot start a sequence
@@ -115,6 +121,10 @@ void AppendUtf8(std::u16string_view text, std::string& out) {
 void AppendUtf16(std::string_view text, std::u16string& out) {
   out.reserve(out.size() + text.size());
   DecodeUtf8(text, out);
+}
+
+std::filesystem::path PathFromUtf8(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
 }  // namespace base

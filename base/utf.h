@@ -4,6 +4,7 @@
 #ifndef QUORVEL_BASE_UTF_H_
 #define QUORVEL_BASE_UTF_H_
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@ std::u16string FromUtf8(std::string_view text);
 // texts so that its capacity is reused.
 void AppendUtf8(std::u16string_view text, std::string& out);
 void AppendUtf16(std::string_view text, std::u16string& out);
+
+// A path named by UTF-8 text. It goes through char8_t: a plain narrow string would be read in
+// the ANSI code page on Windows and lose every name outside it.
+std::filesystem::path PathFromUtf8(std::string_view text);
 
 }  // namespace base
 

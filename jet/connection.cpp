@@ -131,10 +131,7 @@ void Connection::Open() {
   if (!source || source->empty()) {
     throw Error(u"接続文字列にデータベース ファイル (Data Source) が指定されていません");
   }
-  // Through UTF-8 as char8_t: a plain narrow string would mean the ANSI code page on Windows
-  // and lose every name outside it.
-  const std::string utf8 = base::ToUtf8(*source);
-  const std::filesystem::path path(std::u8string(utf8.begin(), utf8.end()));
+  const std::filesystem::path path = base::PathFromUtf8(base::ToUtf8(*source));
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     throw Error(u"データベース ファイルが見つかりません: " + *source);

@@ -8,47 +8,71 @@
 
 namespace jet::json {
 
-std::string Quote(std::u16string_view text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    const bool high = c >= 0xD800 && c <= 0xDBFF;
-    const bool low = c >= 0xDC00 && c <= 0xDFFF;
-    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      out += base::ToUtf8(text.substr(i, 2));
-      ++i;
-    } else if (high || low || c < 0x20) {
-      switch (c) {
-        case u'\b':
-          out += "\\b";
-          break;
-        case u'\f':
-          out += "\\f";
-          break;
-        case u'\n':
-          out += "\\n";
-          break;
-        case u'\r':
-          out += "\\r";
-          break;
-        case u'\t':
-          out += "\\t";
-          break;
-        default: {
-          char buffer[8];
-          std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-          out += buffer;
-        }
-      }
-    } else if (c == u'"') {
+namespace {
+
+// Characters JSON writes as they are (as UTF-8): everything but controls, the quote, the
+// backslash and surrogates (a paired one is written as its character, through the run).
+bool Plain(char16_t c) {
+  return c >= 0x20 && c != u'"' && c != u'\\' && (c < 0xD800 || c > 0xDFFF);
+}
+
+bool High(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool Low(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+void AppendEscaped(char16_t c, std::string& out) {
+  switch (c) {
+    case u'"':
       out += "\\\"";
-    } else if (c == u'\\') {
+      return;
+    case u'\\':
       out += "\\\\";
-    } else {
-      out += base::ToUtf8(text.substr(i, 1));
+      return;
+    case u'\b':
+      out += "\\b";
+      return;
+    case u'\f':
+      out += "\\f";
+      return;
+    case u'\n':
+      out += "\\n";
+      return;
+    case u'\r':
+      out += "\\r";
+      return;
+    case u'\t':
+      out += "\\t";
+      return;
+    default: {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
+      out += buffer;
     }
   }
+}
+
+}  // namespace
+
+void AppendQuoted(std::u16string_view text, std::string& out) {
   out += '"';
+  size_t run = 0;  // start of the characters not yet written
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (Plain(c)) continue;
+    if (High(c) && i + 1 < text.size() && Low(text[i + 1])) {
+      ++i;  // a pair: one character, written with its run
+      continue;
+    }
+    base::AppendUtf8(text.substr(run, i - run), out);
+    AppendEscaped(c, out);
+    run = i + 1;
+  }
+  base::AppendUtf8(text.substr(run), out);
+  out += '"';
+}
+
+std::string Quote(std::u16string_view text) {
+  std::string out;
+  AppendQuoted(text, out);
   return out;
 }
 
@@ -93,45 +117,65 @@ std::string GuidText(const Guid& g) {
   return buffer;
 }
 
-std::string FromValue(const Value& value) {
+void AppendValue(const Value& value, std::string& out) {
   switch (value.kind()) {
     case Value::Kind::kNull:
-      return "null";
+      out += "null";
+      return;
     case Value::Kind::kBoolean:
-      return value.boolean() ? "true" : "false";
-    case Value::Kind::kInteger:
-      return std::to_string(value.integer());
+      out += value.boolean() ? "true" : "false";
+      return;
+    case Value::Kind::kInteger: {
+      char buffer[24];
+      const auto end = std::to_chars(buffer, buffer + sizeof buffer, value.integer()).ptr;
+      out.append(buffer, end);
+      return;
+    }
     case Value::Kind::kDouble:
-      return Number(value.number());
+      out += Number(value.number());
+      return;
     case Value::Kind::kCurrency:
-      return "\"" + value.currency().ToString() + "\"";
+      out += "\"" + value.currency().ToString() + "\"";
+      return;
     case Value::Kind::kDecimal:
-      return "\"" + value.decimal().ToString() + "\"";
+      out += "\"" + value.decimal().ToString() + "\"";
+      return;
     case Value::Kind::kDateTime:
-      return "\"" + value.date_time().ToIsoString() + "\"";
+      out += "\"" + value.date_time().ToIsoString() + "\"";
+      return;
     case Value::Kind::kText:
-      return Quote(value.text());
+      AppendQuoted(value.text(), out);
+      return;
     case Value::Kind::kBinary: {
       static constexpr char kHex[] = "0123456789abcdef";
-      std::string out = "\"";
+      out += '"';
       for (const uint8_t b : value.binary()) {
         out += kHex[b >> 4];
         out += kHex[b & 15];
       }
-      return out + "\"";
+      out += '"';
+      return;
     }
     case Value::Kind::kGuid:
-      return "\"" + GuidText(value.guid()) + "\"";
+      out += "\"" + GuidText(value.guid()) + "\"";
+      return;
   }
-  return "null";
+  out += "null";
+}
+
+std::string FromValue(const Value& value) {
+  std::string out;
+  AppendValue(value, out);
+  return out;
 }
 
 std::string Fields(const std::vector<Field>& fields) {
   std::string out = "[";
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i) out += ',';
-    out += "{\"name\":" + Quote(fields[i].name) + ",\"type\":\"" +
-           std::string(FieldTypeName(fields[i].type)) + "\",\"jetType\":\"" +
+    out += "{\"name\":";
+    AppendQuoted(fields[i].name, out);
+    out += ",\"type\":\"" + std::string(FieldTypeName(fields[i].type)) + "\",\"jetType\":\"" +
            std::string(ColumnTypeName(fields[i].column_type)) +
            "\",\"size\":" + std::to_string(fields[i].size) + "}";
   }
@@ -142,7 +186,7 @@ std::string Row(const std::vector<Value>& row) {
   std::string out = "[";
   for (size_t i = 0; i < row.size(); ++i) {
     if (i) out += ',';
-    out += FromValue(row[i]);
+    AppendValue(row[i], out);
   }
   return out + "]";
 }
@@ -155,7 +199,7 @@ std::string Result(const Dataset& dataset) {
     out += '[';
     for (int f = 0; f < field_count; ++f) {
       if (f) out += ',';
-      out += FromValue(dataset.ValueAt(row, f));
+      AppendValue(dataset.ValueAt(row, f), out);
     }
     out += ']';
   }

@@ -16,12 +16,15 @@ namespace jet::json {
 
 // A JSON string literal (UTF-8). Unpaired surrogates are written as \u escapes.
 std::string Quote(std::u16string_view text);
+// The same appended to `out`, for callers that build one long text.
+void AppendQuoted(std::u16string_view text, std::string& out);
 // A double as JavaScript's Number.prototype.toString prints it; NaN and the infinities,
 // which JSON has no number for, as the strings "NaN", "Infinity" and "-Infinity".
 std::string Number(double value);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" from the stored bytes.
 std::string GuidText(const Guid& guid);
 std::string FromValue(const Value& value);
+void AppendValue(const Value& value, std::string& out);
 // [{"name":"ID","type":"ftAutoInc","jetType":"Long","size":4},…]
 std::string Fields(const std::vector<Field>& fields);
 // [v1,v2,…]

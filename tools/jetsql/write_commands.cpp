@@ -55,12 +55,6 @@ void PrintSelect(jet::Connection& connection, const std::u16string& sql) {
   PrintLine(jet::json::Result(dataset));
 }
 
-// A file name given on the command line (UTF-8) as a path: read as UTF-8 on every system, not
-// through the ANSI code page that a narrow string means to Windows' file functions.
-std::filesystem::path Utf8Path(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // The statements of the arguments, "@LIST" expanded to the lines of LIST.
 bool CollectStatements(int argc, char** argv, std::vector<std::string>& out) {
   for (int i = 1; i < argc; ++i) {
@@ -69,7 +63,7 @@ bool CollectStatements(int argc, char** argv, std::vector<std::string>& out) {
       // A pipe is fine here ("@<(command)"); a folder opens but fails on the first read,
       // which leaves the stream bad rather than at its end.
       const std::string list(arg.substr(1));
-      std::ifstream in(Utf8Path(list), std::ios::binary);
+      std::ifstream in(base::PathFromUtf8(list), std::ios::binary);
       std::string line;
       while (in && std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -101,7 +95,7 @@ int RunCreate(int argc, char** argv) {
   if (argc < 1 || !CollectStatements(argc, argv, statements)) return 1;
   const std::string path = argv[0];
   try {
-    jet::CreateDatabase(Utf8Path(path));
+    jet::CreateDatabase(base::PathFromUtf8(path));
   } catch (const std::exception& e) {
     ReportError(ErrorMessage(e));
     return 1;
@@ -145,7 +139,7 @@ int RunCreate(int argc, char** argv) {
 }
 
 int RunCheck(const std::string& path) {
-  jet::check::CheckResult result = jet::check::CheckDatabase(Utf8Path(path));
+  jet::check::CheckResult result = jet::check::CheckDatabase(base::PathFromUtf8(path));
   for (const std::string& problem : result.problems) PrintLine(problem);
   for (const std::string& note : result.notes) PrintLine("注意: " + note);
   PrintLine((result.ok() ? std::string("問題はありません")
