@@ -619,4 +619,11 @@ Profile LoadProfile(const std::filesystem::path& file) {
   }
 }
 
+// One key is a batch of one, written the way the system writes batches.
+void WriteProfileString(const std::filesystem::path& file, std::u16string_view section,
+                        std::u16string_view key, std::u16string_view value) {
+  const ProfileEntry entry{section, key, value};
+  WriteProfileStrings(file, std::span(&entry, 1));
+}
+
 }  // namespace platform

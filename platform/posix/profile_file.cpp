@@ -37,10 +37,4 @@ void WriteProfileStrings(const std::filesystem::path& file, std::span<const Prof
   }
 }
 
-void WriteProfileString(const std::filesystem::path& file, std::u16string_view section,
-                        std::u16string_view key, std::u16string_view value) {
-  const ProfileEntry entry{section, key, value};
-  WriteProfileStrings(file, std::span(&entry, 1));
-}
-
 }  // namespace platform

@@ -8,7 +8,7 @@
 // writes any other file in the system's ANSI code page (932 on the Japanese systems the
 // program is made for).
 #include <windows.h>
-// windows.h names its own WriteProfileString as a macro; this file defines the platform's.
+// windows.h names its own WriteProfileString as a macro, which would rename the platform's.
 #undef WriteProfileString
 
 #include <exception>
@@ -76,12 +76,6 @@ void WriteProfileStrings(const std::filesystem::path& file, std::span<const Prof
       throw Error(FromPath(file) + u" に書き込めません");
     }
   }
-}
-
-void WriteProfileString(const std::filesystem::path& file, std::u16string_view section,
-                        std::u16string_view key, std::u16string_view value) {
-  const ProfileEntry entry{section, key, value};
-  WriteProfileStrings(file, std::span(&entry, 1));
 }
 
 }  // namespace platform
