@@ -103,14 +103,13 @@ using RowVisitor = std::function<void(RowPointer, const std::vector<Value>&)>;
 using EntryVisitor = std::function<void(const std::string&)>;
 
 // Index entries are compared with the rows through multiset digests: every entry adds two
-// independent 64-bit hashes of its bytes to the bucket its second hash picks. Two multisets
-// of entries that agree in every bucket (count and both sums) are taken as equal; when a
-// bucket differs, the entries of the differing buckets are collected exactly and compared.
+// independent 64-bit hashes of its bytes to the bucket the top bits of its second hash pick.
+// Two multisets of entries that agree in every bucket (count and both sums) are taken as
+// equal. The first comparison uses one bucket; when it differs, finer digests find the
+// buckets that differ, and only their entries are collected and compared exactly.
 // The seeds are fixed: the digests guard against faults, not against a file made to collide
-// on purpose, and fixed seeds keep every run's report the same.
+// on purpose, and fixed seeds give every run the same report.
 constexpr uint64_t kHashSeeds[2] = {0x9E3779B97F4A7C15u, 0xD1B54A32D192ED03u};
-constexpr int kBucketBits = 10;
-constexpr size_t kBuckets = size_t{1} << kBucketBits;
 
 uint64_t Mix(uint64_t x) {
   x ^= x >> 31;
@@ -134,20 +133,26 @@ uint64_t HashBytes(std::string_view bytes, uint64_t seed) {
   return Mix(h ^ tail) ^ seed;
 }
 
-size_t BucketOf(std::string_view entry) {
-  return static_cast<size_t>(HashBytes(entry, kHashSeeds[1]) >> (64 - kBucketBits));
-}
-
 class Digest {
  public:
+  // 2^bits buckets of 24 bytes each.
+  explicit Digest(int bits = 0) : bits_(bits), buckets_(size_t{1} << bits) {}
+
+  static size_t BucketOf(uint64_t second_hash, int bits) {
+    return bits == 0 ? 0 : static_cast<size_t>(second_hash >> (64 - bits));
+  }
+  static size_t BucketOf(std::string_view entry, int bits) {
+    return BucketOf(HashBytes(entry, kHashSeeds[1]), bits);
+  }
   void Add(std::string_view entry) {
     const uint64_t a = HashBytes(entry, kHashSeeds[0]);
     const uint64_t b = HashBytes(entry, kHashSeeds[1]);
-    Bucket& bucket = buckets_[static_cast<size_t>(b >> (64 - kBucketBits))];
+    Bucket& bucket = buckets_[BucketOf(b, bits_)];
     ++bucket.count;
     bucket.sum_a += a;
     bucket.sum_b += b;
   }
+  size_t buckets() const { return buckets_.size(); }
   uint64_t count(size_t bucket) const { return buckets_[bucket].count; }
   bool Same(const Digest& other, size_t bucket) const {
     return buckets_[bucket] == other.buckets_[bucket];
@@ -160,8 +165,13 @@ class Digest {
     uint64_t sum_b = 0;
     bool operator==(const Bucket&) const = default;
   };
-  std::vector<Bucket> buckets_ = std::vector<Bucket>(kBuckets);
+  int bits_;
+  std::vector<Bucket> buckets_;
 };
+
+// The digests that find where the rows and an index differ: 65,536 buckets (1.5 MB a side),
+// so that a few differing entries among millions select a few thousand entries to compare.
+constexpr int kFineBucketBits = 16;
 
 // What the rows say one index must hold, gathered while the rows are read.
 struct ExpectedEntries {
@@ -255,10 +265,10 @@ class Checker {
                         std::vector<bool>& visited, std::vector<uint32_t>& leaves,
                         const EntryVisitor& each, int& kind);
   // Called when the digests of the rows' and the index's entries differ: reads the rows and
-  // the leaves again without reporting, collects the entries of the differing buckets, and
-  // reports the entries missing from the index and those no row accounts for.
-  void CompareEntries(const Table& t, const RealIndex& index, const Digest& expected,
-                      const Digest& actual, const std::vector<uint32_t>& leaves);
+  // the leaves again without reporting, first for finer digests, then to collect the entries
+  // of the differing buckets, and reports the entries missing from the index and those no row
+  // accounts for.
+  void CompareEntries(const Table& t, const RealIndex& index, const std::vector<uint32_t>& leaves);
   std::vector<std::string> ReadIndexEntries(const uint8_t* page, uint32_t number) const;
 
   std::unique_ptr<format::PageSource> source_;
@@ -963,12 +973,7 @@ void Checker::CheckIndex(const Table& t, const RealIndex& index, const ExpectedE
     Note(expected.failure);
     return;
   }
-  for (size_t b = 0; b < kBuckets; ++b) {
-    if (!expected.digest.Same(actual, b)) {
-      CompareEntries(t, index, expected.digest, actual, leaves);
-      break;
-    }
-  }
+  if (!expected.digest.Same(actual, 0)) CompareEntries(t, index, leaves);
   // Other writers do not lower the count when rows are deleted; a count above the real one
   // is only noted.
   if (distinct < index.distinct) {
@@ -981,18 +986,45 @@ void Checker::CheckIndex(const Table& t, const RealIndex& index, const ExpectedE
   }
 }
 
-void Checker::CompareEntries(const Table& t, const RealIndex& index, const Digest& expected,
-                             const Digest& actual, const std::vector<uint32_t>& leaves) {
+void Checker::CompareEntries(const Table& t, const RealIndex& index,
+                             const std::vector<uint32_t>& leaves) {
+  // Every entry the rows call for, then every entry of the leaves in their order. The parts
+  // read here were checked already: nothing is reported while they are read again.
+  std::string row_entry;
+  const auto expected_entries = [&](const EntryVisitor& each) {
+    quiet_ = true;
+    struct Loud {
+      bool& quiet;
+      ~Loud() { quiet = false; }
+    } loud{quiet_};
+    WalkRows(t, [&](RowPointer at, const std::vector<Value>& values) {
+      try {
+        if (ExpectedEntry(t, index, at, values, row_entry)) each(row_entry);
+      } catch (const Error&) {
+        // Every key was encoded once already; a row that fails now is left out.
+      }
+    });
+  };
+  const auto actual_entries = [&](const EntryVisitor& each) {
+    for (uint32_t leaf : leaves) {
+      for (const std::string& e : ReadIndexEntries(Page(leaf), leaf)) each(e);
+    }
+  };
+  Digest expected(kFineBucketBits);
+  Digest actual(kFineBucketBits);
+  expected_entries([&](const std::string& e) { expected.Add(e); });
+  actual_entries([&](const std::string& e) { actual.Add(e); });
+
   // The differing buckets, taken in order while both sides stay within the limit (the first
   // one always). For the buckets left out only their counts say what at least differs.
   const size_t limit = CompareLimit();
-  std::vector<bool> chosen(kBuckets, false);
+  std::vector<bool> chosen(expected.buckets(), false);
   uint64_t want_total = 0;
   uint64_t have_total = 0;
   uint64_t missing_left = 0;
   uint64_t extra_left = 0;
   bool partial = false;
-  for (size_t b = 0; b < kBuckets; ++b) {
+  for (size_t b = 0; b < expected.buckets(); ++b) {
     if (expected.Same(actual, b)) continue;
     const uint64_t want = expected.count(b);
     const uint64_t have = actual.count(b);
@@ -1009,27 +1041,12 @@ void Checker::CompareEntries(const Table& t, const RealIndex& index, const Diges
   }
   std::vector<std::string> want;
   std::vector<std::string> have;
-  {
-    quiet_ = true;
-    struct Loud {
-      bool& quiet;
-      ~Loud() { quiet = false; }
-    } loud{quiet_};
-    std::string entry;
-    WalkRows(t, [&](RowPointer at, const std::vector<Value>& values) {
-      try {
-        if (ExpectedEntry(t, index, at, values, entry) && chosen[BucketOf(entry)])
-          want.push_back(entry);
-      } catch (const Error&) {
-        // Every key was encoded once already; a row that fails now is left out.
-      }
-    });
-    for (uint32_t leaf : leaves) {
-      for (std::string& e : ReadIndexEntries(Page(leaf), leaf)) {
-        if (chosen[BucketOf(e)]) have.push_back(std::move(e));
-      }
-    }
-  }
+  expected_entries([&](const std::string& e) {
+    if (chosen[Digest::BucketOf(e, kFineBucketBits)]) want.push_back(e);
+  });
+  actual_entries([&](const std::string& e) {
+    if (chosen[Digest::BucketOf(e, kFineBucketBits)]) have.push_back(e);
+  });
   std::sort(want.begin(), want.end());
   std::sort(have.begin(), have.end());
   // Both are sorted: one merge finds the entries only one side has (as many times as one side
