@@ -12,7 +12,9 @@
 //
 // The checker reads the file on its own, page by page as it needs them (keeping only a bounded
 // number in memory), with every offset checked, so a damaged file gives problems, never a
-// crash, and a file of any size is checked or refused in bounded memory.
+// crash, and a file of any size is checked or refused in bounded memory. Rows and index
+// entries are looked at one at a time and compared through digests, so the memory used does
+// not grow with the number of rows either.
 #ifndef QUORVEL_JET_CHECK_CHECK_H_
 #define QUORVEL_JET_CHECK_CHECK_H_
 
