@@ -2,6 +2,7 @@
 // kind of damage put into a good file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 
@@ -165,6 +166,175 @@ TEST(WriteCheckTest, LargeFilesAreCheckedPageByPage) {
           << problem;
     }
   }
+}
+
+// Where real index `i`'s flags byte is in a table definition that fits on its first page.
+size_t IndexFlagsAt(const uint8_t* tdef, uint32_t i) {
+  const uint16_t columns = GetU16(tdef + 45);
+  const uint32_t real = GetU32(tdef + 51);
+  size_t at = 63 + 12 * size_t{real} + 25 * size_t{columns};
+  for (uint16_t c = 0; c < columns; ++c) at += 2u + GetU16(tdef + at);  // the column names
+  return at + 52 * size_t{i} + 46;
+}
+
+// A table whose only index is the non-unique index gx on G, with G = the row's number except
+// that row 7 repeats row 3's value.
+Built BuildGrouped(const TempDir& dir, int rows) {
+  Built b;
+  b.path = dir / "g.mdb";
+  auto file = write::DatabaseFile::Create(b.path, 45000);
+  write::TableSpec spec;
+  spec.name = u"T";
+  spec.columns = {{.name = u"ID", .type = ColumnType::kLong},
+                  {.name = u"G", .type = ColumnType::kLong}};
+  spec.indexes = {{.name = u"gx", .columns = {{u"G", true}}}};
+  file->CreateTable(spec, 45000);
+  for (int i = 0; i < rows; ++i)
+    file->InsertRow(u"T", {Value::Integer(i), Value::Integer(i == 7 ? 3 : i)});
+  file->Flush();
+  const write::TableModel* t = file->FindTable(u"T");
+  b.tdef = t->id;
+  b.first_data_page = t->owned->Pages().front();
+  b.index_root = t->indexes[0].root;
+  return b;
+}
+
+// The bytes of row `row` of a data page.
+uint8_t* Row(std::vector<uint8_t>& f, uint32_t page, int row) {
+  uint8_t* p = Page(f, page);
+  return p + (GetU16(p + format::kDataPageSlotsOffset + 2 * row) & format::kRowOffsetMask);
+}
+
+std::string Missing(const Built& b, int row) {
+  return "T の索引 pk にページ " + std::to_string(b.first_data_page) + " 行 " +
+         std::to_string(row) + " の行の項目がありません";
+}
+
+std::string Extra(const Built& b, int row) {
+  return "T の索引 pk の項目 (ページ " + std::to_string(b.first_data_page) + " 行 " +
+         std::to_string(row) + ") に当たる行がないか、キーが行の値と違います";
+}
+
+// Each way an index can disagree with its rows is reported with the rows it concerns, and
+// nothing else is.
+TEST(WriteCheckTest, IndexEntriesAreMatchedWithTheirRows) {
+  const struct {
+    const char* what;
+    Built (*build)(const TempDir&, int);
+    int rows;
+    std::function<void(std::vector<uint8_t>&, const Built&)> apply;
+    std::function<std::vector<std::string>(const Built&)> problems;
+  } cases[] = {
+      {"an entry whose key differs from its row's", Build, 20,
+       [](auto& f, const Built& b) { PutU32(Row(f, b.first_data_page, 4) + 2, 1000); },
+       [](const Built& b) {
+         return std::vector{Missing(b, 4), Extra(b, 4)};
+       }},
+      // The row of ID 19, the largest key: the last entry of the only leaf is cut off.
+      {"a row without its entry", Build, 20,
+       [](auto& f, const Built& b) {
+         uint8_t* leaf = Page(f, b.index_root);
+         ASSERT_EQ(leaf[0], 0x04);
+         std::vector<size_t> ends;
+         for (size_t bit = 1; bit <= format::kIndexEntryCapacity; ++bit) {
+           if (format::kIndexPageBitmapOffset + bit / 8 >= format::kIndexEntriesStart) break;
+           if (leaf[format::kIndexPageBitmapOffset + bit / 8] & (1u << (bit % 8)))
+             ends.push_back(bit);
+         }
+         ASSERT_EQ(ends.size(), 20u);
+         leaf[format::kIndexPageBitmapOffset + ends.back() / 8] &=
+             static_cast<uint8_t>(~(1u << (ends.back() % 8)));
+         PutU16(leaf + 2, static_cast<uint16_t>(format::kIndexEntryCapacity - ends[18]));
+       },
+       [](const Built& b) { return std::vector{Missing(b, 13)}; }},
+      {"an entry without its row", Build, 20,
+       [](auto& f, const Built& b) {
+         uint8_t* slots = Page(f, b.first_data_page) + format::kDataPageSlotsOffset;
+         PutU16(slots + 2 * 6, GetU16(slots + 2 * 6) | format::kRowDeleted);
+         PutU32(Page(f, b.tdef) + 16, 19);
+       },
+       [](const Built& b) { return std::vector{Extra(b, 6)}; }},
+      {"a repeated key in a unique index", BuildGrouped, 20,
+       [](auto& f, const Built& b) {
+         Page(f, b.tdef)[IndexFlagsAt(Page(f, b.tdef), 0)] |= format::kIndexUnique;
+       },
+       [](const Built& b) {
+         return std::vector<std::string>{"T の索引 gx は一意ですが、ページ " +
+                                         std::to_string(b.first_data_page) +
+                                         " 行 7 のキーが重複しています"};
+       }},
+      // Twelve rows get keys no entry has: the first five of each side in key order are named
+      // (new keys 1000.., old keys 0, 1, 3, 4, 6 of rows 0, 7, 1, 8, 2), then the totals.
+      {"many entries", Build, 20,
+       [](auto& f, const Built& b) {
+         for (int row = 0; row < 12; ++row)
+           PutU32(Row(f, b.first_data_page, row) + 2, 1000u + static_cast<uint32_t>(row));
+       },
+       [](const Built& b) {
+         std::vector<std::string> out;
+         for (int row = 0; row < 5; ++row) out.push_back(Missing(b, row));
+         for (int row : {0, 7, 1, 8, 2}) out.push_back(Extra(b, row));
+         out.push_back("T の索引 pk: 足りない項目 12 件、余分な項目 12 件");
+         return out;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const Built b = c.build(dir, c.rows);
+    ASSERT_TRUE(check::CheckDatabase(b.path).ok());
+    std::vector<uint8_t> bytes = ReadBytes(b.path);
+    c.apply(bytes, b);
+    WriteBytes(b.path, bytes);
+    EXPECT_EQ(check::CheckDatabase(b.path).problems, c.problems(b));
+  }
+}
+
+// With more differing entries than the checker compares one by one, the totals it reports are
+// lower bounds and say so; with room for all of them they are exact.
+TEST(WriteCheckTest, ManyDifferingEntriesAreCountedAtLeast) {
+  TempDir dir;
+  const Built b = Build(dir, 1000);
+  std::vector<uint8_t> bytes = ReadBytes(b.path);
+  // Every row of the first data page gets a key no entry has.
+  const int changed = GetU16(Page(bytes, b.first_data_page) + format::kDataPageRowCountOffset);
+  ASSERT_GT(changed, 20);
+  for (int row = 0; row < changed; ++row)
+    PutU32(Row(bytes, b.first_data_page, row) + 2, 100000u + static_cast<uint32_t>(row));
+  WriteBytes(b.path, bytes);
+
+  const check::CheckResult exact = check::CheckDatabase(b.path);
+  ASSERT_FALSE(exact.problems.empty());
+  EXPECT_EQ(exact.problems.back(), "T の索引 pk: 足りない項目 " + std::to_string(changed) +
+                                       " 件、余分な項目 " + std::to_string(changed) + " 件");
+
+  struct Limit {
+    Limit() { check::SetCompareLimitForTesting(8); }
+    ~Limit() { check::SetCompareLimitForTesting(0); }
+  } limit;
+  const check::CheckResult cut = check::CheckDatabase(b.path);
+  ASSERT_GE(cut.problems.size(), 2u);
+  ASSERT_LE(cut.problems.size(), 11u);  // at most five of each side named, then the totals
+  for (size_t i = 0; i + 1 < cut.problems.size(); ++i) {
+    const std::string& named = cut.problems[i];
+    EXPECT_TRUE(named.ends_with(" の行の項目がありません") ||
+                named.ends_with(") に当たる行がないか、キーが行の値と違います"))
+        << named;
+  }
+  const std::string& totals = cut.problems.back();
+  const std::string head =
+      "T の索引 pk: 食い違いが多いため一部だけを照らし合わせました。足りない項目は少なくとも ";
+  ASSERT_TRUE(totals.starts_with(head)) << totals;
+  unsigned long missing = 0;
+  unsigned long extra = 0;
+  ASSERT_EQ(std::sscanf(totals.c_str() + head.size(),
+                        "%lu 件、余分な項目は少なくとも %lu 件あります。", &missing, &extra),
+            2)
+      << totals;
+  EXPECT_GT(missing, 0u);
+  EXPECT_GT(extra, 0u);
+  EXPECT_LE(missing, static_cast<unsigned long>(changed));
+  EXPECT_LE(extra, static_cast<unsigned long>(changed));
 }
 
 TEST(WriteCheckTest, JetsqlCheckExitsOneOnProblems) {
