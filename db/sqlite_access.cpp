@@ -261,11 +261,13 @@ int BindValue(sqlite3_stmt* statement, int index, const Value& value, std::strin
     case Value::Kind::kDouble:
     case Value::Kind::kCurrency:
       return sqlite3_bind_double(statement, index, value.number());
-    case Value::Kind::kText: {
-      const std::u16string& text = value.text();
-      return sqlite3_bind_text16(statement, index, text.data(), static_cast<int>(text.size() * 2),
-                                 SQLITE_STATIC);
-    }
+    case Value::Kind::kText:
+      // Bound as UTF-8, the database's own encoding: SQLite would otherwise translate every
+      // text itself, through a fresh allocation each time.
+      scratch.clear();
+      base::AppendUtf8(value.text(), scratch);
+      return sqlite3_bind_text(statement, index, scratch.data(), static_cast<int>(scratch.size()),
+                               SQLITE_STATIC);
     case Value::Kind::kBinary: {
       const jet::Bytes& bytes = value.binary();
       return sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()),
@@ -562,8 +564,10 @@ void SQLiteConnection::Open() {
   const std::u16string path = Param(u"Database");
   const std::string file = path.empty() ? std::string(":memory:") : base::ToUtf8(path);
   sqlite3* db = nullptr;
-  const int rc =
-      sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  // A connection is only ever used by one thread at a time, so SQLite's lock around every
+  // call is left out.
+  const int rc = sqlite3_open_v2(
+      file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::u16string message = SQLiteMessage(u"SQLiteデータベース「" + path + u"」を開けませんでした",
                                            db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
@@ -835,8 +839,8 @@ void SQLiteQuery::Post() {
     sqlite3_clear_bindings(st);
     throw SQLiteError(std::move(message), code);
   }
+  // Every row binds each of the statement's parameters again, so the bindings need no clearing.
   sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
   appending_ = false;
   if (!retain_posted_rows_) return;
   for (size_t i = 0; i < fields_.size(); ++i) {

@@ -158,6 +158,9 @@ class Value {
   const Decimal& decimal() const;
   const DateTime& date_time() const;
   const std::u16string& text() const;
+  // Makes the value a text and returns it to be filled. A text value keeps its storage, so a
+  // value reused from row to row does not allocate again.
+  std::u16string& TextToFill();
   const Bytes& binary() const;
   const Guid& guid() const;
 

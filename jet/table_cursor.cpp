@@ -49,7 +49,7 @@ bool TableCursor::Next() {
       const format::RecordView view(def, s.stored->row(), s.stored->page_number());
       s.values.resize(def.columns.size());
       for (size_t i = 0; i < def.columns.size(); ++i) {
-        s.values[i] = view.Decode(&s.db.pager(), def.columns[i]);
+        view.DecodeInto(&s.db.pager(), def.columns[i], s.values[i]);
       }
       s.on_row = true;
       return true;

@@ -238,6 +238,11 @@ const std::u16string& Value::text() const {
   WrongKind("Text");
 }
 
+std::u16string& Value::TextToFill() {
+  if (auto* v = std::get_if<7>(&storage_)) return *v;
+  return storage_.emplace<7>();
+}
+
 const Bytes& Value::binary() const {
   if (auto* v = std::get_if<8>(&storage_)) return *v;
   WrongKind("Binary");

@@ -146,6 +146,15 @@ Value RecordView::Decode(Pager* pager, const ColumnDefinition& column) const {
   return DecodeValue(pager, column, *field);
 }
 
+void RecordView::DecodeInto(Pager* pager, const ColumnDefinition& column, Value& out) const {
+  const auto type = static_cast<ColumnType>(column.type);
+  if (type != ColumnType::kText && type != ColumnType::kMemo) {
+    out = Decode(pager, column);
+  } else if (!DecodeTextInto(pager, column, out.TextToFill())) {
+    out = Value();
+  }
+}
+
 bool RecordView::DecodeTextInto(Pager* pager, const ColumnDefinition& column,
                                 std::u16string& out) const {
   const std::optional<ByteReader> field = Field(column);

@@ -40,6 +40,8 @@ class RecordView {
   // Long values (Memo, OLE) are read through `pager`; null when the file is no longer open,
   // which raises jet::Error for a long value.
   Value Decode(Pager* pager, const ColumnDefinition& column) const;
+  // The same into `out`; a text goes into the storage of the text `out` already holds.
+  void DecodeInto(Pager* pager, const ColumnDefinition& column, Value& out) const;
   // The text of a Text or Memo column into `out`, whose storage is reused; false (and `out`
   // left as it was) when the value is NULL.
   bool DecodeTextInto(Pager* pager, const ColumnDefinition& column, std::u16string& out) const;
