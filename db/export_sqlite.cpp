@@ -84,7 +84,8 @@ CopyCounts CopyIntoSQLiteFile(jet::TableCursor& cursor, std::u16string_view sqli
   ConnectSQLiteOrThrow(connection, sqlite_path);
   JetTableRowSource source(cursor);
   SQLiteRowSink sink(connection, std::u16string(table), BuildExportTableStatement);
-  return CopyRows(source, sink, progress);
+  ReadAheadRowSource ahead(source);  // the engine reads while SQLite writes
+  return CopyRows(ahead, sink, progress);
 }
 
 // True when a field holds passwords (the project table's PASSWORD field).

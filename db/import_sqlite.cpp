@@ -68,7 +68,8 @@ CopyCounts CopyIntoJetFile(std::u16string_view mdb_path, std::u16string_view sql
   // The SQLite rows are read one at a time, so memory does not grow with the table.
   SQLiteTableRowSource source(sqlite, table);
   JetRowSink sink(connection, std::u16string(table), BuildImportTableStatement);
-  return CopyRows(source, sink, progress);
+  ReadAheadRowSource ahead(source);  // SQLite reads while the engine writes
+  return CopyRows(ahead, sink, progress);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,37 @@ class TableRowSource final : public RowSource {
  private:
   const Table& table_;
   int64_t row_ = -1;
+};
+
+// Reads the rows of another source ahead on a thread of its own, so that reading the source
+// and writing the sink share the processor's cores. Rows arrive in the same order and with the
+// same values; an error of the source is raised by the Next call that reaches it. Only a few
+// batches of rows are held at any time. The wrapped source is used by the reading thread only,
+// from the first Next until this object is destroyed; fields() and row_count() are taken from
+// it once, here.
+class ReadAheadRowSource final : public RowSource {
+ public:
+  explicit ReadAheadRowSource(RowSource& source);
+  ~ReadAheadRowSource() override;
+  ReadAheadRowSource(const ReadAheadRowSource&) = delete;
+  ReadAheadRowSource& operator=(const ReadAheadRowSource&) = delete;
+
+  const std::vector<jet::Field>& fields() const override { return fields_; }
+  int64_t row_count() const override { return row_count_; }
+  bool Next() override;
+  const jet::Value& value(int field_index) const override;
+
+ private:
+  struct Shared;
+  void Read();
+
+  RowSource& source_;
+  std::vector<jet::Field> fields_;
+  int64_t row_count_;
+  std::unique_ptr<Shared> shared_;
+  std::vector<std::vector<jet::Value>> batch_;  // the batch being handed out
+  size_t next_in_batch_ = 0;
+  const std::vector<jet::Value>* row_ = nullptr;
 };
 
 // A new table that takes rows.

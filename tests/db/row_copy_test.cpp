@@ -20,6 +20,7 @@
 #include "db/jet_rows.h"
 #include "db/sqlite_access.h"
 #include "db/sqlite_rows.h"
+#include "platform/error.h"
 #include "sqlite_test_support.h"
 
 namespace {
@@ -43,9 +44,18 @@ db::ProgressFunction Recorder(Progress& calls) {
   return [&calls](int64_t done, int64_t total) { calls.emplace_back(done, total); };
 }
 
+// Copies directly, or through a source that reads ahead on a thread of its own (as the export
+// and the import do); both must give the same outcome.
+db::CopyCounts Copy(db::RowSource& source, db::RowSink& sink, const db::ProgressFunction& progress,
+                    bool ahead) {
+  if (!ahead) return db::CopyRows(source, sink, progress);
+  db::ReadAheadRowSource read_ahead(source);
+  return db::CopyRows(read_ahead, sink, progress);
+}
+
 // Jet table T (ID Integer, POS Integer, no key) with `keys` in order -> new SQLite table
 // whose first column is the primary key.
-Outcome JetToSQLite(const ScratchDir& dir, const std::vector<int64_t>& keys) {
+Outcome JetToSQLite(const ScratchDir& dir, const std::vector<int64_t>& keys, bool ahead) {
   const std::filesystem::path mdb = dir / "source.mdb";
   jet::CreateDatabase(mdb);
   jet::Connection connection;
@@ -69,7 +79,7 @@ Outcome JetToSQLite(const ScratchDir& dir, const std::vector<int64_t>& keys) {
     EXPECT_EQ(db::ConnectSQLite(sqlite, db::kSQLiteDriverId, dir.U16("target.sqlite")), 0);
     db::JetRowSource source(dataset);
     db::SQLiteRowSink sink(sqlite, u"T", db::BuildExportTableStatement);
-    outcome.counts = db::CopyRows(source, sink, Recorder(outcome.progress));
+    outcome.counts = Copy(source, sink, Recorder(outcome.progress), ahead);
   }
   RawSQLite raw(dir / "target.sqlite");
   for (const auto& row : raw.Rows("SELECT ID, POS FROM T ORDER BY POS")) {
@@ -80,7 +90,7 @@ Outcome JetToSQLite(const ScratchDir& dir, const std::vector<int64_t>& keys) {
 
 // SQLite view T (ID from an AUTOINCREMENT key, POS) with `keys` in order -> new Jet table
 // whose ID column is the primary key.
-Outcome SQLiteToJet(const ScratchDir& dir, const std::vector<int64_t>& keys) {
+Outcome SQLiteToJet(const ScratchDir& dir, const std::vector<int64_t>& keys, bool ahead) {
   {
     RawSQLite raw(dir / "source.sqlite");
     std::string sql =
@@ -109,7 +119,7 @@ Outcome SQLiteToJet(const ScratchDir& dir, const std::vector<int64_t>& keys) {
     db::OpenSQLiteTableQuery(query, u"T", u"", u"");
     db::SQLiteRowSource source(query);
     db::JetRowSink sink(connection, u"T", db::BuildImportTableStatement);
-    outcome.counts = db::CopyRows(source, sink, Recorder(outcome.progress));
+    outcome.counts = Copy(source, sink, Recorder(outcome.progress), ahead);
   }
   const db_test::JetTable table = db_test::ReadJetTable(mdb, u"T", u"ORDER BY POS");
   for (const auto& row : table.rows) {
@@ -138,7 +148,7 @@ struct Case {
 
 struct Direction {
   const char* name;
-  Outcome (*copy)(const ScratchDir&, const std::vector<int64_t>&);
+  Outcome (*copy)(const ScratchDir&, const std::vector<int64_t>&, bool);
 };
 
 TEST(CopyRowsTest, RefusedRowsAreCountedAndTheRowsAfterThemStillCopy) {
@@ -156,26 +166,109 @@ TEST(CopyRowsTest, RefusedRowsAreCountedAndTheRowsAfterThemStillCopy) {
   const Direction directions[] = {{"Jet to SQLite", JetToSQLite}, {"SQLite to Jet", SQLiteToJet}};
   for (const Direction& direction : directions) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(direction.name) + ": " + c.name);
-      ScratchDir dir;
-      const Outcome outcome = direction.copy(dir, c.keys);
+      for (const bool ahead : {false, true}) {
+        SCOPED_TRACE(std::string(direction.name) + (ahead ? ", read ahead: " : ": ") + c.name);
+        ScratchDir dir;
+        const Outcome outcome = direction.copy(dir, c.keys, ahead);
 
-      std::vector<KeyAndPosition> expected;
-      size_t next_refused = 0;
-      for (size_t pos = 0; pos < c.keys.size(); ++pos) {
-        if (next_refused < c.refused_positions.size() &&
-            c.refused_positions[next_refused] == static_cast<int64_t>(pos)) {
-          ++next_refused;
-          continue;
+        std::vector<KeyAndPosition> expected;
+        size_t next_refused = 0;
+        for (size_t pos = 0; pos < c.keys.size(); ++pos) {
+          if (next_refused < c.refused_positions.size() &&
+              c.refused_positions[next_refused] == static_cast<int64_t>(pos)) {
+            ++next_refused;
+            continue;
+          }
+          expected.emplace_back(c.keys[pos], static_cast<int64_t>(pos));
         }
-        expected.emplace_back(c.keys[pos], static_cast<int64_t>(pos));
+        EXPECT_EQ(outcome.counts.copied, static_cast<int64_t>(expected.size()));
+        EXPECT_EQ(outcome.counts.refused, static_cast<int64_t>(c.refused_positions.size()));
+        EXPECT_EQ(outcome.stored, expected);
+        EXPECT_EQ(outcome.progress, c.progress);
       }
-      EXPECT_EQ(outcome.counts.copied, static_cast<int64_t>(expected.size()));
-      EXPECT_EQ(outcome.counts.refused, static_cast<int64_t>(c.refused_positions.size()));
-      EXPECT_EQ(outcome.stored, expected);
-      EXPECT_EQ(outcome.progress, c.progress);
     }
   }
+}
+
+// Rows made up in memory: row k holds k and a text whose length varies, and reading row
+// `fail_at` raises.
+class MadeUpSource final : public db::RowSource {
+ public:
+  MadeUpSource(int64_t rows, int64_t fail_at) : rows_(rows), fail_at_(fail_at) {}
+  const std::vector<jet::Field>& fields() const override { return fields_; }
+  int64_t row_count() const override { return rows_; }
+  bool Next() override {
+    if (read_ >= rows_) return false;
+    if (read_ == fail_at_) throw platform::Error(u"行 " + ToU16(read_) + u" を読めません");
+    values_[0] = Value::Integer(read_);
+    values_[1] = read_ % 7 == 3
+                     ? Value()
+                     : Value::Text(std::u16string(static_cast<size_t>(read_ % 300), u'あ'));
+    ++read_;
+    return true;
+  }
+  const Value& value(int field_index) const override {
+    return values_[static_cast<size_t>(field_index)];
+  }
+  int64_t read() const { return read_; }
+
+ private:
+  static std::u16string ToU16(int64_t n) {
+    const std::string s = std::to_string(n);
+    return std::u16string(s.begin(), s.end());
+  }
+  std::vector<jet::Field> fields_{{u"N", jet::TFieldType::ftInteger},
+                                  {u"T", jet::TFieldType::ftWideString}};
+  int64_t rows_;
+  int64_t fail_at_;
+  int64_t read_ = 0;
+  std::vector<Value> values_{Value(), Value()};
+};
+
+TEST(ReadAheadRowSourceTest, RowsAndFailuresArriveAsFromTheSourceItself) {
+  struct Length {
+    int64_t rows;
+    int64_t fail_at;  // -1: no failure
+  };
+  const Length cases[] = {{0, -1},    {1, -1}, {255, -1},  {256, -1},  {257, -1},
+                          {5000, -1}, {10, 0}, {600, 256}, {600, 599}, {5000, 1234}};
+  for (const Length& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rows) + " rows, failing at " + std::to_string(c.fail_at));
+    MadeUpSource direct(c.rows, c.fail_at);
+    std::vector<std::vector<Value>> expected;
+    std::string expected_error;
+    try {
+      while (direct.Next()) expected.push_back({direct.value(0), direct.value(1)});
+    } catch (const platform::Error& e) {
+      expected_error = e.what();
+    }
+
+    MadeUpSource source(c.rows, c.fail_at);
+    db::ReadAheadRowSource ahead(source);
+    EXPECT_EQ(ahead.row_count(), c.rows);
+    EXPECT_EQ(ahead.fields().size(), 2u);
+    std::vector<std::vector<Value>> got;
+    std::string error;
+    try {
+      while (ahead.Next()) got.push_back({ahead.value(0), ahead.value(1)});
+    } catch (const platform::Error& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(error, expected_error);
+    EXPECT_EQ(c.fail_at >= 0, !error.empty());
+  }
+}
+
+TEST(ReadAheadRowSourceTest, AReaderLeftEarlyStopsWithoutReadingOn) {
+  MadeUpSource source(1'000'000, -1);
+  {
+    db::ReadAheadRowSource ahead(source);
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(ahead.Next());
+    EXPECT_EQ(ahead.value(0).integer(), 9);
+  }  // must return: the reading thread is told to stop and is joined
+  // Only the batches that may wait were read, not the million rows.
+  EXPECT_LT(source.read(), 10'000);
 }
 
 }  // namespace
