@@ -1,5 +1,8 @@
 #include "jet/format/text.h"
 
+#include <bit>
+#include <cstring>
+
 #include "jet/format/constants.h"
 
 namespace jet::format {
@@ -14,30 +17,40 @@ void DecodeTextInto(std::span<const uint8_t> bytes, std::u16string& out) {
   const bool compressed = bytes.size() > 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
   if (!compressed) {
     out.resize(bytes.size() / 2);  // an odd last byte belongs to no character
-    const uint8_t* in = bytes.data();
-    for (char16_t& c : out) {
-      c = static_cast<char16_t>(in[0] | (in[1] << 8));
-      in += 2;
+    if constexpr (std::endian::native == std::endian::little) {
+      // UTF-16LE is the character's own layout in memory here.
+      std::memcpy(out.data(), bytes.data(), out.size() * 2);
+    } else {
+      const uint8_t* in = bytes.data();
+      for (char16_t& c : out) {
+        c = static_cast<char16_t>(in[0] | (in[1] << 8));
+        in += 2;
+      }
     }
     return;
   }
   // No text is longer than its bytes: write into room for that many, then cut.
   out.resize(bytes.size() - 2);
   char16_t* put = out.data();
+  const uint8_t* in = bytes.data() + 2;
+  const uint8_t* const end = bytes.data() + bytes.size();
   bool one_byte = true;
-  size_t i = 2;
-  const size_t n = bytes.size();
-  while (i < n) {
-    const uint8_t b = bytes[i];
-    if (b == 0) {
-      one_byte = !one_byte;
-      ++i;
-    } else if (one_byte) {
-      *put++ = b;
-      ++i;
-    } else if (i + 1 < n) {
-      *put++ = static_cast<char16_t>(b | (bytes[i + 1] << 8));
-      i += 2;
+  while (in < end) {
+    if (one_byte) {
+      // A run of one-byte characters lasts until the next zero byte, which switches modes.
+      const auto* zero =
+          static_cast<const uint8_t*>(std::memchr(in, 0, static_cast<size_t>(end - in)));
+      const uint8_t* const run_end = zero != nullptr ? zero : end;
+      while (in < run_end) *put++ = *in++;
+      if (in == end) break;
+      one_byte = false;
+      ++in;
+    } else if (*in == 0) {
+      one_byte = true;
+      ++in;
+    } else if (end - in >= 2) {
+      *put++ = static_cast<char16_t>(in[0] | (in[1] << 8));
+      in += 2;
     } else {
       break;
     }
