@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include "base/utf.h"
 
@@ -191,7 +192,9 @@ std::string Row(const std::vector<Value>& row) {
   return out + "]";
 }
 
-std::string Result(const Dataset& dataset) {
+void WriteResult(const Dataset& dataset, const std::function<void(std::string_view)>& write) {
+  // Written in pieces of about this size, so that a large result never sits in memory twice.
+  constexpr size_t kPiece = size_t{64} << 10;
   std::string out = "{\"fields\":" + Fields(dataset.fields()) + ",\"rows\":[";
   const int field_count = static_cast<int>(dataset.fields().size());
   for (int64_t row = 0; row < dataset.record_count(); ++row) {
@@ -202,8 +205,19 @@ std::string Result(const Dataset& dataset) {
       AppendValue(dataset.ValueAt(row, f), out);
     }
     out += ']';
+    if (out.size() >= kPiece) {
+      write(out);
+      out.clear();
+    }
   }
-  return out + "]}";
+  out += "]}";
+  write(out);
+}
+
+std::string Result(const Dataset& dataset) {
+  std::string result;
+  WriteResult(dataset, [&result](std::string_view piece) { result += piece; });
+  return result;
 }
 
 }  // namespace jet::json

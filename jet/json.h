@@ -6,6 +6,7 @@
 #ifndef QUORVEL_JET_JSON_H_
 #define QUORVEL_JET_JSON_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,8 @@ std::string Row(const std::vector<Value>& row);
 
 // An open dataset as one line: {"fields":[...],"rows":[[...],...]}.
 std::string Result(const Dataset& dataset);
+// The same line handed to `write` piece by piece, as it is made.
+void WriteResult(const Dataset& dataset, const std::function<void(std::string_view)>& write);
 
 }  // namespace jet::json
 

@@ -70,7 +70,10 @@ int Run(int argc, char** argv) {
       jet::Dataset dataset(&connection);
       dataset.SetCommandText(sql);
       dataset.Open();
-      Print(jet::json::Result(dataset));
+      jet::json::WriteResult(dataset, [](std::string_view piece) {
+        std::fwrite(piece.data(), 1, piece.size(), stdout);
+      });
+      std::fputc('\n', stdout);
     } else {
       connection.Execute(sql);
     }
