@@ -151,18 +151,6 @@ bool RowMatches(const sql::Predicate& predicate, ConditionRow& reader,
   return true;
 }
 
-// Adds a stored row to `out` when the condition accepts it; `holder` is the index of its page
-// in out.pages. Returns whether it was kept.
-bool KeepIfMatching(const sql::Predicate& predicate, ConditionRow& reader,
-                    const format::TableDefinition& def, std::span<const uint8_t> row,
-                    const format::Page& page, uint32_t holder, ResultRows& out,
-                    SortValues* sort = nullptr) {
-  if (!RowMatches(predicate, reader, def, row, page.number, sort)) return false;
-  const auto start = static_cast<uint16_t>(row.data() - page.bytes.data());
-  out.refs.push_back(RowRef{holder, start, static_cast<uint16_t>(start + row.size())});
-  return true;
-}
-
 // Copies of kept rows, packed into pages of the result's own: a filtered result holds the
 // bytes of its rows and nothing else of the file. A packed page carries the number of the
 // file page its first row came from, for messages.
@@ -200,18 +188,39 @@ ResultRows ScanTable(Database& db, const Database::TableSource& source,
     const format::TableDefinition& def = *source.definition;
     ConditionRow reader(db.pager(), def);
     format::RecordCursor cursor(db.pager(), def);
-    while (cursor.Next()) {
-      // A page joins the result with its first kept row; rows come page by page (moved
-      // rows excepted), so the last page is the one to look at.
-      const format::PagePtr& page = cursor.page();
-      const size_t kept = out.refs.size();
-      const bool known = !out.pages.empty() && out.page_numbers.back() == page->number;
-      const auto holder = static_cast<uint32_t>(known ? out.pages.size() - 1 : out.pages.size());
-      if (!KeepIfMatching(predicate, reader, def, cursor.row(), *page, holder, out, sort)) {
-        continue;
+    RowPacker packer(out);
+    // The rows come page by page (moved rows excepted); the kept rows of a page are settled
+    // when the next page begins. A page where most rows are kept joins the result (held, or
+    // by its number once the result holds its share); the few kept rows of any other page are
+    // copied, so that a narrow result does not hold whole pages for them.
+    format::PagePtr page;
+    size_t rows_on_page = 0;
+    std::vector<RowRef> kept;  // holder left 0 until the page is settled
+    const auto settle = [&] {
+      if (kept.empty()) return;
+      // At most two packed pages take one page's rows.
+      if (2 * kept.size() > rows_on_page || out.pinned + 2 > out.pin_limit) {
+        const uint32_t holder = out.AddPage(page);
+        for (const RowRef& ref : kept) out.refs.push_back(RowRef{holder, ref.start, ref.end});
+      } else {
+        for (const RowRef& ref : kept) packer.Add(RowBytes(*page, ref), page->number);
       }
-      if (out.refs.size() != kept && !known) out.AddPage(page);
+      kept.clear();
+    };
+    while (cursor.Next()) {
+      if (cursor.page() != page) {
+        settle();
+        page = cursor.page();
+        rows_on_page = 0;
+      }
+      ++rows_on_page;
+      const std::span<const uint8_t> row = cursor.row();
+      if (RowMatches(predicate, reader, def, row, page->number, sort)) {
+        const auto start = static_cast<uint16_t>(row.data() - page->bytes.data());
+        kept.push_back(RowRef{0, start, static_cast<uint16_t>(start + row.size())});
+      }
     }
+    settle();
   }
   if (source.pending_rows) {
     for (const std::vector<Value>& row : *source.pending_rows) {
