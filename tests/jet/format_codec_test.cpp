@@ -401,6 +401,86 @@ TEST(FormatCodecTest, DefinitionsWeWriteAreEncodedByteForByte) {
   EXPECT_GE(tables, 3u);
 }
 
+TEST(FormatCodecTest, DefinitionPagesJoinAndCutAsStored) {
+  // A file of ours whose widest definition spans several pages: each stored chain joins to
+  // the buffer the parser reads, and the parsed definition, encoded and cut into pages again,
+  // gives the stored pages byte for byte.
+  write_test::TempDir dir;
+  const std::filesystem::path path = dir / "wide.mdb";
+  CreateDatabase(path);
+  {
+    Connection connection;
+    connection.SetConnectionString(u"Data Source=" + path.u16string() + u";");
+    connection.Open();
+    std::u16string columns = u"Id COUNTER CONSTRAINT pk PRIMARY KEY";
+    for (int i = 0; i < 150; ++i) {
+      columns += u", ColumnWithALongishName" + base::FromUtf8(std::to_string(i)) +
+                 (i % 3 == 0 ? u" TEXT(40)" : u" LONG");
+    }
+    connection.Execute(u"CREATE TABLE Wide (" + columns + u")");
+  }
+  Pager pager(OpenFileSource(path));
+  size_t chained = 0;
+  for (const CatalogEntry& object : ReadCatalog(pager)) {
+    if (!object.is_table()) continue;
+    SCOPED_TRACE(base::ToUtf8(object.name));
+    const TableDefinition def = ReadTableDefinition(pager, object.definition_page());
+    std::vector<uint32_t> chain;
+    const std::vector<uint8_t> joined = JoinTableDefinitionPages(
+        def.page, [&](uint32_t n) -> std::span<const uint8_t> { return pager.Get(n)->bytes; },
+        chain);
+    EXPECT_EQ(chain, def.pages);
+    TableDefinition parsed = ParseTableDefinition(joined, def.page);
+    parsed.pages = chain;
+    EXPECT_EQ(parsed, def);
+    const std::vector<uint8_t> encoded = EncodeTableDefinition(def);
+    ASSERT_EQ(TableDefinitionPageCount(encoded.size()), def.pages.size());
+    for (size_t i = 0; i < def.pages.size(); ++i) {
+      std::vector<uint8_t> page(kPageSize);
+      EncodeTableDefinitionPage(encoded, i, i + 1 < def.pages.size() ? def.pages[i + 1] : 0, page);
+      const auto& stored = pager.Get(def.pages[i])->bytes;
+      EXPECT_TRUE(std::equal(page.begin(), page.end(), stored.begin())) << "page " << i;
+    }
+    if (def.pages.size() > 1) ++chained;
+  }
+  EXPECT_GE(chained, 1u);
+}
+
+TEST(FormatCodecTest, DamagedDefinitionChainsAreCorrupt) {
+  auto definition_page = [](uint32_t next) {
+    std::vector<uint8_t> page(kPageSize);
+    page[0] = PageTypeByte(PageType::kTableDefinition);
+    page[1] = kPageMarker;
+    PutU32(page, kTdefNextPageOffset, next);
+    return page;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages;  // the chain starts at 5
+  };
+  std::vector<uint8_t> data_page(kPageSize);
+  data_page[0] = PageTypeByte(PageType::kData);
+  const std::vector<Case> cases = {
+      {"a page that names itself", {{5, definition_page(5)}}},
+      {"a loop over three pages",
+       {{5, definition_page(6)}, {6, definition_page(7)}, {7, definition_page(5)}}},
+      {"a data page in the chain", {{5, definition_page(6)}, {6, data_page}}},
+      {"a short page", {{5, std::vector<uint8_t>(100, 2)}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint32_t> chain;
+    auto read = [&](uint32_t n) -> std::span<const uint8_t> {
+      for (const auto& [number, bytes] : c.pages) {
+        if (number == n) return bytes;
+      }
+      ADD_FAILURE() << "page " << n << " read";
+      return c.pages.front().second;
+    };
+    EXPECT_THROW(JoinTableDefinitionPages(5, read, chain), Error);
+  }
+}
+
 TEST(FormatCodecTest, LongValueFieldsLeadBackToTheirData) {
   // A real file with long-value pages added behind it: the data of each case goes into the
   // row field inline, into one LVAL row, or into a chain of rows, each on a page of its own,
