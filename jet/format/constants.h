@@ -190,6 +190,7 @@ inline constexpr size_t kMapPageBitmapOffset = 4;
 inline constexpr uint32_t kPagesPerMapPage = (kPageSize - kMapPageBitmapOffset) * 8;
 
 // ---- Index pages (types 3 and 4) ----
+inline constexpr size_t kIndexPageFreeSpaceOffset = 2;
 inline constexpr size_t kIndexPageTdefOffset = 4;
 inline constexpr size_t kIndexPagePrevOffset = 12;
 inline constexpr size_t kIndexPageNextOffset = 16;
@@ -198,6 +199,37 @@ inline constexpr size_t kIndexPagePrefixOffset = 24;
 inline constexpr size_t kIndexPageBitmapOffset = 27;
 inline constexpr size_t kIndexEntriesStart = 0x1E0;
 inline constexpr size_t kIndexEntryCapacity = kPageSize - kIndexEntriesStart;
+
+// An index entry: a leaf entry is the key and the row pointer (u24 page big-endian, u8 row);
+// a node entry is the last entry below a child and the child's page (u32 big-endian).
+inline constexpr size_t kLeafEntryRowSize = 4;
+inline constexpr size_t kNodeEntryChildSize = 4;
+
+// ---- Index keys (General sort order, version 0) ----
+// The first byte of each column's piece of a key.
+inline constexpr uint8_t kKeyNullAscending = 0x00;
+inline constexpr uint8_t kKeyNullDescending = 0xFF;
+inline constexpr uint8_t kKeyValueAscending = 0x7F;
+inline constexpr uint8_t kKeyValueDescending = 0x80;
+// A Yes/No piece's value byte (ascending form).
+inline constexpr uint8_t kKeyYes = 0x00;
+inline constexpr uint8_t kKeyNo = 0xFF;
+// The characters of a text that take part in its key.
+inline constexpr size_t kMaxKeyCharacters = 255;
+// A text piece (ascending form): sort codes, kTextKeyCodesEnd, then, when the text has
+// ignorable characters, kTextKeyTrailerStart three times and per such character
+// u16 big-endian (kTextKeyTrailerFlag | position code), kTextKeyTrailerMark and the
+// character's code; kTextKeyEnd closes the piece. The position code of an ignorable
+// character after N inline-coded ones is kTextKeyPositionBase + kTextKeyPositionStep * N.
+inline constexpr uint8_t kTextKeyCodesEnd = 0x01;
+inline constexpr uint8_t kTextKeyTrailerStart = 0x01;
+inline constexpr uint8_t kTextKeyTrailerMark = 0x06;
+inline constexpr uint16_t kTextKeyTrailerFlag = 0x8000;
+inline constexpr uint16_t kTextKeyPositionBase = 7;
+inline constexpr uint16_t kTextKeyPositionStep = 4;
+inline constexpr uint8_t kTextKeyEnd = 0x00;
+// A descending text piece is the ascending one with every byte inverted, then one more
+// kTextKeyEnd.
 
 // ---- Catalogue (MSysObjects) values ----
 inline constexpr int16_t kObjectTypeTable = 1;

@@ -23,24 +23,71 @@ std::u16string ReadName(const ByteReader& r, size_t& pos) {
 
 }  // namespace
 
-TableDefinition ReadTableDefinition(Pager& pager, uint32_t page) {
+std::vector<uint8_t> JoinTableDefinitionPages(uint32_t page, const DefinitionPageReader& read_page,
+                                              std::vector<uint32_t>& chain) {
   std::vector<uint8_t> buffer;
-  std::vector<uint32_t> chain;
   std::unordered_set<uint32_t> seen;
+  chain.clear();
   uint32_t next = page;
   while (next != 0) {
     if (!seen.insert(next).second) {
       ThrowCorrupt(u"表定義のページのつながりが循環しています", next);
     }
-    const PagePtr p = pager.GetTyped(next, PageType::kTableDefinition, u"表定義");
+    const ByteReader r(read_page(next), next);
+    if (r.size() != kPageSize || r.U8(0) != PageTypeByte(PageType::kTableDefinition)) {
+      ThrowCorrupt(u"表定義のページではありません", next);
+    }
     chain.push_back(next);
     const size_t skip = buffer.empty() ? 0 : kTdefContinuationHeader;
-    buffer.insert(buffer.end(), p->bytes.begin() + skip, p->bytes.end());
-    next = p->reader().U32(kTdefNextPageOffset);
+    buffer.insert(buffer.end(), r.bytes().begin() + static_cast<std::ptrdiff_t>(skip),
+                  r.bytes().end());
+    next = r.U32(kTdefNextPageOffset);
   }
+  return buffer;
+}
+
+TableDefinition ReadTableDefinition(Pager& pager, uint32_t page) {
+  std::vector<uint32_t> chain;
+  PagePtr held;
+  const std::vector<uint8_t> buffer = JoinTableDefinitionPages(
+      page,
+      [&](uint32_t number) -> std::span<const uint8_t> {
+        held = pager.GetTyped(number, PageType::kTableDefinition, u"表定義");
+        return held->bytes;
+      },
+      chain);
   TableDefinition def = ParseTableDefinition(buffer, page);
   def.pages = std::move(chain);
   return def;
+}
+
+uint32_t TableDefinitionPageCount(size_t length) {
+  if (length <= kPageSize) return 1;
+  const size_t per_page = kPageSize - kTdefContinuationHeader;
+  return static_cast<uint32_t>(1 + (length - kPageSize + per_page - 1) / per_page);
+}
+
+void EncodeTableDefinitionPage(std::span<const uint8_t> definition, size_t index,
+                               uint32_t next_page, std::span<uint8_t> out) {
+  const size_t per_page = kPageSize - kTdefContinuationHeader;
+  const size_t header = index == 0 ? 0 : kTdefContinuationHeader;
+  const size_t start = index == 0 ? 0 : kPageSize + (index - 1) * per_page;
+  if (out.size() != kPageSize || start >= std::max<size_t>(definition.size(), 1)) {
+    throw Error(u"内部エラー: 表定義のページを組み立てられません");
+  }
+  const size_t chunk = std::min(kPageSize - header, definition.size() - start);
+  std::fill(out.begin(), out.end(), uint8_t{0});
+  std::copy_n(definition.begin() + static_cast<std::ptrdiff_t>(start), chunk,
+              out.begin() + static_cast<std::ptrdiff_t>(header));
+  out[0] = PageTypeByte(PageType::kTableDefinition);
+  out[1] = kPageMarker;
+  const bool last = start + chunk == definition.size();
+  const size_t used = header + chunk;
+  const size_t free = last && used + kTdefContinuationHeader < kPageSize
+                          ? kPageSize - used - kTdefContinuationHeader
+                          : 0;
+  PutU16(out, kTdefFreeSpaceOffset, static_cast<uint16_t>(free));
+  PutU32(out, kTdefNextPageOffset, next_page);
 }
 
 TableDefinition ParseTableDefinition(std::span<const uint8_t> buffer, uint32_t page) {

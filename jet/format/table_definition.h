@@ -37,6 +37,8 @@
 #define QUORVEL_JET_FORMAT_TABLE_DEFINITION_H_
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -110,6 +112,24 @@ struct TableDefinition {
 // Reads the definition that starts at `page`. Throws jet::Error for a damaged definition,
 // including a page chain that loops.
 TableDefinition ReadTableDefinition(Pager& pager, uint32_t page);
+
+// The joined definition buffer of the page chain that starts at `page`, each page's bytes
+// (kPageSize of them) from `read_page`; the chain's page numbers go to `chain`. Throws the
+// format's corruption error for a chain that loops or reaches a page of another type.
+using DefinitionPageReader = std::function<std::span<const uint8_t>(uint32_t page)>;
+std::vector<uint8_t> JoinTableDefinitionPages(uint32_t page, const DefinitionPageReader& read_page,
+                                              std::vector<uint32_t>& chain);
+
+// The pages a joined definition of `length` bytes takes.
+uint32_t TableDefinitionPageCount(size_t length);
+
+// Page `index` of the chain a joined definition is cut into (TableDefinitionPageCount of
+// them): the first page carries the buffer's first kPageSize bytes, each further page its
+// own header and the next bytes. `next_page` is the following page of the chain (0 for the
+// last). The free-space word of the last page counts the page header less than the room
+// left, as Jet's do.
+void EncodeTableDefinitionPage(std::span<const uint8_t> definition, size_t index,
+                               uint32_t next_page, std::span<uint8_t> out);
 
 // Parses a joined definition buffer (exposed for tests and the fuzzer).
 TableDefinition ParseTableDefinition(std::span<const uint8_t> buffer, uint32_t page);

@@ -8,6 +8,7 @@
 #include "jet/format/header_page.h"
 #include "jet/format/long_value.h"
 #include "jet/format/record.h"
+#include "jet/format/table_definition.h"
 #include "jet/write/index_key.h"
 #include "jet/write/row_codec.h"
 
@@ -797,46 +798,6 @@ UsageMap* DatabaseFile::LoadMap(uint32_t rp) {
 
 namespace {
 
-// Throws unless the definition holds `end` bytes.
-void Need(const std::vector<uint8_t>& def, size_t end) {
-  if (end > def.size()) throw Error(u"テーブル定義が途中で切れています");
-}
-
-// A name in the definition: u16 byte length, UTF-16LE. Moves `at` past it.
-std::u16string ReadName(const std::vector<uint8_t>& def, size_t& at) {
-  Need(def, at + 2);
-  uint16_t n = GetU16(&def[at]);
-  Need(def, at + 2 + n);
-  std::u16string name;
-  for (uint16_t k = 0; k + 1 < n; k += 2)
-    name.push_back(static_cast<char16_t>(GetU16(&def[at + 2 + k])));
-  at += 2 + n;
-  return name;
-}
-
-// The 25-byte column descriptors and then the column names, in descriptor order.
-void ParseColumns(const std::vector<uint8_t>& def, size_t& at, TableModel& t) {
-  const size_t columns = t.columns.size();
-  for (size_t i = 0; i < columns; ++i) {
-    const uint8_t* d = &def[at + 25 * i];
-    uint16_t number = GetU16(d + 5);
-    if (number >= columns) throw Error(u"テーブル定義の列番号が不正です");
-    ColumnModel& c = t.columns[number];
-    c.type = static_cast<ColumnType>(d[0]);
-    c.number = number;
-    c.var_index = GetU16(d + 7);
-    c.column_number_again = GetU16(d + 9);
-    c.flags = d[15];
-    c.extra_flags = d[16];
-    c.fixed_offset = GetU16(d + 21);
-    c.length = GetU16(d + 23);
-    c.max_chars = c.type == ColumnType::kText ? c.length / 2 : 0;
-    t.descriptor_order.push_back(number);
-  }
-  at += 25 * columns;
-  for (uint16_t number : t.descriptor_order) t.columns[number].name = ReadName(def, at);
-}
-
 // The fixed area's size and the count of variable columns, from the columns.
 void MeasureColumns(TableModel& t) {
   uint16_t fixed = 0, variable = 0;
@@ -851,92 +812,75 @@ void MeasureColumns(TableModel& t) {
 
 }  // namespace
 
-std::vector<uint8_t> DatabaseFile::ReadDefinition(uint32_t first, TableModel& t) {
-  std::vector<uint8_t> def;
-  for (uint32_t p = first; p != 0;) {
-    if (p >= store_.page_count() || t.tdef_pages.size() > 64)
-      throw Error(u"テーブル定義のページが不正です");
-    const uint8_t* page = store_.Read(p);
-    if (page[0] != PageTypeByte(PageType::kTableDefinition))
-      throw Error(u"テーブル定義のページが不正です");
-    t.tdef_pages.push_back(p);
-    def.insert(def.end(), page + (p == first ? 0 : 8), page + kPageSize);
-    p = GetU32(page + 4);
-  }
-  return def;
-}
-
-// The 52-byte real-index entries, then the 28-byte logical ones and their names.
-void DatabaseFile::ParseIndexes(const std::vector<uint8_t>& def, size_t& at, TableModel& t,
-                                uint32_t logical) {
-  const size_t real = t.indexes.size();
-  Need(def, at + 52 * real + 28 * logical);
-  for (size_t i = 0; i < real; ++i) {
-    const uint8_t* r = &def[at + 52 * i];
-    RealIndexModel& index = t.indexes[i];
-    for (int slot = 0; slot < 10; ++slot) {
-      uint16_t col = GetU16(r + 4 + 3 * slot);
-      if (col == 0xFFFF) continue;
-      if (col >= t.columns.size()) throw Error(u"索引の列番号が不正です");
-      index.columns.push_back({col, r[6 + 3 * slot] != 0});
-    }
-    index.map = LoadMap(GetU32(r + 34));
-    index.root = GetU32(r + 38);
-    index.flags = r[46];
-    index.tree = IndexTree::Load(store_, index.root, t.id);
-  }
-  at += 52 * real;
-  for (uint32_t i = 0; i < logical; ++i) {
-    const uint8_t* l = &def[at + 28 * i];
-    t.logical.push_back({u"", GetU32(l + 4), GetU32(l + 8), l[23]});
-  }
-  at += 28 * logical;
-  for (auto& li : t.logical) li.name = ReadName(def, at);
-}
-
-// The long-value columns' maps: u16 column, owned map, free map; 0xFFFF ends the list.
-void DatabaseFile::ParseLongValueColumns(const std::vector<uint8_t>& def, size_t& at,
-                                         TableModel& t) {
-  while (true) {
-    Need(def, at + 2);
-    uint16_t col = GetU16(&def[at]);
-    if (col == 0xFFFF) break;
-    Need(def, at + 10);
-    if (col >= t.columns.size()) throw Error(u"長い値の列番号が不正です");
-    ColumnModel& c = t.columns[col];
-    c.lv_owned = LoadMap(GetU32(&def[at + 2]));
-    c.lv_free = LoadMap(GetU32(&def[at + 6]));
-    std::vector<uint32_t> free_pages = c.lv_free->Pages();
-    c.lv_page = free_pages.empty() ? 0 : free_pages.back();
-    t.long_value_order.push_back(col);
-    at += 10;
-  }
-}
-
 std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16string name) {
   auto t = std::make_unique<TableModel>();
   t->name = std::move(name);
   t->id = first;
-  const std::vector<uint8_t> def = ReadDefinition(first, *t);
-  Need(def, 63);
-  t->row_count = GetU32(&def[16]);
-  t->autonumber = GetU32(&def[20]);
-  t->table_type = def[40];
-  uint16_t columns = GetU16(&def[45]);
-  uint32_t logical = GetU32(&def[47]);
-  uint32_t real = GetU32(&def[51]);
-  if (real > 64 || logical > 64) throw Error(u"テーブル定義の索引の数が不正です");
-  t->owned = LoadMap(GetU32(&def[55]));
-  t->free_space = LoadMap(GetU32(&def[59]));
-  size_t at = 63;
-  Need(def, at + 12 * real + 25 * size_t{columns});
-  t->indexes.resize(real);
-  for (uint32_t i = 0; i < real; ++i) t->indexes[i].distinct_keys = GetU32(&def[at + 12 * i + 4]);
-  at += 12 * real;
-  t->columns.resize(columns);
-  ParseColumns(def, at, *t);
-  ParseIndexes(def, at, *t, logical);
-  ParseLongValueColumns(def, at, *t);
+  const std::vector<uint8_t> buffer = format::JoinTableDefinitionPages(
+      first,
+      [&](uint32_t page) -> std::span<const uint8_t> {
+        if (page >= store_.page_count()) throw Error(u"テーブル定義のページが不正です");
+        return std::span(store_.Read(page), kPageSize);
+      },
+      t->tdef_pages);
+  const format::TableDefinition def = format::ParseTableDefinition(buffer, first);
+  if (def.real_indexes.size() > 64 || def.logical_indexes.size() > 64) {
+    throw Error(u"テーブル定義の索引の数が不正です");
+  }
+  t->row_count = def.row_count;
+  t->autonumber = def.auto_number;
+  t->table_type = def.table_type;
+  t->owned = LoadMap(def.owned_map);
+  t->free_space = LoadMap(def.free_map);
+
+  // The parsed columns come ordered by number; the writer keeps them by number as well.
+  t->columns.resize(def.columns.size());
+  std::vector<std::pair<uint16_t, uint16_t>> descriptors;  // descriptor index, number
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const format::ColumnDefinition& d = def.columns[i];
+    if (d.number != i) throw Error(u"テーブル定義の列番号が不正です");
+    ColumnModel& c = t->columns[i];
+    c.name = d.name;
+    c.type = static_cast<ColumnType>(d.type);
+    c.number = d.number;
+    c.var_index = d.variable_index;
+    c.column_number_again = d.number_again;
+    c.flags = d.flags;
+    c.extra_flags = d.extra_flags;
+    c.fixed_offset = d.fixed_offset;
+    c.length = d.length;
+    c.max_chars = c.type == ColumnType::kText ? c.length / 2 : 0;
+    descriptors.emplace_back(d.descriptor_index, d.number);
+  }
+  std::sort(descriptors.begin(), descriptors.end());
+  for (const auto& [index, number] : descriptors) t->descriptor_order.push_back(number);
+
+  t->indexes.resize(def.real_indexes.size());
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    const format::RealIndex& r = def.real_indexes[i];
+    RealIndexModel& index = t->indexes[i];
+    for (const auto& [column, ascending] : r.columns) {
+      if (column >= t->columns.size()) throw Error(u"索引の列番号が不正です");
+      index.columns.push_back({column, ascending});
+    }
+    index.distinct_keys = r.distinct_keys;
+    index.map = LoadMap(r.map_pointer);
+    index.root = r.root_page;
+    index.flags = r.flags;
+    index.tree = IndexTree::Load(store_, index.root, t->id);
+  }
+  for (const format::LogicalIndex& l : def.logical_indexes) {
+    t->logical.push_back({l.name, l.number, l.real_index, l.type});
+  }
+  for (const format::LongValueColumn& lv : def.long_value_columns) {
+    if (lv.column >= t->columns.size()) throw Error(u"長い値の列番号が不正です");
+    ColumnModel& c = t->columns[lv.column];
+    c.lv_owned = LoadMap(lv.owned_map);
+    c.lv_free = LoadMap(lv.free_map);
+    std::vector<uint32_t> free_pages = c.lv_free->Pages();
+    c.lv_page = free_pages.empty() ? 0 : free_pages.back();
+    t->long_value_order.push_back(lv.column);
+  }
   MeasureColumns(*t);
   std::vector<uint32_t> free_pages = t->free_space->Pages();
   t->current_page = free_pages.empty() ? 0 : free_pages.back();

@@ -125,9 +125,6 @@ class DatabaseFile {
   std::string StoreLongValue(ColumnModel& column, const std::string& data);
   void PlaceRow(TableModel& table, const std::string& row, RowPointer& where);
   std::unique_ptr<TableModel> LoadTable(uint32_t first_page, std::u16string name);
-  std::vector<uint8_t> ReadDefinition(uint32_t first_page, TableModel& t);
-  void ParseIndexes(const std::vector<uint8_t>& def, size_t& at, TableModel& t, uint32_t logical);
-  void ParseLongValueColumns(const std::vector<uint8_t>& def, size_t& at, TableModel& t);
   UsageMap* LoadMap(uint32_t row_pointer);
 
   std::unique_ptr<file::WritableFile> file_;

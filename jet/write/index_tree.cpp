@@ -1,8 +1,9 @@
 #include "jet/write/index_tree.h"
 
 #include <algorithm>
-#include <cstring>
+#include <span>
 
+#include "jet/format/index_page.h"
 #include "jet/jet.h"
 
 namespace jet::write {
@@ -13,15 +14,6 @@ struct Child {
   std::string last;  // last entry of the child's subtree
 };
 
-std::string MakeEntry(const std::string& key, RowPointer row) {
-  std::string e = key;
-  e.push_back(static_cast<char>(row.page >> 16));
-  e.push_back(static_cast<char>(row.page >> 8));
-  e.push_back(static_cast<char>(row.page));
-  e.push_back(static_cast<char>(row.row));
-  return e;
-}
-
 // Splits one level into nodes: a node holds an entry for each child but the last, which
 // goes into its tail field (a lone child is an ordinary entry). Returns [first, last] pairs.
 std::vector<std::pair<size_t, size_t>> GroupChildren(const std::vector<Child>& level) {
@@ -31,8 +23,9 @@ std::vector<std::pair<size_t, size_t>> GroupChildren(const std::vector<Child>& l
     size_t last = first;
     size_t bytes = 0;
     while (last + 1 < level.size() &&
-           bytes + level[last].last.size() + 4 <= static_cast<size_t>(kIndexEntryCapacity)) {
-      bytes += level[last].last.size() + 4;
+           bytes + level[last].last.size() + format::kNodeEntryChildSize <=
+               static_cast<size_t>(kIndexEntryCapacity)) {
+      bytes += level[last].last.size() + format::kNodeEntryChildSize;
       ++last;
     }
     groups.emplace_back(first, last);
@@ -41,49 +34,24 @@ std::vector<std::pair<size_t, size_t>> GroupChildren(const std::vector<Child>& l
   return groups;
 }
 
-}  // namespace
-
-void WriteIndexPage(uint8_t* page, uint8_t type, uint32_t tdef, uint32_t prev, uint32_t next,
+// Writes one index page of this writer's: entries stored whole, no shared prefix.
+void WriteIndexPage(uint8_t* page, PageType type, uint32_t tdef, uint32_t prev, uint32_t next,
                     uint32_t tail, const std::vector<std::string>& entries) {
-  std::memset(page, 0, kPageSize);
-  page[0] = type;
-  page[1] = format::kPageMarker;
-  PutU32(page + 4, tdef);
-  PutU32(page + 12, prev);
-  PutU32(page + 16, next);
-  PutU32(page + 20, tail);
-  size_t at = 0;
-  for (const std::string& e : entries) {
-    std::memcpy(page + kIndexEntriesStart + at, e.data(), e.size());
-    at += e.size();
-    page[27 + at / 8] |= static_cast<uint8_t>(1u << (at % 8));
-  }
-  PutU16(page + 2, static_cast<uint16_t>(kIndexEntryCapacity - at));
+  format::IndexPageHeader header;
+  header.type = type;
+  header.tdef_page = tdef;
+  header.prev_page = prev;
+  header.next_page = next;
+  header.tail_page = tail;
+  format::EncodeIndexPage(header, entries, std::span<uint8_t>(page, kPageSize));
 }
+
+}  // namespace
 
 IndexTree::IndexTree(uint32_t root_page, uint32_t tdef_page) : root_(root_page), tdef_(tdef_page) {
   leaves_.push_back(std::make_unique<Leaf>());
   leaves_.back()->page = root_;
 }
-
-namespace {
-
-// The entries of an index page, each whole (a shared prefix is put back in front).
-std::vector<std::string> ReadEntries(const uint8_t* page) {
-  std::vector<std::string> entries;
-  uint16_t prefix = GetU16(page + 24);
-  size_t begin = 0;
-  for (size_t end = 1; 27 + end / 8 < kIndexEntriesStart; ++end) {
-    if (!(page[27 + end / 8] & (1u << (end % 8)))) continue;
-    std::string e(reinterpret_cast<const char*>(page + kIndexEntriesStart + begin), end - begin);
-    if (!entries.empty() && prefix > 0) e = entries.front().substr(0, prefix) + e;
-    entries.push_back(std::move(e));
-    begin = end;
-  }
-  return entries;
-}
-
-}  // namespace
 
 std::unique_ptr<IndexTree> IndexTree::Load(const PageStore& store, uint32_t root_page,
                                            uint32_t tdef_page) {
@@ -107,26 +75,21 @@ void IndexTree::LoadPage(const PageStore& store, uint32_t page, bool is_root, in
   if (page == 0 || page >= store.page_count() || depth > 16) {
     throw Error(u"索引の木のページが不正です");
   }
-  const uint8_t* p = store.Read(page);
-  std::vector<std::string> entries = ReadEntries(p);
-  if (p[0] == PageTypeByte(PageType::kIndexLeaf)) {
+  format::IndexPage p = format::DecodeIndexPage(std::span(store.Read(page), kPageSize), page);
+  if (p.header.type == PageType::kIndexLeaf) {
     auto leaf = std::make_unique<Leaf>();
-    for (auto& e : entries) leaf->bytes += e.size();
-    leaf->entries = std::move(entries);
+    for (auto& e : p.entries) leaf->bytes += e.size();
+    leaf->entries = std::move(p.entries);
     leaf->page = page;
     leaf->dirty = false;
     leaves_.push_back(std::move(leaf));
     return;
   }
-  if (p[0] != PageTypeByte(PageType::kIndexNode)) throw Error(u"索引の木のページの種類が不正です");
   if (!is_root) node_pages_.push_back(page);
-  for (const auto& e : entries) {
-    if (e.size() < 4) throw Error(u"索引の節の項目が不正です");
-    LoadPage(store, GetU32Be(reinterpret_cast<const uint8_t*>(e.data()) + e.size() - 4), false,
-             depth + 1);
+  for (const auto& e : p.entries) {
+    LoadPage(store, format::NodeEntryChild(e, page), false, depth + 1);
   }
-  uint32_t tail = GetU32(p + 20);
-  if (tail != 0) LoadPage(store, tail, false, depth + 1);
+  if (p.header.tail_page != 0) LoadPage(store, p.header.tail_page, false, depth + 1);
 }
 
 size_t IndexTree::LeafFor(const std::string& entry) const {
@@ -148,12 +111,11 @@ bool IndexTree::ContainsKey(std::string_view key) const {
   std::string probe(key);
   const Leaf& leaf = *leaves_[LeafFor(probe)];
   auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), probe);
-  return it != leaf.entries.end() && it->size() == key.size() + 4 &&
-         std::string_view(*it).substr(0, key.size()) == key;
+  return it != leaf.entries.end() && format::LeafEntryHasKey(*it, key);
 }
 
 void IndexTree::Insert(const std::string& key, RowPointer row) {
-  std::string entry = MakeEntry(key, row);
+  std::string entry = format::MakeLeafEntry(key, row);
   size_t index = LeafFor(entry);
   Leaf& leaf = *leaves_[index];
   auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), entry);
@@ -191,7 +153,7 @@ void IndexTree::SplitIfNeeded(size_t index, bool appended_at_end) {
 
 void IndexTree::WriteLeaf(PageStore& store, Leaf& leaf, uint32_t prev, uint32_t next) {
   if (!leaf.dirty && leaf.written_prev == prev && leaf.written_next == next) return;
-  WriteIndexPage(store.Mutable(leaf.page), PageTypeByte(PageType::kIndexLeaf), tdef_, prev, next, 0,
+  WriteIndexPage(store.Mutable(leaf.page), PageType::kIndexLeaf, tdef_, prev, next, 0,
                  leaf.entries);
   leaf.written_prev = prev;
   leaf.written_next = next;
@@ -245,13 +207,10 @@ void IndexTree::Write(PageStore& store, UsageMap& map) {
         std::vector<std::string> entries;
         size_t entry_end = a == b ? b + 1 : b;
         for (size_t c = a; c < entry_end; ++c) {
-          std::string e = level[c].last;
-          AppendU32Be(e, level[c].page);
-          entries.push_back(std::move(e));
+          entries.push_back(format::MakeNodeEntry(level[c].last, level[c].page));
         }
         uint32_t tail = a != b ? level[b].page : 0;
-        WriteIndexPage(store.Mutable(page), PageTypeByte(PageType::kIndexNode), tdef_, 0, 0, tail,
-                       entries);
+        WriteIndexPage(store.Mutable(page), PageType::kIndexNode, tdef_, 0, 0, tail, entries);
         if (!top) node_pages_.push_back(page);
         parents.push_back({page, level[b].last});
       }
@@ -261,9 +220,9 @@ void IndexTree::Write(PageStore& store, UsageMap& map) {
       groups = GroupChildren(level);
       for (auto [a, b] : groups) {
         for (size_t c = a; c <= b; ++c) {
-          uint8_t* p = store.Mutable(level[c].page);
-          PutU32(p + 12, c > a ? level[c - 1].page : 0);
-          PutU32(p + 16, c < b ? level[c + 1].page : 0);
+          format::SetIndexPageNeighbours(std::span(store.Mutable(level[c].page), kPageSize),
+                                         c > a ? level[c - 1].page : 0,
+                                         c < b ? level[c + 1].page : 0);
         }
       }
     }

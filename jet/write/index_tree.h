@@ -1,14 +1,6 @@
-// One index's B-tree, kept in memory as a list of leaves and written to pages on demand.
-//
-// Index pages (leaf 0x04, node 0x03):
-//    0  u8   type          1  u8  1           2  u16  free space     4  u32  TDEF page
-//   12  u32  previous page on the level      16  u32  next page      20  u32  tail (nodes)
-//   24  u16  shared prefix length (always 0 here)
-//   27  453-byte bitmap: bit E set where an entry ends, E counted from 0x1E0
-//  480  entries back to back
-// A leaf entry is the key followed by the row's page (3 bytes big-endian) and row number.
-// A node entry copies the last entry below one child and adds the child page (4 bytes
-// big-endian); a node with two or more children keeps the last child in the tail field.
+// One index's B-tree, kept in memory as a list of leaves and written to pages on demand. The
+// pages and their entries are laid out by jet/format/index_page.h; this writer stores every
+// entry whole (no shared prefix).
 //
 // The root page never moves: a single leaf lives on it; once there are more, it becomes
 // the top node. Leaves hold entries up to the page's capacity; appending past the end
@@ -28,7 +20,6 @@
 
 namespace jet::write {
 
-using format::kIndexEntriesStart;
 using format::kIndexEntryCapacity;
 // Longest key we store, so that every page split leaves at least one entry on each side and
 // a node entry always fits.
@@ -75,10 +66,6 @@ class IndexTree {
   size_t size_ = 0;
   bool dirty_ = true;
 };
-
-// Writes one index page from its entries (stored whole, no shared prefix).
-void WriteIndexPage(uint8_t* page, uint8_t type, uint32_t tdef, uint32_t prev, uint32_t next,
-                    uint32_t tail, const std::vector<std::string>& entries);
 
 }  // namespace jet::write
 

@@ -1,17 +1,14 @@
-// The writer's table model, and its definition (TDEF) pages. The definition's bytes are
-// encoded by jet/format/table_definition.h from the model's definition; this file cuts them
-// into pages. A definition longer than a page continues on further pages, each with an
-// 8-byte header.
+// The writer's table model, and its definition (TDEF) pages. The definition's bytes and the
+// pages they are cut into are encoded by jet/format/table_definition.h from the model's
+// definition.
 #include "jet/write/table_model.h"
 
 #include <algorithm>
-#include <cstring>
+#include <span>
 
 #include "base/fold.h"
 
 namespace jet::write {
-
-using format::kTdefContinuationHeader;
 
 const ColumnModel* TableModel::FindColumn(std::u16string_view column_name) const {
   for (const auto& c : columns) {
@@ -97,35 +94,17 @@ std::vector<uint8_t> SerializeTableDefinition(const TableModel& t) {
   return format::EncodeTableDefinition(DefinitionOf(t));
 }
 
-uint32_t TableDefinitionPages(size_t length) {
-  if (length <= static_cast<size_t>(kPageSize)) return 1;
-  size_t per_page = kPageSize - kTdefContinuationHeader;
-  return static_cast<uint32_t>(1 + (length - kPageSize + per_page - 1) / per_page);
-}
+uint32_t TableDefinitionPages(size_t length) { return format::TableDefinitionPageCount(length); }
 
-// The first page carries bytes 0–4095 of the definition, each continuation page its own
-// 8-byte header and the next 4088 bytes. The free-space word of the last page counts 8
-// bytes less than the room left, as Jet's do.
 void WriteTableDefinition(PageStore& store, const TableModel& t) {
   std::vector<uint8_t> def = SerializeTableDefinition(t);
   if (TableDefinitionPages(def.size()) != t.tdef_pages.size()) {
     throw Error(u"内部エラー: テーブル定義のページ数が変わりました");
   }
-  size_t at = 0;
   for (size_t i = 0; i < t.tdef_pages.size(); ++i) {
-    uint8_t* p = store.Mutable(t.tdef_pages[i]);
-    std::memset(p, 0, kPageSize);
-    bool last = i + 1 == t.tdef_pages.size();
-    size_t header = i == 0 ? 0 : kTdefContinuationHeader;
-    size_t chunk = std::min(kPageSize - header, def.size() - at);
-    std::memcpy(p + header, def.data() + at, chunk);
-    at += chunk;
-    p[0] = PageTypeByte(PageType::kTableDefinition);
-    p[1] = format::kPageMarker;
-    size_t used = header + chunk;
-    size_t free = last && used + 8 < static_cast<size_t>(kPageSize) ? kPageSize - used - 8 : 0;
-    PutU16(p + 2, static_cast<uint16_t>(free));
-    PutU32(p + 4, last ? 0 : t.tdef_pages[i + 1]);
+    const bool last = i + 1 == t.tdef_pages.size();
+    format::EncodeTableDefinitionPage(def, i, last ? 0 : t.tdef_pages[i + 1],
+                                      std::span(store.Mutable(t.tdef_pages[i]), kPageSize));
   }
 }
 

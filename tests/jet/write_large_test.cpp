@@ -11,6 +11,7 @@
 #include "jet/format/constants.h"
 #include "jet/format/page_source.h"
 #include "jet/format/pager.h"
+#include "jet/format/table_definition.h"
 #include "jet/jet.h"
 #include "jet/write/page_store.h"
 #include "tests/jet/write_support.h"
@@ -107,6 +108,43 @@ TEST_F(WriteLargeTest, RollbackAfterPagesWereWrittenLeavesTheFileAsItWas) {
   Insert(21);
   EXPECT_EQ(CommittedRows(), 21u);
   ExpectConsistent(path_);
+}
+
+TEST(WriteWideTableTest, DefinitionOfSeveralPagesIsReadBackAfterARollback) {
+  // A rollback reads every table back from the file: the wide table's definition, on a
+  // chain of pages, must come back whole for the rows that follow.
+  TempDir dir;
+  const auto path = dir / "wide.mdb";
+  jet::CreateDatabase(path);
+  auto connection = Open(path);
+  std::u16string columns = u"Id Integer CONSTRAINT pkey PRIMARY KEY";
+  for (int i = 0; i < 150; ++i) {
+    columns += u", ColumnWithALongishName" + base::FromUtf8(std::to_string(i)) +
+               (i % 2 == 0 ? u" VARCHAR(40)" : u" MEMO");
+  }
+  connection->Execute(u"CREATE TABLE Wide (" + columns + u")");
+  auto insert = [&](int id) {
+    const std::u16string n = base::FromUtf8(std::to_string(id));
+    connection->Execute(
+        u"INSERT INTO Wide (Id, ColumnWithALongishName0, ColumnWithALongishName1) "
+        u"VALUES (" +
+        n + u", \"row " + n + u"\", \"" + std::u16string(300, u'm') + u"\")");
+  };
+  for (int id = 1; id <= 10; ++id) insert(id);
+  connection->BeginTrans();
+  for (int id = 11; id <= 20; ++id) insert(id);
+  connection->RollbackTrans();
+  for (int id = 21; id <= 30; ++id) insert(id);
+  {
+    format::Pager pager(format::OpenFileSource(path));
+    for (const auto& entry : format::ReadCatalog(pager)) {
+      if (entry.name != u"Wide") continue;
+      EXPECT_GT(format::ReadTableDefinition(pager, entry.definition_page()).pages.size(), 1u);
+    }
+  }
+  const auto table = Database::Open(path)->ReadTable(u"Wide");
+  EXPECT_EQ(table.rows.size(), 20u);
+  ExpectConsistent(path);
 }
 
 // A small page limit stands in for Jet's 2 GB: the same check refuses the row that would

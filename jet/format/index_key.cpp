@@ -1,16 +1,17 @@
-#include "jet/write/index_key.h"
+#include "jet/format/index_key.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "base/utf.h"
+#include "jet/format/constants.h"
+#include "jet/format/corruption.h"
 
-namespace jet::write {
+namespace jet::format {
 namespace {
-
-constexpr size_t kMaxKeyCharacters = 255;
 
 // Inline sort code of one character: one or two bytes; `ignorable` marks characters that
 // add no inline code but a trailer entry instead (apostrophe, hyphen).
@@ -103,13 +104,40 @@ CharCode CodeOf(char16_t c) {
   }
 }
 
+// The character each code stands for, the capital where a letter has two: the inverse of
+// CodeOf over the characters it supports (all of them below 0x80).
+struct CodeTable {
+  std::array<char16_t, 256> one_byte{};                   // code -> character, 0: none
+  std::array<std::array<char16_t, 256>, 256> two_byte{};  // first, second -> character
+  std::array<char16_t, 256> ignorable{};
+};
+
+const CodeTable& Codes() {
+  static const CodeTable table = [] {
+    CodeTable t;
+    for (char16_t c = 0x7F; c > 0; --c) {  // downwards, so that capitals win
+      const CharCode code = CodeOf(c);
+      if (code.first == 0) continue;
+      if (code.ignorable) {
+        t.ignorable[code.first] = c;
+      } else if (code.second != 0) {
+        t.two_byte[code.first][code.second] = c;
+      } else {
+        t.one_byte[code.first] = c;
+      }
+    }
+    return t;
+  }();
+  return table;
+}
+
 std::u16string_view KeyPart(std::u16string_view text) {
   if (text.size() > kMaxKeyCharacters) text = text.substr(0, kMaxKeyCharacters);
   while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
   return text;
 }
 
-// Ascending text bytes (without the leading 7F flag): codes, 01, trailer, 00.
+// Ascending text bytes (without the leading flag): codes, end of codes, trailer, end.
 std::string TextKeyBytes(std::u16string_view text) {
   text = KeyPart(text);
   std::string out;
@@ -142,19 +170,20 @@ std::string TextKeyBytes(std::u16string_view text) {
     throw Error(
         u"索引のキーに、この組み合わせの記号 (' または - と ^_`{|}~ や制御文字) は使えません");
   }
-  out.push_back(0x01);
+  out.push_back(static_cast<char>(kTextKeyCodesEnd));
   if (!ignorables.empty()) {
-    out.append("\x01\x01\x01", 3);
+    out.append(3, static_cast<char>(kTextKeyTrailerStart));
     for (auto [position, code] : ignorables) {
-      uint32_t v = 0x8000u | static_cast<uint32_t>(7 + 4 * position);
+      const size_t v =
+          kTextKeyTrailerFlag | (kTextKeyPositionBase + kTextKeyPositionStep * position);
       if (v > 0xFFFF) throw Error(u"索引のキーにする文字列が長すぎます");
       out.push_back(static_cast<char>(v >> 8));
       out.push_back(static_cast<char>(v & 0xFF));
-      out.push_back(0x06);
+      out.push_back(static_cast<char>(kTextKeyTrailerMark));
       out.push_back(static_cast<char>(code));
     }
   }
-  out.push_back(0x00);
+  out.push_back(static_cast<char>(kTextKeyEnd));
   return out;
 }
 
@@ -165,17 +194,98 @@ void AppendBigEndian(std::string& key, uint64_t bits, int bytes, bool ascending)
   }
 }
 
+uint64_t SignBit(int bytes) { return uint64_t{1} << (8 * bytes - 1); }
+uint64_t WidthMask(int bytes) {
+  return bytes == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1;
+}
+
 void AppendSignedInteger(std::string& key, int64_t v, int bytes, bool ascending) {
-  uint64_t bits = static_cast<uint64_t>(v);
-  bits ^= uint64_t{1} << (8 * bytes - 1);
+  uint64_t bits = static_cast<uint64_t>(v) ^ SignBit(bytes);
   AppendBigEndian(key, bits, bytes, ascending);
 }
 
 void AppendFloat(std::string& key, uint64_t bits, int bytes, bool ascending) {
-  uint64_t sign = uint64_t{1} << (8 * bytes - 1);
-  uint64_t mask = bytes == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1;
-  bits = (bits & sign) ? (~bits & mask) : (bits ^ sign);
+  const uint64_t sign = SignBit(bytes);
+  bits = (bits & sign) ? (~bits & WidthMask(bytes)) : (bits ^ sign);
   AppendBigEndian(key, bits, bytes, ascending);
+}
+
+[[noreturn]] void BadKey(std::u16string_view what) {
+  ThrowCorrupt(u"索引のキーが不正です: " + std::u16string(what));
+}
+
+// Reads a key's bytes in their ascending form, whichever direction the piece has.
+class KeyBytes {
+ public:
+  KeyBytes(std::string_view key, size_t& pos, bool ascending)
+      : key_(key), pos_(pos), invert_(ascending ? 0 : 0xFF) {}
+  uint8_t Next() {
+    if (pos_ >= key_.size()) BadKey(u"途中で切れています");
+    return static_cast<uint8_t>(static_cast<uint8_t>(key_[pos_++]) ^ invert_);
+  }
+  uint64_t BigEndian(int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = (v << 8) | Next();
+    return v;
+  }
+
+ private:
+  std::string_view key_;
+  size_t& pos_;
+  uint8_t invert_;
+};
+
+int64_t SignedInteger(KeyBytes& in, int bytes) {
+  uint64_t bits = in.BigEndian(bytes) ^ SignBit(bytes);
+  if (bits & SignBit(bytes)) bits |= ~WidthMask(bytes);  // sign-extend
+  return static_cast<int64_t>(bits);
+}
+
+uint64_t FloatBits(KeyBytes& in, int bytes) {
+  const uint64_t stored = in.BigEndian(bytes);
+  const uint64_t sign = SignBit(bytes);
+  return (stored & sign) ? (stored ^ sign) : (~stored & WidthMask(bytes));
+}
+
+std::u16string DecodeText(KeyBytes& in) {
+  const CodeTable& codes = Codes();
+  std::u16string inline_text;
+  for (uint8_t b = in.Next(); b != kTextKeyCodesEnd; b = in.Next()) {
+    char16_t c = codes.one_byte[b];
+    if (c == 0) {
+      const uint8_t second = in.Next();
+      c = codes.two_byte[b][second];
+    }
+    if (c == 0) BadKey(u"文字の並べ替えコードが不明です");
+    inline_text.push_back(c);
+  }
+  uint8_t b = in.Next();
+  if (b == kTextKeyEnd) return inline_text;
+  if (b != kTextKeyTrailerStart || in.Next() != kTextKeyTrailerStart ||
+      in.Next() != kTextKeyTrailerStart) {
+    BadKey(u"文字列の終わりが不正です");
+  }
+  std::u16string text;
+  size_t taken = 0;
+  for (b = in.Next(); b != kTextKeyEnd; b = in.Next()) {
+    const uint16_t v = static_cast<uint16_t>((b << 8) | in.Next());
+    const uint16_t code = static_cast<uint16_t>(v & ~kTextKeyTrailerFlag);
+    if (!(v & kTextKeyTrailerFlag) || code < kTextKeyPositionBase ||
+        (code - kTextKeyPositionBase) % kTextKeyPositionStep != 0 ||
+        in.Next() != kTextKeyTrailerMark) {
+      BadKey(u"記号の位置が不正です");
+    }
+    const size_t position = static_cast<size_t>(code - kTextKeyPositionBase) / kTextKeyPositionStep;
+    const char16_t c = codes.ignorable[in.Next()];
+    if (c == 0 || position < taken || position > inline_text.size()) {
+      BadKey(u"記号の位置が不正です");
+    }
+    text.append(inline_text, taken, position - taken);
+    taken = position;
+    text.push_back(c);
+  }
+  text.append(inline_text, taken);
+  return text;
 }
 
 }  // namespace
@@ -205,18 +315,19 @@ bool IsIndexableType(ColumnType type) {
 }
 
 void AppendKeyPiece(std::string& key, ColumnType type, const Value& value, bool ascending) {
+  const uint8_t flag = ascending ? kKeyValueAscending : kKeyValueDescending;
   if (type == ColumnType::kBoolean) {
     bool yes = !value.is_null() && value.boolean();
-    key.push_back(static_cast<char>(ascending ? 0x7F : 0x80));
-    uint8_t b = yes ? 0x00 : 0xFF;
+    key.push_back(static_cast<char>(flag));
+    uint8_t b = yes ? kKeyYes : kKeyNo;
     key.push_back(static_cast<char>(ascending ? b : static_cast<uint8_t>(~b)));
     return;
   }
   if (value.is_null()) {
-    key.push_back(static_cast<char>(ascending ? 0x00 : 0xFF));
+    key.push_back(static_cast<char>(ascending ? kKeyNullAscending : kKeyNullDescending));
     return;
   }
-  key.push_back(static_cast<char>(ascending ? 0x7F : 0x80));
+  key.push_back(static_cast<char>(flag));
   switch (type) {
     case ColumnType::kByte:
       AppendBigEndian(key, static_cast<uint8_t>(value.integer()), 1, ascending);
@@ -251,7 +362,7 @@ void AppendKeyPiece(std::string& key, ColumnType type, const Value& value, bool 
         key += bytes;
       } else {
         for (char c : bytes) key.push_back(static_cast<char>(~static_cast<uint8_t>(c)));
-        key.push_back(0x00);
+        key.push_back(static_cast<char>(kTextKeyEnd));
       }
       return;
     }
@@ -260,4 +371,57 @@ void AppendKeyPiece(std::string& key, ColumnType type, const Value& value, bool 
   }
 }
 
-}  // namespace jet::write
+Value DecodeKeyPiece(std::string_view key, size_t& pos, ColumnType type, bool ascending) {
+  if (pos >= key.size()) BadKey(u"途中で切れています");
+  const uint8_t flag = static_cast<uint8_t>(key[pos++]);
+  if (type != ColumnType::kBoolean &&
+      flag == (ascending ? kKeyNullAscending : kKeyNullDescending)) {
+    return Value::Null();
+  }
+  if (flag != (ascending ? kKeyValueAscending : kKeyValueDescending)) {
+    BadKey(u"値の印が不正です");
+  }
+  KeyBytes in(key, pos, ascending);
+  switch (type) {
+    case ColumnType::kBoolean: {
+      const uint8_t b = in.Next();
+      if (b != kKeyYes && b != kKeyNo) BadKey(u"Yes/No の値が不正です");
+      return Value::Boolean(b == kKeyYes);
+    }
+    case ColumnType::kByte:
+      return Value::Integer(static_cast<int64_t>(in.BigEndian(1)));
+    case ColumnType::kInteger:
+      return Value::Integer(SignedInteger(in, 2));
+    case ColumnType::kLong:
+      return Value::Integer(SignedInteger(in, 4));
+    case ColumnType::kCurrency:
+      return Value::FromCurrency(Currency{SignedInteger(in, 8)});
+    case ColumnType::kSingle: {
+      const uint32_t bits = static_cast<uint32_t>(FloatBits(in, 4));
+      float f;
+      std::memcpy(&f, &bits, 4);
+      return Value::Double(f);
+    }
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime: {
+      const uint64_t bits = FloatBits(in, 8);
+      double d;
+      std::memcpy(&d, &bits, 8);
+      return type == ColumnType::kDateTime ? Value::FromDateTime(DateTime{d}) : Value::Double(d);
+    }
+    case ColumnType::kText: {
+      std::u16string text = DecodeText(in);
+      if (!ascending) {
+        if (pos >= key.size() || static_cast<uint8_t>(key[pos]) != kTextKeyEnd) {
+          BadKey(u"降順の文字列の終わりがありません");
+        }
+        ++pos;
+      }
+      return Value::Text(std::move(text));
+    }
+    default:
+      BadKey(u"この型の列は索引に入りません");
+  }
+}
+
+}  // namespace jet::format
