@@ -5,6 +5,7 @@
 
 #include "base/fold.h"
 #include "base/utf.h"
+#include "jet/format/data_page.h"
 #include "jet/format/header_page.h"
 #include "jet/format/long_value.h"
 #include "jet/format/record.h"
@@ -812,18 +813,60 @@ void MeasureColumns(TableModel& t) {
 
 }  // namespace
 
-std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16string name) {
-  auto t = std::make_unique<TableModel>();
-  t->name = std::move(name);
-  t->id = first;
+format::TableDefinition DatabaseFile::ReadDefinition(uint32_t first, std::vector<uint32_t>& pages) {
   const std::vector<uint8_t> buffer = format::JoinTableDefinitionPages(
       first,
       [&](uint32_t page) -> std::span<const uint8_t> {
         if (page >= store_.page_count()) throw Error(u"テーブル定義のページが不正です");
         return std::span(store_.Read(page), kPageSize);
       },
-      t->tdef_pages);
-  const format::TableDefinition def = format::ParseTableDefinition(buffer, first);
+      pages);
+  return format::ParseTableDefinition(buffer, first);
+}
+
+std::vector<std::pair<uint32_t, std::u16string>> DatabaseFile::CatalogueTables(
+    const TableModel& objects) {
+  std::vector<uint32_t> definition_pages;
+  const format::TableDefinition def = ReadDefinition(objects.id, definition_pages);
+  const auto column = [&def](std::u16string_view name) {
+    for (const format::ColumnDefinition& c : def.columns) {
+      if (c.name == name) return &c;
+    }
+    throw Error(u"MSysObjects の列が不正です");
+  };
+  const format::ColumnDefinition* id = column(u"Id");
+  const format::ColumnDefinition* type = column(u"Type");
+  const format::ColumnDefinition* name = column(u"Name");
+  std::vector<std::pair<uint32_t, std::u16string>> tables;
+  for (uint32_t p : objects.owned->Pages()) {
+    auto page = std::make_shared<format::Page>();
+    page->number = p;
+    std::copy_n(store_.Read(p), kPageSize, page->bytes.begin());
+    const format::DataPage data(std::move(page));
+    for (uint16_t r = 0; r < data.row_count(); ++r) {
+      const format::RowSlot slot = data.Slot(r);
+      if (slot.deleted || slot.overflow) continue;
+      const format::RecordView row(def, data.Row(r, slot), p);
+      const Value kind = row.Decode(nullptr, *type);
+      const Value object = row.Decode(nullptr, *id);
+      std::u16string text;
+      if (kind.kind() != Value::Kind::kInteger || kind.integer() != 1 ||
+          object.kind() != Value::Kind::kInteger || !row.DecodeTextInto(nullptr, *name, text)) {
+        continue;
+      }
+      if (object.integer() != objects.id) {
+        tables.emplace_back(static_cast<uint32_t>(object.integer()), std::move(text));
+      }
+    }
+  }
+  return tables;
+}
+
+std::unique_ptr<TableModel> DatabaseFile::LoadTable(uint32_t first, std::u16string name) {
+  auto t = std::make_unique<TableModel>();
+  t->name = std::move(name);
+  t->id = first;
+  const format::TableDefinition def = ReadDefinition(first, t->tdef_pages);
   if (def.real_indexes.size() > 64 || def.logical_indexes.size() > 64) {
     throw Error(u"テーブル定義の索引の数が不正です");
   }
@@ -905,38 +948,7 @@ void DatabaseFile::DiscardUnflushedChanges() {
     if (file_->Size() > flushed_size_) file_->Truncate(flushed_size_);
     store_.Open(*file_, flushed_size_);
     auto objects = LoadTable(2, u"MSysObjects");
-    const ColumnModel* id = objects->FindColumn(u"Id");
-    const ColumnModel* type = objects->FindColumn(u"Type");
-    const ColumnModel* name = objects->FindColumn(u"Name");
-    if (!id || !type || !name || !id->fixed() || !type->fixed() || name->fixed()) {
-      throw Error(u"MSysObjects の列が不正です");
-    }
-    std::vector<std::pair<uint32_t, std::u16string>> tables;
-    for (uint32_t p : objects->owned->Pages()) {
-      const uint8_t* page = store_.Read(p);
-      for (int r = 0; r < data_page::RowCount(page); ++r) {
-        uint16_t raw = GetU16(page + format::kDataPageSlotsOffset + 2 * static_cast<size_t>(r));
-        if (raw & format::kRowFlags) continue;
-        uint16_t start = raw & format::kRowOffsetMask;
-        uint16_t end = r == 0 ? kPageSize : data_page::RowStart(page, r - 1);
-        const uint8_t* row = page + start;
-        size_t n = end - start;
-        size_t mask = (GetU16(row) + 7u) / 8u;
-        uint16_t vars = GetU16(row + n - mask - 2);
-        if (name->var_index >= vars) continue;
-        auto slot = [&](int s) { return GetU16(row + n - mask - 2 - 2 * (s + 1)); };
-        uint16_t eod = GetU16(row + n - mask - 2 - 2 * (vars + 1));
-        uint16_t a = slot(name->var_index);
-        uint16_t b = name->var_index + 1 < vars ? slot(name->var_index + 1) : eod;
-        if (static_cast<int16_t>(GetU16(row + 2 + type->fixed_offset)) != 1 || b < a || b > n)
-          continue;
-        uint32_t object = GetU32(row + 2 + id->fixed_offset);
-        std::u16string text;
-        for (uint16_t k = a; k + 1 < b; k += 2)
-          text.push_back(static_cast<char16_t>(GetU16(row + k)));
-        if (object != 2) tables.emplace_back(object, std::move(text));
-      }
-    }
+    const std::vector<std::pair<uint32_t, std::u16string>> tables = CatalogueTables(*objects);
     tables_.push_back(std::move(objects));
     for (auto& [page, table_name] : tables) tables_.push_back(LoadTable(page, table_name));
     for (auto& t : tables_) {

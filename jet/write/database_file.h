@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "jet/file/file.h"
+#include "jet/format/table_definition.h"
 #include "jet/jet.h"
 #include "jet/sql.h"
 #include "jet/write/page_store.h"
@@ -124,7 +125,11 @@ class DatabaseFile {
   RowPointer StoreLongValuePiece(ColumnModel& column, const std::string& data);
   std::string StoreLongValue(ColumnModel& column, const std::string& data);
   void PlaceRow(TableModel& table, const std::string& row, RowPointer& where);
+  // The definition whose first page is `first`, with the pages it lies on.
+  format::TableDefinition ReadDefinition(uint32_t first, std::vector<uint32_t>& pages);
   std::unique_ptr<TableModel> LoadTable(uint32_t first_page, std::u16string name);
+  // The tables the catalogue lists other than itself: first definition page and name.
+  std::vector<std::pair<uint32_t, std::u16string>> CatalogueTables(const TableModel& objects);
   UsageMap* LoadMap(uint32_t row_pointer);
 
   std::unique_ptr<file::WritableFile> file_;
