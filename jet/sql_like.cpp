@@ -9,8 +9,13 @@
 // pattern is folded once here and each text character costs one table lookup.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/fold.h"
 #include "jet/sql.h"
@@ -113,14 +118,53 @@ struct Element {
 
 enum class Shape { kGeneral, kExact, kPrefix, kSuffix, kContains };
 
+// A folded run of characters to look for in texts, with what the search needs: the code units
+// that fold to its first character (a place holding none of them cannot start a match), and
+// Horspool's shifts for the rare first character with more forms than kMaxForms.
+struct Needle {
+  static constexpr size_t kMaxForms = 4;
+  std::u16string piece;
+  std::array<char16_t, kMaxForms> forms{};
+  size_t form_count = 0;  // 0: more forms than kMaxForms, the shifts are used
+  std::array<uint16_t, 256> shifts{};
+
+  void Set(std::u16string piece_folded);
+};
+
+// Horspool's shifts by the low byte of a folded character.
+void FillShifts(std::u16string_view piece, std::array<uint16_t, 256>& shifts) {
+  const size_t k = piece.size();
+  shifts.fill(static_cast<uint16_t>(std::min<size_t>(k, 0xFFFF)));
+  for (size_t j = 0; j + 1 < k; ++j) {
+    shifts[piece[j] & 0xFF] = static_cast<uint16_t>(std::min<size_t>(k - 1 - j, 0xFFFF));
+  }
+}
+
+void Needle::Set(std::u16string piece_folded) {
+  piece = std::move(piece_folded);
+  form_count = 0;
+  if (piece.empty()) return;
+  // The first character itself (already folded) and every unit that folds to it.
+  std::vector<char16_t> all{piece[0]};
+  for (const char16_t unit : FoldingUnits()) {
+    if (base::FoldCase(unit) == piece[0]) all.push_back(unit);
+  }
+  if (all.size() <= kMaxForms) {
+    std::copy(all.begin(), all.end(), forms.begin());
+    form_count = all.size();
+  } else {
+    FillShifts(piece, shifts);
+  }
+}
+
 }  // namespace
 
 struct LikePattern::Compiled {
   std::vector<Element> elements;
   std::vector<CharClass> classes;
   Shape shape = Shape::kGeneral;
-  std::u16string literal;            // folded, for the fast shapes
-  std::array<uint16_t, 256> skip{};  // kContains: Horspool shifts by low byte
+  std::u16string literal;  // folded, for the fast shapes
+  Needle contained;        // kContains: the literal
 
   bool ElementMatches(const Element& e, char16_t c) const {
     switch (e.type) {
@@ -174,44 +218,61 @@ struct LikePattern::Compiled {
     return true;
   }
 
-  bool Contains(std::u16string_view text) const { return Contains(text, literal, skip); }
+  bool Contains(std::u16string_view text) const { return Contains(text, contained); }
 
-  // True when `piece` (folded) occurs in `text`: Horspool's search on folded characters.
-  static bool Contains(std::u16string_view text, std::u16string_view piece,
-                       const std::array<uint16_t, 256>& shifts) {
+  // True when the needle's piece occurs in `text`. Candidate places are those holding a form of
+  // the piece's first character, looked for eight code units at a time where the processor
+  // can; each candidate is then compared whole.
+  static bool Contains(std::u16string_view text, const Needle& needle) {
+    const std::u16string_view piece = needle.piece;
     const size_t k = piece.size();
     const size_t n = text.size();
     if (k == 0) return true;
     if (k > n) return false;
-    if (k == 1) {
-      const char16_t c = piece[0];
-      for (char16_t x : text) {
-        if (base::FoldCase(x) == c) return true;
-      }
-      return false;
-    }
-    const char16_t last = piece[k - 1];
+    if (needle.form_count == 0) return ContainsByShifts(text, needle);
+    const size_t starts = n - k + 1;  // places a match may start at: 0 .. starts - 1
     size_t i = 0;
-    while (i + k <= n) {
-      const char16_t tail = base::FoldCase(text[i + k - 1]);
-      if (tail == last && EqualFolded(text, i, piece)) return true;
-      i += shifts[tail & 0xFF];
+#if defined(__SSE2__)
+    __m128i forms[Needle::kMaxForms];
+    for (size_t f = 0; f < needle.form_count; ++f) {
+      forms[f] = _mm_set1_epi16(static_cast<short>(needle.forms[f]));
+    }
+    for (; i + 8 <= starts; i += 8) {  // the eight units lie inside the text
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      __m128i hit = _mm_cmpeq_epi16(block, forms[0]);
+      for (size_t f = 1; f < needle.form_count; ++f) {
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(block, forms[f]));
+      }
+      // Two mask bits per code unit.
+      for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0;) {
+        const auto bit = static_cast<unsigned>(std::countr_zero(mask));
+        if (EqualFolded(text, i + bit / 2, piece)) return true;
+        mask &= ~(3u << bit);
+      }
+    }
+#endif
+    for (; i < starts; ++i) {
+      if (base::FoldCase(text[i]) == piece[0] && EqualFolded(text, i, piece)) return true;
     }
     return false;
   }
 
-  static void FillShifts(std::u16string_view piece, std::array<uint16_t, 256>& shifts) {
+  // Horspool's search on folded characters.
+  static bool ContainsByShifts(std::u16string_view text, const Needle& needle) {
+    const std::u16string_view piece = needle.piece;
     const size_t k = piece.size();
-    shifts.fill(static_cast<uint16_t>(std::min<size_t>(k, 0xFFFF)));
-    for (size_t j = 0; j + 1 < k; ++j) {
-      shifts[piece[j] & 0xFF] = static_cast<uint16_t>(std::min<size_t>(k - 1 - j, 0xFFFF));
+    const char16_t last = piece[k - 1];
+    for (size_t i = 0; i + k <= text.size();) {
+      const char16_t tail = base::FoldCase(text[i + k - 1]);
+      if (tail == last && EqualFolded(text, i, piece)) return true;
+      i += needle.shifts[tail & 0xFF];
     }
+    return false;
   }
 
   // General patterns: the longest run of plain characters, which every matching text holds;
   // texts without it are turned away before the general match.
-  std::u16string required;
-  std::array<uint16_t, 256> required_skip{};
+  Needle required;
 };
 
 LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_unique<Compiled>()) {
@@ -259,16 +320,16 @@ LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_uniq
   }
   if (!plain) {
     c.literal.clear();
-    std::u16string run;
+    std::u16string run, longest;
     for (const Element& e : c.elements) {
       if (e.type == ElementType::kChar) {
         run.push_back(e.ch);
-        if (run.size() > c.required.size()) c.required = run;
+        if (run.size() > longest.size()) longest = run;
       } else {
         run.clear();
       }
     }
-    Compiled::FillShifts(c.required, c.required_skip);
+    c.required.Set(std::move(longest));
     return;
   }
   if (leading && trailing) {
@@ -280,7 +341,7 @@ LikePattern::LikePattern(std::u16string_view pattern) : compiled_(std::make_uniq
   } else {
     c.shape = Shape::kExact;
   }
-  if (c.shape == Shape::kContains) Compiled::FillShifts(c.literal, c.skip);
+  if (c.shape == Shape::kContains) c.contained.Set(c.literal);
 }
 
 LikePattern::~LikePattern() = default;
@@ -300,7 +361,7 @@ bool LikePattern::Matches(std::u16string_view text) const {
     case Shape::kContains:
       return c.Contains(text);
     case Shape::kGeneral:
-      return Compiled::Contains(text, c.required, c.required_skip) && c.MatchGeneral(text);
+      return Compiled::Contains(text, c.required) && c.MatchGeneral(text);
   }
   return false;
 }
