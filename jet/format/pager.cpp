@@ -14,6 +14,7 @@ Pager::Pager(std::unique_ptr<PageSource> source) : source_(std::move(source)) { 
 void Pager::Reload() {
   cache_.clear();
   held_.clear();
+  ahead_count_ = 0;
   source_->Refresh();
   stamp_ = source_->Stamp();
   const uint64_t size = source_->size();
@@ -48,10 +49,26 @@ void Pager::ReadInto(uint32_t number, Page& page) {
   const size_t n =
       source_->ReadAt(static_cast<uint64_t>(number) * kPageSize, std::span<uint8_t>(page.bytes));
   if (n != kPageSize) ThrowCorrupt(u"ページを最後まで読めません", number);
+  Decode(number, page);
+}
+
+void Pager::Decode(uint32_t number, Page& page) const {
   if (header_.database_key != 0 && number != 0) {
     const auto key = PageKey(header_.database_key, number);
     Rc4Apply(key, page.bytes);
   }
+}
+
+bool Pager::ReadAhead(uint32_t number, uint32_t run) {
+  ahead_count_ = 0;
+  if (number >= page_count_) return false;
+  run = std::min({run, kReadAheadPages, page_count_ - number});
+  ahead_.resize(size_t{kReadAheadPages} * kPageSize);
+  const size_t n = source_->ReadAt(static_cast<uint64_t>(number) * kPageSize,
+                                   std::span<uint8_t>(ahead_.data(), size_t{run} * kPageSize));
+  ahead_first_ = number;
+  ahead_count_ = static_cast<uint32_t>(n / kPageSize);  // a file cut short gives fewer
+  return ahead_count_ > 0;
 }
 
 PagePtr Pager::Get(uint32_t number) {
@@ -62,7 +79,7 @@ PagePtr Pager::Get(uint32_t number) {
   return page;
 }
 
-PagePtr Pager::GetPassing(uint32_t number, PagePtr& spare) {
+PagePtr Pager::GetPassing(uint32_t number, PagePtr& spare, uint32_t run) {
   if (PagePtr page = Find(number)) return page;
   std::shared_ptr<Page> page;
   if (spare && spare.use_count() == 1) {
@@ -73,7 +90,15 @@ PagePtr Pager::GetPassing(uint32_t number, PagePtr& spare) {
     page = std::make_shared<Page>();
   }
   spare.reset();
-  ReadInto(number, *page);
+  const bool ahead = number - ahead_first_ < ahead_count_ || (run > 1 && ReadAhead(number, run));
+  if (!ahead) {
+    ReadInto(number, *page);
+    return page;
+  }
+  const auto at = static_cast<std::ptrdiff_t>(size_t{number - ahead_first_} * kPageSize);
+  std::copy_n(ahead_.begin() + at, kPageSize, page->bytes.begin());
+  page->number = number;
+  Decode(number, *page);
   return page;
 }
 

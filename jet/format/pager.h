@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "jet/format/coding.h"
 #include "jet/format/constants.h"
@@ -37,8 +38,11 @@ class Pager {
   PagePtr Get(uint32_t number);
   // Page `number` for a walk that passes over many pages once: a page not in memory is read
   // without keeping it, into the memory of `spare` when nobody else holds that page, so a
-  // walk over a table of any size touches no new memory. `spare` is emptied.
-  PagePtr GetPassing(uint32_t number, PagePtr& spare);
+  // walk over a table of any size touches no new memory. `spare` is emptied. `run` tells how
+  // many pages from `number` on the walk is about to pass in order: they are read with one
+  // call (at most kReadAheadPages) and handed out from there.
+  PagePtr GetPassing(uint32_t number, PagePtr& spare, uint32_t run = 1);
+  static constexpr uint32_t kReadAheadPages = 16;
   // Page `number` as it was when the file was last read: a page no longer in memory is read
   // again only while the file is unchanged; otherwise raises jet::Error.
   PagePtr GetUnchanged(uint32_t number);
@@ -55,6 +59,11 @@ class Pager {
   void Remember(const PagePtr& page);
   PagePtr Find(uint32_t number);  // from memory, or null
   void ReadInto(uint32_t number, Page& page);
+  // Reads up to `run` whole pages from `number` on into ahead_; false when not even the first
+  // page could be read whole (ReadInto then says why).
+  bool ReadAhead(uint32_t number, uint32_t run);
+  // Page bytes as the file holds them, decrypted when the file is encoded.
+  void Decode(uint32_t number, Page& page) const;
 
   static constexpr size_t kCacheLimit = 2048;  // pages (8 MiB)
 
@@ -66,6 +75,10 @@ class Pager {
   // Pages that left the cache but are still held elsewhere (a query result keeps the pages
   // of its rows): found here again instead of being read once more.
   std::unordered_map<uint32_t, std::weak_ptr<const Page>> held_;
+  // Pages read ahead for a walk: ahead_count_ pages from ahead_first_ on.
+  std::vector<uint8_t> ahead_;
+  uint32_t ahead_first_ = 0;
+  uint32_t ahead_count_ = 0;
 };
 
 }  // namespace jet::format

@@ -364,7 +364,13 @@ bool RecordCursor::Next() {
     PagePtr spare = std::move(row_page_);
     row_ = {};
     if (next_page_ >= pages_.size()) return false;
-    PagePtr raw = pager_.GetPassing(pages_[next_page_++], spare);
+    // The pages that follow in the file and in the walk are read together.
+    uint32_t run = 1;
+    while (run < Pager::kReadAheadPages && next_page_ + run < pages_.size() &&
+           pages_[next_page_ + run] == pages_[next_page_] + run) {
+      ++run;
+    }
+    PagePtr raw = pager_.GetPassing(pages_[next_page_++], spare, run);
     if (raw->type() != static_cast<uint8_t>(PageType::kData)) continue;
     DataPage page(std::move(raw));
     if (page.owner() != def_.page) continue;

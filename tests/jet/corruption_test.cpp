@@ -163,14 +163,17 @@ TEST(CorruptionSweepTest, DamageAnywhereNeverCrashes) {
   }
 }
 
-// A file layer that fails at a chosen page: the failure reaches the caller as the error.
+// A file layer that fails whenever a read covers a chosen page (alone, or among the pages a
+// walk reads ahead): the failure reaches the caller as the error.
 class FailingSource : public format::PageSource {
  public:
   FailingSource(std::vector<uint8_t> bytes, uint64_t fail_at)
       : inner_(format::MemorySource(std::move(bytes))), fail_at_(fail_at) {}
   uint64_t size() const override { return inner_->size(); }
   size_t ReadAt(uint64_t offset, std::span<uint8_t> out) override {
-    if (offset == fail_at_ * kPage) throw Error(u"読み込みに失敗しました (試験)");
+    if (offset <= fail_at_ * kPage && fail_at_ * kPage < offset + out.size()) {
+      throw Error(u"読み込みに失敗しました (試験)");
+    }
     return inner_->ReadAt(offset, out);
   }
 
