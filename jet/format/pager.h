@@ -42,7 +42,7 @@ class Pager {
   // many pages from `number` on the walk is about to pass in order: they are read with one
   // call (at most kReadAheadPages) and handed out from there.
   PagePtr GetPassing(uint32_t number, PagePtr& spare, uint32_t run = 1);
-  static constexpr uint32_t kReadAheadPages = 16;
+  static constexpr uint32_t kReadAheadPages = 32;
   // Page `number` as it was when the file was last read: a page no longer in memory is read
   // again only while the file is unchanged; otherwise raises jet::Error.
   PagePtr GetUnchanged(uint32_t number);
