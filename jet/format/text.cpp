@@ -18,8 +18,9 @@ void DecodeTextInto(std::span<const uint8_t> bytes, std::u16string& out) {
   if (!compressed) {
     out.resize(bytes.size() / 2);  // an odd last byte belongs to no character
     if constexpr (std::endian::native == std::endian::little) {
-      // UTF-16LE is the character's own layout in memory here.
-      std::memcpy(out.data(), bytes.data(), out.size() * 2);
+      // UTF-16LE is the character's own layout in memory here. (An empty span may have no
+      // address at all, which memcpy must not be given.)
+      if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * 2);
     } else {
       const uint8_t* in = bytes.data();
       for (char16_t& c : out) {
