@@ -586,7 +586,7 @@ std::vector<Value> DatabaseFile::InsertRowInto(TableModel& t,
   for (size_t x = 0; x < t.indexes.size(); ++x) {
     if (!keys.keys[x]) continue;
     unflushed_key_bytes_ += keys.keys[x]->size() + kIndexEntryOverhead;
-    t.indexes[x].tree->Insert(*keys.keys[x], where);
+    t.indexes[x].tree->Insert(*keys.keys[x], where, store_, *t.indexes[x].map);
     if (keys.new_key[x]) ++t.indexes[x].distinct_keys;
   }
   ++t.row_count;
@@ -620,7 +620,7 @@ std::vector<Value> DatabaseFile::ValuesForRow(const TableModel& t,
 
 // Index keys; refuses NULLs in required indexes and duplicates in unique ones.
 DatabaseFile::RowKeys DatabaseFile::KeysForRow(const TableModel& t,
-                                               const std::vector<Value>& values) {
+                                               const std::vector<Value>& values) const {
   RowKeys out;
   out.keys.resize(t.indexes.size());
   out.new_key.assign(t.indexes.size(), false);
@@ -647,7 +647,7 @@ DatabaseFile::RowKeys DatabaseFile::KeysForRow(const TableModel& t,
       throw Error(u"索引 '" + index_name() + u"' の列は空 (NULL) にできません");
     }
     if ((index.flags & kIndexIgnoreNulls) && all_null) continue;
-    bool present = index.tree->ContainsKey(key);
+    bool present = index.tree->ContainsKey(store_, key);
     if (present && index.unique() && !all_null) {
       throw Error(u"索引 '" + index_name() + u"' の値が重複しています (テーブル '" + t.name +
                   u"')");

@@ -118,7 +118,7 @@ class DatabaseFile {
   static std::vector<Value> ValuesForRow(const TableModel& t,
                                          const std::vector<std::optional<Value>>& given,
                                          uint32_t& autonumber);
-  static RowKeys KeysForRow(const TableModel& t, const std::vector<Value>& values);
+  RowKeys KeysForRow(const TableModel& t, const std::vector<Value>& values) const;
   static VariablePart VariablePartOfRow(const TableModel& t, const std::vector<Value>& values);
   static std::string AssembleRow(const TableModel& t, const std::vector<Value>& values,
                                  const std::vector<std::string>& var_bytes);

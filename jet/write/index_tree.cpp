@@ -66,9 +66,62 @@ std::unique_ptr<IndexTree> IndexTree::Load(const PageStore& store, uint32_t root
     leaf.written_next = i + 1 < tree->leaves_.size() ? tree->leaves_[i + 1]->page : 0;
     prev = leaf.page;
     tree->size_ += leaf.entries.size();
+    // The leaves are on their pages already; a lone leaf on the root stays, as it moves once
+    // the tree grows.
+    if (tree->leaves_.size() > 1 && !leaf.entries.empty()) {
+      leaf.last = std::move(leaf.entries.back());
+      leaf.entries = std::vector<std::string>();  // its memory too
+      leaf.let_go = true;
+    }
   }
   tree->dirty_ = false;
   return tree;
+}
+
+std::vector<std::string> IndexTree::EntriesOnPage(const PageStore& store, const Leaf& leaf) {
+  format::IndexPage p =
+      format::DecodeIndexPage(std::span(store.Read(leaf.page), kPageSize), leaf.page);
+  if (p.header.type != PageType::kIndexLeaf || p.entries.empty() || p.entries.back() != leaf.last) {
+    throw Error(u"索引の葉ページが書いた内容と違います");
+  }
+  return std::move(p.entries);
+}
+
+void IndexTree::TakeBack(const PageStore& store, Leaf& leaf) {
+  if (!leaf.let_go) return;
+  leaf.entries = EntriesOnPage(store, leaf);
+  leaf.bytes = 0;
+  for (const auto& e : leaf.entries) leaf.bytes += e.size();
+  leaf.last.clear();
+  leaf.let_go = false;
+}
+
+void IndexTree::LetGo(size_t index, PageStore& store, UsageMap& map) {
+  Leaf& leaf = *leaves_[index];
+  Leaf& next = *leaves_[index + 1];
+  const uint32_t prev = index > 0 ? leaves_[index - 1]->page : 0;
+  // The links are written now, so both neighbours need their pages; a leaf before this one
+  // without a page yet (a split in the middle made it) keeps this one in memory.
+  if (index > 0 && (prev == 0 || prev == root_)) return;
+  const auto give_page = [&](Leaf& l) {
+    if (l.page != 0 && l.page != root_) return;
+    l.page = store.Allocate();
+    map.Add(l.page);
+    l.dirty = true;
+  };
+  give_page(leaf);
+  give_page(next);
+  WriteLeaf(store, leaf, prev, next.page);
+  store.Retire(leaf.page);
+  leaf.last = std::move(leaf.entries.back());
+  leaf.entries = std::vector<std::string>();  // its memory too
+  leaf.let_go = true;
+}
+
+size_t IndexTree::leaves_in_memory() const {
+  size_t n = 0;
+  for (const auto& leaf : leaves_) n += leaf->let_go ? 0u : 1u;
+  return n;
 }
 
 void IndexTree::LoadPage(const PageStore& store, uint32_t page, bool is_root, int depth) {
@@ -98,7 +151,7 @@ size_t IndexTree::LeafFor(const std::string& entry) const {
   while (lo < hi) {
     size_t mid = (lo + hi) / 2;
     const Leaf& leaf = *leaves_[mid];
-    if (!leaf.entries.empty() && leaf.entries.back() < entry) {
+    if (!leaf.empty() && leaf.LastEntry() < entry) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -107,17 +160,21 @@ size_t IndexTree::LeafFor(const std::string& entry) const {
   return std::min(lo, leaves_.size() - 1);
 }
 
-bool IndexTree::ContainsKey(std::string_view key) const {
+bool IndexTree::ContainsKey(const PageStore& store, std::string_view key) const {
   std::string probe(key);
   const Leaf& leaf = *leaves_[LeafFor(probe)];
-  auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), probe);
-  return it != leaf.entries.end() && format::LeafEntryHasKey(*it, key);
+  const std::vector<std::string> read =
+      leaf.let_go ? EntriesOnPage(store, leaf) : std::vector<std::string>();
+  const std::vector<std::string>& entries = leaf.let_go ? read : leaf.entries;
+  auto it = std::lower_bound(entries.begin(), entries.end(), probe);
+  return it != entries.end() && format::LeafEntryHasKey(*it, key);
 }
 
-void IndexTree::Insert(const std::string& key, RowPointer row) {
+void IndexTree::Insert(const std::string& key, RowPointer row, PageStore& store, UsageMap& map) {
   std::string entry = format::MakeLeafEntry(key, row);
   size_t index = LeafFor(entry);
   Leaf& leaf = *leaves_[index];
+  TakeBack(store, leaf);
   auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), entry);
   bool at_end = it == leaf.entries.end() && index + 1 == leaves_.size();
   leaf.bytes += entry.size();
@@ -125,12 +182,12 @@ void IndexTree::Insert(const std::string& key, RowPointer row) {
   leaf.dirty = true;
   ++size_;
   dirty_ = true;
-  SplitIfNeeded(index, at_end);
+  if (SplitIfNeeded(index, at_end)) LetGo(index, store, map);
 }
 
-void IndexTree::SplitIfNeeded(size_t index, bool appended_at_end) {
+bool IndexTree::SplitIfNeeded(size_t index, bool appended_at_end) {
   Leaf& leaf = *leaves_[index];
-  if (leaf.bytes <= static_cast<size_t>(kIndexEntryCapacity)) return;
+  if (leaf.bytes <= static_cast<size_t>(kIndexEntryCapacity)) return false;
   auto fresh = std::make_unique<Leaf>();
   if (appended_at_end) {
     // Ascending inserts: the new last entry starts the next leaf, the full one stays full.
@@ -149,6 +206,7 @@ void IndexTree::SplitIfNeeded(size_t index, bool appended_at_end) {
   for (const auto& e : fresh->entries) fresh->bytes += e.size();
   leaf.dirty = true;
   leaves_.insert(leaves_.begin() + static_cast<long>(index) + 1, std::move(fresh));
+  return appended_at_end;
 }
 
 void IndexTree::WriteLeaf(PageStore& store, Leaf& leaf, uint32_t prev, uint32_t next) {
@@ -191,13 +249,18 @@ void IndexTree::Write(PageStore& store, UsageMap& map) {
     for (size_t i = 0; i < leaves_.size(); ++i) {
       uint32_t prev = i > 0 ? leaves_[i - 1]->page : 0;
       uint32_t next = i + 1 < leaves_.size() ? leaves_[i + 1]->page : 0;
-      WriteLeaf(store, *leaves_[i], prev, next);
+      Leaf& leaf = *leaves_[i];
+      // A leaf let go is written again only when its neighbours changed.
+      if (leaf.let_go && (leaf.written_prev != prev || leaf.written_next != next)) {
+        TakeBack(store, leaf);
+      }
+      WriteLeaf(store, leaf, prev, next);
     }
 
     // Node levels, bottom up. Each child is (page, last entry of its subtree).
     std::vector<Child> level;
     level.reserve(leaves_.size());
-    for (auto& leaf : leaves_) level.push_back({leaf->page, leaf->entries.back()});
+    for (auto& leaf : leaves_) level.push_back({leaf->page, leaf->LastEntry()});
     std::vector<std::pair<size_t, size_t>> groups = GroupChildren(level);
     while (true) {
       bool top = groups.size() == 1;
